@@ -1,0 +1,43 @@
+// Per-thread render state: every rendering thread owns one context with its own six programs.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "AE_Effect.h"
+#include "gl_context.h"
+
+// Program ids in slot order; 0 means none.
+struct GLPrograms {
+    uint32_t swizzleInProgram;
+    uint32_t displaceProgram;
+    uint32_t blurWProgram;
+    uint32_t blurHProgram;
+    uint32_t bicubicProgram;
+    uint32_t oversampleProgram;
+};
+
+// One context with its programs. The global data block holds one too, zero-filled.
+struct LocalGLStruct {
+    GLContextHandle context;
+    GLPrograms programs;
+};
+
+// Needs a current context. A null argument only builds the shader lists.
+void CreateGLPrograms(GLPrograms* programs);
+// Needs the owning context current. A null argument does nothing.
+void DeleteGLPrograms(GLPrograms* programs);
+
+// Releases a thread's record on that thread: programs and context, then the record.
+struct tls_ctx_deleter {
+    void operator()(LocalGLStruct* record) const;
+};
+
+extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
+
+// Held by the smart render around all GL work of every thread; taken before tls_mutex.
+extern std::recursive_mutex globalMutex;
+
+// Makes the calling thread's record (creating it on first use) current. Reads only the global
+// data handle of `in_data`.
+void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);

@@ -1,0 +1,78 @@
+// The commands answered without any instance: about box, global setup and global setdown.
+#include <cstring>
+#include <string>
+
+#include "AEGP_SuiteHandler.h"
+#include "AE_EffectSuites.h"
+#include "VexorantPro.h"
+#include "gl_context.h"
+#include "handlers.h"
+#include "render_data.h"
+
+namespace {
+
+std::string AboutText() {
+    return std::string(vexo::kEffectName) + " v" + std::to_string(vexo::kMajorVersion) + "." +
+           std::to_string(vexo::kMinorVersion) + "." + std::to_string(vexo::kBugVersion) +
+           "\n"
+           "\n"
+           "Displaces pixels based on selected channels\n"
+           "using a variety of transformations.\n"
+           "\n"
+           "Copyright 2026 Vexorant. All rights reserved.\n"
+           "https://vexorant.pro\n";
+}
+
+}  // namespace
+
+PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    // The text holds no '%', so it can stand as its own format.
+    suites.ANSICallbacksSuite1()->sprintf(out_data->return_msg, AboutText().c_str());
+    return PF_Err_NONE;
+}
+
+PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
+    out_data->my_version = vexo::kVersion;
+    out_data->out_flags = vexo::kOutFlags;
+    out_data->out_flags2 = vexo::kOutFlags2;
+
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    const PF_HandleSuite1* handles = suites.HandleSuite2();
+    PF_Handle global = handles->host_new_handle(sizeof(LocalGLStruct));
+    if (!global) return PF_Err_OUT_OF_MEMORY;
+    out_data->global_data = global;
+
+    // Stays locked until setdown: render threads read the block through the handle.
+    auto* block = static_cast<LocalGLStruct*>(handles->host_lock_handle(global));
+    if (!block) return PF_Err_NONE;
+    std::memset(block, 0, sizeof(*block));
+
+    const GLContextHandle saved = GetCurrentContext();
+    const GLContextHandle context = CreateContext();
+    if (IsContextValid(context)) {
+        block->context = context;
+        SetCurrentContext(context);
+        CreateGLPrograms(&block->programs);
+    }
+    SetCurrentContext(saved);
+    return PF_Err_NONE;
+}
+
+PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
+    if (!in_data->global_data) return PF_Err_NONE;
+    AEGP_SuiteHandler suites(in_data->pica_basicP);
+    const PF_HandleSuite1* handles = suites.HandleSuite2();
+    auto* block = static_cast<LocalGLStruct*>(handles->host_lock_handle(in_data->global_data));
+    if (block && block->context) {
+        SetCurrentContext(block->context);
+        DeleteGLPrograms(&block->programs);
+        DeleteContext(block->context);
+        block->context = nullptr;
+        SetCurrentContext(nullptr);
+    }
+    // The block has no use after setdown; hand its memory back rather than leak it.
+    handles->host_dispose_handle(in_data->global_data);
+    out_data->global_data = nullptr;
+    return PF_Err_NONE;
+}

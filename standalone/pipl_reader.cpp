@@ -1,0 +1,224 @@
+#include "pipl_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <elf.h>
+#endif
+
+namespace vexo_host {
+namespace {
+
+constexpr uint32_t Code(const char (&text)[5]) {
+    return (uint32_t(uint8_t(text[0])) << 24) | (uint32_t(uint8_t(text[1])) << 16) |
+           (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
+}
+
+struct Cursor {
+    const std::vector<uint8_t>& bytes;
+    std::size_t at = 0;
+
+    bool Has(std::size_t n) const { return n <= bytes.size() && at <= bytes.size() - n; }
+    uint16_t U16() {
+        const uint16_t v = uint16_t(bytes[at] | (bytes[at + 1] << 8));
+        at += 2;
+        return v;
+    }
+    uint32_t U32() {
+        const uint32_t lo = U16();
+        return lo | (uint32_t(U16()) << 16);
+    }
+};
+
+uint32_t Le32(const std::vector<uint8_t>& v, std::size_t at = 0) {
+    return uint32_t(v[at]) | (uint32_t(v[at + 1]) << 8) | (uint32_t(v[at + 2]) << 16) |
+           (uint32_t(v[at + 3]) << 24);
+}
+
+uint16_t Le16(const std::vector<uint8_t>& v, std::size_t at = 0) {
+    return uint16_t(v[at] | (v[at + 1] << 8));
+}
+
+bool PascalString(const std::vector<uint8_t>& v, std::string* out) {
+    if (v.empty() || std::size_t(v[0]) + 1 > v.size()) return false;
+    out->assign(v.begin() + 1, v.begin() + 1 + v[0]);
+    return true;
+}
+
+bool CString(const std::vector<uint8_t>& v, std::string* out) {
+    auto end = std::find(v.begin(), v.end(), uint8_t(0));
+    if (end == v.end()) return false;
+    out->assign(v.begin(), end);
+    return true;
+}
+
+bool Fail(std::string* error, const std::string& text) {
+    *error = text;
+    return false;
+}
+
+}  // namespace
+
+std::string FourCCText(uint32_t code) {
+    std::string text(4, ' ');
+    for (int i = 0; i < 4; ++i) {
+        const char c = char((code >> (24 - 8 * i)) & 0xFF);
+        text[i] = (c >= 32 && c < 127) ? c : '?';
+    }
+    return text;
+}
+
+bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error) {
+    *info = PiPLInfo{};
+    Cursor c{bytes};
+    if (!c.Has(10)) return Fail(error, "property list too short for its header");
+    const uint16_t list_version = c.U16();
+    c.U32();  // reserved
+    const uint32_t count = c.U32();
+    if (list_version != 1) {
+        return Fail(error, "unknown property list version " + std::to_string(list_version));
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!c.Has(16)) return Fail(error, "property " + std::to_string(i) + " is cut short");
+        PiPLProperty p;
+        p.vendor = c.U32();
+        p.key = c.U32();
+        p.id = c.U32();
+        const uint32_t length = c.U32();
+        const std::size_t padded = (std::size_t(length) + 3) & ~std::size_t(3);
+        if (!c.Has(padded)) {
+            return Fail(error, "property '" + FourCCText(p.key) + "' runs past the end");
+        }
+        p.value.assign(bytes.begin() + c.at, bytes.begin() + c.at + length);
+        c.at += padded;
+        if (p.vendor != Code("8BIM")) {
+            return Fail(error, "property '" + FourCCText(p.key) + "' has vendor '" +
+                                   FourCCText(p.vendor) + "'");
+        }
+        info->properties.push_back(std::move(p));
+    }
+    if (c.at != bytes.size()) return Fail(error, "trailing bytes after the last property");
+
+    bool have_kind = false, have_version = false, have_flags = false, have_flags2 = false;
+    for (const PiPLProperty& p : info->properties) {
+        const std::vector<uint8_t>& v = p.value;
+        const std::string key = FourCCText(p.key);
+        bool ok = true;
+        if (p.key == Code("kind")) {
+            ok = v.size() == 4;
+            if (ok) info->kind = FourCCText(Le32(v));
+            have_kind = ok;
+        } else if (p.key == Code("name")) {
+            ok = PascalString(v, &info->name);
+        } else if (p.key == Code("catg")) {
+            ok = PascalString(v, &info->category);
+        } else if (p.key == Code("eMNA")) {
+            ok = PascalString(v, &info->match_name);
+        } else if (p.key == Code("8664") || p.key == Code("mi32") || p.key == Code("mac ")) {
+            ok = CString(v, &info->entry_point);
+        } else if (p.key == Code("ePVR") || p.key == Code("eSVR")) {
+            ok = v.size() == 4;
+            uint16_t* pair = p.key == Code("ePVR") ? info->pipl_version : info->api_version;
+            if (ok) pair[0] = Le16(v), pair[1] = Le16(v, 2);
+        } else if (p.key == Code("eVER")) {
+            ok = have_version = v.size() == 4;
+            if (ok) info->effect_version = Le32(v);
+        } else if (p.key == Code("eINF")) {
+            ok = v.size() == 2;
+            if (ok) info->info_flags = Le16(v);
+        } else if (p.key == Code("eGLO")) {
+            ok = have_flags = v.size() == 4;
+            if (ok) info->out_flags = Le32(v);
+        } else if (p.key == Code("eGL2")) {
+            ok = have_flags2 = v.size() == 4;
+            if (ok) info->out_flags2 = Le32(v);
+        } else if (p.key == Code("aeFL")) {
+            ok = v.size() == 4;
+            if (ok) info->reserved_flags = Le32(v);
+        }
+        if (!ok) return Fail(error, "property '" + key + "' is malformed");
+    }
+    if (!have_kind) return Fail(error, "no 'kind' property");
+    if (info->kind != "eFKT") return Fail(error, "kind is '" + info->kind + "', not an effect");
+    if (info->entry_point.empty()) return Fail(error, "no entry point named");
+    if (!have_version) return Fail(error, "no effect version ('eVER')");
+    if (!have_flags || !have_flags2) return Fail(error, "no global out flags ('eGLO', 'eGL2')");
+    return true;
+}
+
+#if defined(_WIN32)
+
+bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return Fail(error, "cannot open " + path);
+    bool ok = false;
+    if (HRSRC res = FindResourceExA(module, "PIPL", MAKEINTRESOURCEA(16000),
+                                    MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US))) {
+        const DWORD size = SizeofResource(module, res);
+        HGLOBAL loaded = LoadResource(module, res);
+        const void* data = loaded ? LockResource(loaded) : nullptr;
+        if (data) {
+            const uint8_t* p = static_cast<const uint8_t*>(data);
+            bytes->assign(p, p + size);
+            ok = true;
+        }
+    }
+    FreeLibrary(module);
+    return ok ? true : Fail(error, path + " has no property list resource (PIPL 16000)");
+}
+
+#else
+
+// The module carries its property list in an ELF section of its own, read here from the file.
+bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Fail(error, "cannot open " + path);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    Elf64_Ehdr eh;
+    if (file.size() < sizeof eh) return Fail(error, path + " is not an ELF module");
+    std::memcpy(&eh, file.data(), sizeof eh);
+    if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_ident[EI_CLASS] != ELFCLASS64) {
+        return Fail(error, path + " is not a 64-bit ELF module");
+    }
+    const auto in_file = [&](uint64_t offset, uint64_t size) {
+        return offset <= file.size() && size <= file.size() - offset;
+    };
+    if (eh.e_shentsize != sizeof(Elf64_Shdr) ||
+        !in_file(eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf64_Shdr)) ||
+        eh.e_shstrndx >= eh.e_shnum) {
+        return Fail(error, path + " has a malformed section table");
+    }
+    const auto section = [&](unsigned i) {
+        Elf64_Shdr sh;
+        std::memcpy(&sh, file.data() + eh.e_shoff + i * sizeof(Elf64_Shdr), sizeof sh);
+        return sh;
+    };
+    const Elf64_Shdr names = section(eh.e_shstrndx);
+    if (!in_file(names.sh_offset, names.sh_size)) {
+        return Fail(error, path + " has a malformed section name table");
+    }
+    for (unsigned i = 0; i < eh.e_shnum; ++i) {
+        const Elf64_Shdr sh = section(i);
+        if (sh.sh_name >= names.sh_size) continue;
+        const char* name = reinterpret_cast<const char*>(file.data() + names.sh_offset + sh.sh_name);
+        const std::size_t room = names.sh_size - sh.sh_name;
+        if (strnlen(name, room) == room || std::strcmp(name, ".pipl") != 0) continue;
+        if (sh.sh_type == SHT_NOBITS || !in_file(sh.sh_offset, sh.sh_size)) {
+            return Fail(error, path + " has a malformed property list section");
+        }
+        bytes->assign(file.begin() + sh.sh_offset, file.begin() + sh.sh_offset + sh.sh_size);
+        return true;
+    }
+    return Fail(error, path + " has no property list (no .pipl section)");
+}
+
+#endif
+
+}  // namespace vexo_host

@@ -1,0 +1,23 @@
+// One run of the host with a loaded module: load, global setup, then setdown and a check that
+// the effect gave back every suite and handle it took.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "host.h"
+#include "module.h"
+
+namespace vexo_host {
+
+struct Session {
+    LoadedModule module;
+    Effect effect;
+};
+
+// Loads the module and sends global setup. On failure returns false with a message.
+bool OpenSession(const std::string& module_path, Session* session, std::string* error);
+// Sends global setdown and unloads. Returns the problems found: a setdown error, suites still
+// acquired, handles still alive.
+std::vector<std::string> CloseSession(Session* session);
+
+}  // namespace vexo_host

@@ -1,0 +1,303 @@
+#include "suites.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "AE_EffectSuites.h"
+
+namespace vexo_host {
+namespace {
+
+using SuiteKey = std::pair<std::string, int>;
+
+struct Registry {
+    std::mutex mutex;
+    std::map<SuiteKey, const void*> suites;
+    std::map<SuiteKey, int> outstanding;
+    std::vector<SuiteEvent> events;
+    std::set<SuiteKey> withheld;
+    std::set<SuiteKey> nulled;
+    std::map<std::string, std::pair<PF_Err, int>> failing;
+    std::set<void*> handles;
+};
+
+Registry& Reg() {
+    static Registry* registry = new Registry;  // outlives effects torn down at exit
+    return *registry;
+}
+
+SPErr AcquireSuite(const char* name, SPInt32 version, const void** suite) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const SuiteKey key{name ? name : "", version};
+    SPErr result = kSPNoError;
+    auto found = r.suites.find(key);
+    if (r.withheld.count(key) || found == r.suites.end()) {
+        result = PF_Err_BAD_CALLBACK_PARAM;
+        *suite = nullptr;
+    } else {
+        *suite = r.nulled.count(key) ? nullptr : found->second;
+        ++r.outstanding[key];
+    }
+    r.events.push_back({true, key.first, version, result});
+    return result;
+}
+
+SPErr ReleaseSuite(const char* name, SPInt32 version) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    const SuiteKey key{name ? name : "", version};
+    SPErr result = kSPNoError;
+    auto it = r.outstanding.find(key);
+    if (it == r.outstanding.end() || it->second == 0) {
+        result = PF_Err_BAD_CALLBACK_PARAM;  // released more often than acquired
+    } else if (--it->second == 0) {
+        r.outstanding.erase(it);
+    }
+    r.events.push_back({false, key.first, version, result});
+    return result;
+}
+
+SPBoolean IsEqual(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+SPErr AllocateBlock(size_t size, void** block) {
+    *block = std::malloc(size ? size : 1);
+    return *block ? SPErr(kSPNoError) : SPErr(PF_Err_OUT_OF_MEMORY);
+}
+
+SPErr FreeBlock(void* block) {
+    std::free(block);
+    return kSPNoError;
+}
+
+SPErr ReallocateBlock(void* block, size_t size, void** out) {
+    void* grown = std::realloc(block, size ? size : 1);
+    if (!grown) return PF_Err_OUT_OF_MEMORY;
+    *out = grown;
+    return kSPNoError;
+}
+
+SPErr Undefined() { return PF_Err_BAD_CALLBACK_PARAM; }
+
+SPBasicSuite g_basic = {AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock,
+                        ReallocateBlock, Undefined};
+
+// --- Handle suite: a handle points at the block's master pointer, as on the real host.
+struct HandleBlock {
+    void* data;
+    A_u_longlong size;
+};
+
+PF_Handle NewHandle(A_u_longlong size) {
+    if (InjectedFailure("host_new_handle")) return nullptr;
+    auto* block = new HandleBlock{std::calloc(1, size ? size : 1), size};
+    if (!block->data) {
+        delete block;
+        return nullptr;
+    }
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.handles.insert(block);
+    return reinterpret_cast<PF_Handle>(block);
+}
+
+HandleBlock* Known(PF_Handle handle) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.handles.count(handle) ? reinterpret_cast<HandleBlock*>(handle) : nullptr;
+}
+
+void* LockHandle(PF_Handle handle) {
+    if (InjectedFailure("host_lock_handle")) return nullptr;
+    HandleBlock* block = Known(handle);
+    return block ? block->data : nullptr;
+}
+
+void UnlockHandle(PF_Handle) {}
+
+void DisposeHandle(PF_Handle handle) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    if (r.handles.erase(handle)) {
+        auto* block = reinterpret_cast<HandleBlock*>(handle);
+        std::free(block->data);
+        delete block;
+    }
+}
+
+A_u_longlong HandleSize(PF_Handle handle) {
+    HandleBlock* block = Known(handle);
+    return block ? block->size : 0;
+}
+
+PF_Err ResizeHandle(A_u_longlong size, PF_Handle* handle) {
+    HandleBlock* block = handle ? Known(*handle) : nullptr;
+    if (!block) return PF_Err_BAD_CALLBACK_PARAM;
+    void* grown = std::realloc(block->data, size ? size : 1);
+    if (!grown) return PF_Err_OUT_OF_MEMORY;
+    if (size > block->size) std::memset(static_cast<char*>(grown) + block->size, 0, size - block->size);
+    block->data = grown;
+    block->size = size;
+    return PF_Err_NONE;
+}
+
+const PF_HandleSuite1 g_handle_suite = {NewHandle,    LockHandle, UnlockHandle,
+                                        DisposeHandle, HandleSize, ResizeHandle};
+
+// --- ANSI suite and callbacks.
+int Sprintf(A_char* out, const A_char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    // Effects write into fixed message buffers of the host's records.
+    const int n = std::vsnprintf(out, PF_MAX_EFFECT_MSG_LEN + 1, format, args);
+    va_end(args);
+    return n;
+}
+
+A_char* Strcpy(A_char* dst, const A_char* src) { return std::strcpy(dst, src); }
+
+#define VEXO_ANSI_MATH                                                                       \
+    [](A_FpLong x) { return std::atan(x); }, [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); }, \
+        [](A_FpLong x) { return std::ceil(x); }, [](A_FpLong x) { return std::cos(x); },     \
+        [](A_FpLong x) { return std::exp(x); }, [](A_FpLong x) { return std::fabs(x); },     \
+        [](A_FpLong x) { return std::floor(x); },                                            \
+        [](A_FpLong x, A_FpLong y) { return std::fmod(x, y); },                              \
+        [](A_FpLong x, A_FpLong y) { return std::hypot(x, y); },                             \
+        [](A_FpLong x) { return std::log(x); }, [](A_FpLong x) { return std::log10(x); },    \
+        [](A_FpLong x, A_FpLong y) { return std::pow(x, y); },                               \
+        [](A_FpLong x) { return std::sin(x); }, [](A_FpLong x) { return std::sqrt(x); },     \
+        [](A_FpLong x) { return std::tan(x); }, Sprintf, Strcpy,                             \
+        [](A_FpLong x) { return std::asin(x); }, [](A_FpLong x) { return std::acos(x); }
+
+const PF_ANSICallbacksSuite1 g_ansi_suite = {VEXO_ANSI_MATH};
+
+PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world);
+
+PF_UtilCallbacks g_utils = {Fill, {VEXO_ANSI_MATH}};
+
+}  // namespace
+
+// Clears the rectangle (or the whole world) to the colour, or to transparent black.
+namespace {
+PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
+    if (PF_Err err = InjectedFailure("fill")) return err;
+    if (!world || !world->data || world->width < 0 || world->height < 0) {
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    const bool deep = (world->world_flags & kFloatWorldFlag) != 0;
+    const int pixel_bytes = deep ? 16 : 4;
+    PF_Rect whole{0, 0, world->width, world->height};
+    PF_Rect r = rect ? *rect : whole;
+    r.left = std::max<A_long>(r.left, 0);
+    r.top = std::max<A_long>(r.top, 0);
+    r.right = std::min<A_long>(r.right, world->width);
+    r.bottom = std::min<A_long>(r.bottom, world->height);
+    const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
+    for (A_long y = r.top; y < r.bottom; ++y) {
+        char* row = static_cast<char*>(world->data) + std::ptrdiff_t(y) * world->rowbytes;
+        for (A_long x = r.left; x < r.right; ++x) {
+            char* px = row + std::ptrdiff_t(x) * pixel_bytes;
+            if (deep) {
+                const float f[4] = {c.alpha / 255.f, c.red / 255.f, c.green / 255.f, c.blue / 255.f};
+                std::memcpy(px, f, sizeof f);
+            } else {
+                std::memcpy(px, &c, sizeof c);
+            }
+        }
+    }
+    return PF_Err_NONE;
+}
+
+struct BuiltIns {
+    BuiltIns() {
+        RegisterSuite(kPFHandleSuite, 2, &g_handle_suite);
+        RegisterSuite(kPFANSISuite, kPFANSISuiteVersion1, &g_ansi_suite);
+    }
+};
+}  // namespace
+
+SPBasicSuite* BasicSuite() {
+    static BuiltIns built_ins;
+    return &g_basic;
+}
+
+PF_UtilCallbacks* UtilCallbacks() { return &g_utils; }
+
+void RegisterSuite(const char* name, int version, const void* table) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.suites[{name, version}] = table;
+}
+
+std::vector<SuiteEvent> SuiteEvents() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.events;
+}
+
+void ClearSuiteEvents() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.events.clear();
+}
+
+std::vector<std::string> OutstandingSuites() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    std::vector<std::string> out;
+    for (const auto& [key, count] : r.outstanding) {
+        for (int i = 0; i < count; ++i) out.push_back(key.first + " v" + std::to_string(key.second));
+    }
+    return out;
+}
+
+void WithholdSuite(const std::string& name, int version) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.withheld.insert({name, version});
+}
+
+void NullSuite(const std::string& name, int version) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.nulled.insert({name, version});
+}
+
+void FailCall(const std::string& call, PF_Err err, int times) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.failing[call] = {err, times};
+}
+
+PF_Err InjectedFailure(const char* call) {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto it = r.failing.find(call);
+    if (it == r.failing.end()) return PF_Err_NONE;
+    const PF_Err err = it->second.first;
+    if (it->second.second > 0 && --it->second.second == 0) r.failing.erase(it);
+    return err;
+}
+
+void ClearFailures() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.withheld.clear();
+    r.nulled.clear();
+    r.failing.clear();
+}
+
+std::size_t LiveHandles() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.handles.size();
+}
+
+}  // namespace vexo_host
