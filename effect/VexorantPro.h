@@ -28,9 +28,9 @@ constexpr uint32_t PackVersion(uint32_t major, uint32_t minor, uint32_t bug, uin
 constexpr uint32_t kVersion =
     PackVersion(kMajorVersion, kMinorVersion, kBugVersion, kStageVersion, kBuildVersion);
 constexpr uint32_t kOutFlags = PF_OutFlag_SEND_UPDATE_PARAMS_UI;
-constexpr uint32_t kOutFlags2 =
-    PF_OutFlag2_SUPPORTS_THREADED_RENDERING | PF_OutFlag2_FLOAT_COLOR_AWARE |
-    PF_OutFlag2_SUPPORTS_SMART_RENDER | PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG;
+constexpr uint32_t kOutFlags2 = PF_OutFlag2_SUPPORTS_THREADED_RENDERING |
+                                PF_OutFlag2_FLOAT_COLOR_AWARE | PF_OutFlag2_SUPPORTS_SMART_RENDER |
+                                PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG;
 
 static_assert(kVersion == 0x00088001u, "declared version word");
 static_assert(kOutFlags == 0x04000000u, "declared out flags");

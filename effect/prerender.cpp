@@ -22,8 +22,8 @@ PF_Err SmartPreRender(PF_InData* in_data, PF_PreRenderExtra* extra) {
 
     PF_CheckoutResult map{};
     err = extra->cb->checkout_layer(in_data->effect_ref, kMapLayer, kMapCheckout, &request,
-                                    in_data->current_time, in_data->time_step,
-                                    in_data->time_scale, &map);
+                                    in_data->current_time, in_data->time_step, in_data->time_scale,
+                                    &map);
     if (err) return err;
 
     UnionLRect(&input.result_rect, &extra->output->result_rect);

@@ -11,8 +11,7 @@ PF_Err AEFX_AcquireSuite(PF_InData* in_data, PF_OutData* out_data, const char* n
                          int32_t version, const char* error_stringPC, void** suite);
 PF_Err AEFX_ReleaseSuite(PF_InData* in_data, PF_OutData* out_data, const char* name,
                          int32_t version, const char* error_stringPC);
-PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data,
-                                 DRAWBOT_Suites* suiteP);
+PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data, DRAWBOT_Suites* suiteP);
 PF_Err AEFX_ReleaseDrawbotSuites(PF_InData* in_data, PF_OutData* out_data);
 
 #ifdef __cplusplus

@@ -18,7 +18,8 @@ static_assert(sizeof(kRows) / sizeof(kRows[0]) == AEGP_SuiteHandler::kSuiteCount
 
 }  // namespace
 
-AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP) : basic_(pica_basicP), slots_{} {
+AEGP_SuiteHandler::AEGP_SuiteHandler(const SPBasicSuite* pica_basicP)
+    : basic_(pica_basicP), slots_{} {
     if (!basic_) MissingSuiteError();
 }
 

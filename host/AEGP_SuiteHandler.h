@@ -5,7 +5,7 @@
 #include "SuiteTable.h"
 
 class AEGP_SuiteHandler {
-public:
+  public:
     explicit AEGP_SuiteHandler(const SPBasicSuite* pica_basicP);
     ~AEGP_SuiteHandler();
     AEGP_SuiteHandler(const AEGP_SuiteHandler&) = delete;
@@ -15,7 +15,7 @@ public:
 #define VEXO_SUITE_INDEX(accessor, name, version, type) k##accessor,
         VEXO_SUITE_TABLE(VEXO_SUITE_INDEX)
 #undef VEXO_SUITE_INDEX
-        kSuiteCount
+            kSuiteCount
     };
 
 #define VEXO_SUITE_ACCESSOR(accessor, name, version, type) \
@@ -31,7 +31,7 @@ public:
     static const char* SuiteName(int index);
     static int SuiteVersion(int index);
 
-private:
+  private:
     const void* Acquire(int index) const;
 
     const SPBasicSuite* basic_;

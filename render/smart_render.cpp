@@ -1,4 +1,86 @@
-// Placeholder until the render lands: the command succeeds without touching the output.
-#include "handlers.h"
+// Smart render: check out the buffers and every control, resolve them into one record, and run
+// the passes on the calling thread's context under the process-wide render lock.
+#include <cstring>
+#include <mutex>
 
-PF_Err SmartRender(PF_InData*, PF_OutData*, PF_SmartRenderExtra*) { return PF_Err_NONE; }
+#include "handlers.h"
+#include "messages.h"
+#include "param_index.h"
+#include "passes.h"
+#include "render_data.h"
+#include "render_settings.h"
+
+namespace {
+
+constexpr A_long kInputCheckout = 0;
+constexpr A_long kMapCheckout = 1;
+
+// The transfers address host rows through GL's row length, which counts whole pixels: a buffer
+// must hold whole pixels per row and at least one row's worth of them.
+bool TransferableWorld(const PF_LayerDef* world, int bit_depth) {
+    const A_long pixel_bytes = bit_depth == 32 ? 16 : 4;
+    if (world->width < 0 || world->height < 0) return false;
+    if (world->width == 0 || world->height == 0) return true;
+    return world->data && world->rowbytes % pixel_bytes == 0 &&
+           world->rowbytes / pixel_bytes >= world->width;
+}
+
+}  // namespace
+
+PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
+    if (!extra || !extra->cb || !extra->input) return PF_Err_BAD_CALLBACK_PARAM;
+    myParams p;
+    std::memset(&p, 0, sizeof p);
+
+    PF_Err err =
+        extra->cb->checkout_layer_pixels(in_data->effect_ref, kInputCheckout, &p.inputWorld);
+    if (!err) {
+        err = extra->cb->checkout_layer_pixels(in_data->effect_ref, kMapCheckout, &p.mapWorld);
+    }
+    if (!err) err = extra->cb->checkout_output(in_data->effect_ref, &p.outputWorld);
+    if (!p.outputWorld) return err;
+    PF_FILL(nullptr, nullptr, p.outputWorld);
+    if (!p.inputWorld) return err;
+    if (err) {
+        SendMessageAppendErr("error on buffer checkout", out_data, err, 0);
+        return err;
+    }
+
+    const int16_t bit_depth = extra->input->bitdepth;
+    const bool depth_ok = bit_depth == 8 || bit_depth == 32;
+    if (!depth_ok || !TransferableWorld(p.inputWorld, bit_depth) ||
+        !TransferableWorld(p.outputWorld, bit_depth) ||
+        (p.mapWorld && !TransferableWorld(p.mapWorld, bit_depth))) {
+        SendMessageAppendErr("error on buffer format", out_data, PF_Err_BAD_CALLBACK_PARAM,
+                             bit_depth);
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    // An empty frame has nothing to draw; an empty map layer places nothing.
+    if (p.inputWorld->width == 0 || p.inputWorld->height == 0) return PF_Err_NONE;
+    if (p.mapWorld && (p.mapWorld->width == 0 || p.mapWorld->height == 0)) p.mapWorld = nullptr;
+
+    PF_ParamDef defs[vexo::param::kParamCount];
+    std::memset(defs, 0, sizeof defs);
+    PF_Err checkin_err = PF_Err_NONE;
+    for (PF_ParamIndex i = 2; i < vexo::param::kParamCount && !err && !checkin_err; ++i) {
+        err = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
+                                            in_data->time_step, in_data->time_scale, &defs[i]);
+        checkin_err = in_data->inter.checkin_param(in_data->effect_ref, &defs[i]);
+    }
+    if (err || checkin_err) {
+        const PF_Err result = err ? err : checkin_err;
+        SendMessageAppendErr("error on param checkout", out_data, result, checkin_err);
+        SendMessageAppendErr("error on param initialisation", out_data, result, 0);
+        return result;
+    }
+    ResolveRenderSettings(defs, bit_depth, in_data->downsample_x, &p);
+
+    std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
+    InitThreadLocalRenderData(in_data, out_data);
+    // A record without a context must not reach GL: fail the frame as if there were none.
+    if (!local_render_data || !local_render_data->context) {
+        SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    return RenderPasses(&p, local_render_data->programs, out_data);
+}

@@ -30,7 +30,8 @@ PF_Err Send(const Effect& effect, PF_Cmd cmd, PF_InData* in_data, PF_OutData* ou
     try {
         return effect.entry(cmd, in_data, out_data, params, output, extra);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "vexorant: command %d let an exception escape: %s\n", int(cmd), e.what());
+        std::fprintf(stderr, "vexorant: command %d let an exception escape: %s\n", int(cmd),
+                     e.what());
     } catch (...) {
         std::fprintf(stderr, "vexorant: command %d let an exception escape\n", int(cmd));
     }

@@ -23,8 +23,7 @@ PF_InData MakeInData(const Effect& effect, PF_ProgPtr effect_ref);
 // Calls the entry point once. An exception escaping it is a fault of the module: it is reported
 // on standard error and answered with PF_Err_INTERNAL_STRUCT_DAMAGED.
 PF_Err Send(const Effect& effect, PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-            PF_ParamDef* params[] = nullptr, PF_LayerDef* output = nullptr,
-            void* extra = nullptr);
+            PF_ParamDef* params[] = nullptr, PF_LayerDef* output = nullptr, void* extra = nullptr);
 
 PF_Err SendAbout(const Effect& effect, std::string* text);
 // Keeps the version, flags and global data the effect declares.

@@ -9,11 +9,21 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char buf[8];
@@ -72,7 +82,9 @@ JsonWriter& JsonWriter::Number(const char* key, double value) {
     std::snprintf(buf, sizeof buf, "%.9g", value);
     return Raw(key, buf);
 }
-JsonWriter& JsonWriter::Bool(const char* key, bool value) { return Raw(key, value ? "true" : "false"); }
+JsonWriter& JsonWriter::Bool(const char* key, bool value) {
+    return Raw(key, value ? "true" : "false");
+}
 JsonWriter& JsonWriter::Null(const char* key) { return Raw(key, "null"); }
 
 }  // namespace vexo_host

@@ -9,7 +9,7 @@ std::string JsonString(const std::string& text);
 
 // Appends members and elements with the commas in the right places.
 class JsonWriter {
-public:
+  public:
     JsonWriter& BeginObject(const char* key = nullptr);
     JsonWriter& EndObject();
     JsonWriter& BeginArray(const char* key = nullptr);
@@ -22,7 +22,7 @@ public:
     JsonWriter& Null(const char* key);
     const std::string& str() const { return out_; }
 
-private:
+  private:
     void Key(const char* key);
     std::string out_;
     bool first_ = true;

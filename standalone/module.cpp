@@ -66,7 +66,8 @@ bool LoadModule(const std::string& path, LoadedModule* module, std::string* erro
     }
     loaded.library = OpenLibrary(path, error);
     if (!loaded.library) return false;
-    loaded.entry = reinterpret_cast<PF_EffectMainFunc>(Symbol(loaded.library, loaded.pipl.entry_point));
+    loaded.entry =
+        reinterpret_cast<PF_EffectMainFunc>(Symbol(loaded.library, loaded.pipl.entry_point));
     if (!loaded.entry) {
         *error = path + " does not export its entry point '" + loaded.pipl.entry_point + "'";
         CloseLibrary(loaded.library);

@@ -207,7 +207,8 @@ bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::s
     for (unsigned i = 0; i < eh.e_shnum; ++i) {
         const Elf64_Shdr sh = section(i);
         if (sh.sh_name >= names.sh_size) continue;
-        const char* name = reinterpret_cast<const char*>(file.data() + names.sh_offset + sh.sh_name);
+        const char* name =
+            reinterpret_cast<const char*>(file.data() + names.sh_offset + sh.sh_name);
         const std::size_t room = names.sh_size - sh.sh_name;
         if (strnlen(name, room) == room || std::strcmp(name, ".pipl") != 0) continue;
         if (sh.sh_type == SHT_NOBITS || !in_file(sh.sh_offset, sh.sh_size)) {

@@ -86,8 +86,8 @@ SPErr ReallocateBlock(void* block, size_t size, void** out) {
 
 SPErr Undefined() { return PF_Err_BAD_CALLBACK_PARAM; }
 
-SPBasicSuite g_basic = {AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock,
-                        ReallocateBlock, Undefined};
+SPBasicSuite g_basic = {AcquireSuite, ReleaseSuite,    IsEqual,  AllocateBlock,
+                        FreeBlock,    ReallocateBlock, Undefined};
 
 // --- Handle suite: a handle points at the block's master pointer, as on the real host.
 struct HandleBlock {
@@ -142,13 +142,14 @@ PF_Err ResizeHandle(A_u_longlong size, PF_Handle* handle) {
     if (!block) return PF_Err_BAD_CALLBACK_PARAM;
     void* grown = std::realloc(block->data, size ? size : 1);
     if (!grown) return PF_Err_OUT_OF_MEMORY;
-    if (size > block->size) std::memset(static_cast<char*>(grown) + block->size, 0, size - block->size);
+    if (size > block->size)
+        std::memset(static_cast<char*>(grown) + block->size, 0, size - block->size);
     block->data = grown;
     block->size = size;
     return PF_Err_NONE;
 }
 
-const PF_HandleSuite1 g_handle_suite = {NewHandle,    LockHandle, UnlockHandle,
+const PF_HandleSuite1 g_handle_suite = {NewHandle,     LockHandle, UnlockHandle,
                                         DisposeHandle, HandleSize, ResizeHandle};
 
 // --- ANSI suite and callbacks.
@@ -163,17 +164,18 @@ int Sprintf(A_char* out, const A_char* format, ...) {
 
 A_char* Strcpy(A_char* dst, const A_char* src) { return std::strcpy(dst, src); }
 
-#define VEXO_ANSI_MATH                                                                       \
-    [](A_FpLong x) { return std::atan(x); }, [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); }, \
-        [](A_FpLong x) { return std::ceil(x); }, [](A_FpLong x) { return std::cos(x); },     \
-        [](A_FpLong x) { return std::exp(x); }, [](A_FpLong x) { return std::fabs(x); },     \
-        [](A_FpLong x) { return std::floor(x); },                                            \
-        [](A_FpLong x, A_FpLong y) { return std::fmod(x, y); },                              \
-        [](A_FpLong x, A_FpLong y) { return std::hypot(x, y); },                             \
-        [](A_FpLong x) { return std::log(x); }, [](A_FpLong x) { return std::log10(x); },    \
-        [](A_FpLong x, A_FpLong y) { return std::pow(x, y); },                               \
-        [](A_FpLong x) { return std::sin(x); }, [](A_FpLong x) { return std::sqrt(x); },     \
-        [](A_FpLong x) { return std::tan(x); }, Sprintf, Strcpy,                             \
+#define VEXO_ANSI_MATH                                                                    \
+    [](A_FpLong x) { return std::atan(x); },                                              \
+        [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); },                          \
+        [](A_FpLong x) { return std::ceil(x); }, [](A_FpLong x) { return std::cos(x); },  \
+        [](A_FpLong x) { return std::exp(x); }, [](A_FpLong x) { return std::fabs(x); },  \
+        [](A_FpLong x) { return std::floor(x); },                                         \
+        [](A_FpLong x, A_FpLong y) { return std::fmod(x, y); },                           \
+        [](A_FpLong x, A_FpLong y) { return std::hypot(x, y); },                          \
+        [](A_FpLong x) { return std::log(x); }, [](A_FpLong x) { return std::log10(x); }, \
+        [](A_FpLong x, A_FpLong y) { return std::pow(x, y); },                            \
+        [](A_FpLong x) { return std::sin(x); }, [](A_FpLong x) { return std::sqrt(x); },  \
+        [](A_FpLong x) { return std::tan(x); }, Sprintf, Strcpy,                          \
         [](A_FpLong x) { return std::asin(x); }, [](A_FpLong x) { return std::acos(x); }
 
 const PF_ANSICallbacksSuite1 g_ansi_suite = {VEXO_ANSI_MATH};
@@ -205,7 +207,8 @@ PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWor
         for (A_long x = r.left; x < r.right; ++x) {
             char* px = row + std::ptrdiff_t(x) * pixel_bytes;
             if (deep) {
-                const float f[4] = {c.alpha / 255.f, c.red / 255.f, c.green / 255.f, c.blue / 255.f};
+                const float f[4] = {c.alpha / 255.f, c.red / 255.f, c.green / 255.f,
+                                    c.blue / 255.f};
                 std::memcpy(px, f, sizeof f);
             } else {
                 std::memcpy(px, &c, sizeof c);
@@ -253,7 +256,8 @@ std::vector<std::string> OutstandingSuites() {
     std::lock_guard<std::mutex> lock(r.mutex);
     std::vector<std::string> out;
     for (const auto& [key, count] : r.outstanding) {
-        for (int i = 0; i < count; ++i) out.push_back(key.first + " v" + std::to_string(key.second));
+        for (int i = 0; i < count; ++i)
+            out.push_back(key.first + " v" + std::to_string(key.second));
     }
     return out;
 }

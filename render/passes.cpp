@@ -1,0 +1,166 @@
+#include "passes.h"
+
+#include <GL/glew.h>
+
+#include <algorithm>
+
+#include "fbo.h"
+#include "messages.h"
+#include "pod.h"
+
+namespace {
+
+// Every target a frame may make. Zero names are skipped when the frame deletes them all.
+struct FrameTargets {
+    PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult;
+
+    ~FrameTargets() {
+        for (PX_FBO* t :
+             {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superResult}) {
+            FBOHelper::DeleteGenericFBO(t);
+        }
+    }
+};
+
+struct Limits {
+    GLint texture = 0;
+    GLint viewport[2] = {0, 0};
+};
+
+Limits QueryLimits() {
+    Limits l;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &l.texture);
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, l.viewport);
+    return l;
+}
+
+// A float target of `size` (truncated to whole pixels), or false when the context cannot hold
+// one that large or the framebuffer cannot be completed.
+bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits) {
+    const auto w = int64_t(width), h = int64_t(height);
+    if (w <= 0 || h <= 0 || w > limits.texture || h > limits.texture || w > limits.viewport[0] ||
+        h > limits.viewport[1]) {
+        return false;
+    }
+    *target = FBOHelper::CreateTextureFBO(uint32_t(w), uint32_t(h), wrap, GL_RGBA32F,
+                                          GL_DEPTH_COMPONENT32F);
+    return target->fbo != 0;
+}
+
+bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits) {
+    return MakeTarget(target, size.x, size.y, wrap, limits);
+}
+
+Matrix44f AsMatrix(const float (&values)[16]) {
+    Matrix44f m;
+    std::copy(values, values + 16, m.m);
+    return m;
+}
+
+void Draw(PX_FBO* target, GLuint program, const UniformMap& uniforms) {
+    RenderQuad(target, program, uniforms, 0, A_FloatRect{0, 0, 0, 0}, false);
+}
+
+PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
+    SendMessageAppendErr(what, out_data, PF_Err_OUT_OF_MEMORY, 0);
+    return PF_Err_OUT_OF_MEMORY;
+}
+
+// GL reports running out of memory through its error flag; a frame drawn after that cannot be
+// trusted and must not be read back as a success.
+bool GLRanOutOfMemory() {
+    bool out = false;
+    for (int i = 0; i < 16; ++i) {
+        const GLenum e = glGetError();
+        if (e == GL_NO_ERROR) break;
+        out = out || e == GL_OUT_OF_MEMORY;
+    }
+    return out;
+}
+
+}  // namespace
+
+PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
+    const Limits limits = QueryLimits();
+    const int32_t wrap = p->wrapMode;
+    FrameTargets t;
+    UniformMap uniforms;
+
+    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits) ||
+        !MakeTarget(&t.input, p->frameSize, wrap, limits)) {
+        return OutOfMemory("error creating input target", out_data);
+    }
+    UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
+    uniforms["videoTexture"] = TEX2D(t.upload.renderBuffer.id);
+    uniforms["xform"] = MAT44(AsMatrix(p->identityXform));
+    uniforms["premultB"] = IVEC(0);
+    Draw(&t.input, programs.swizzleInProgram, uniforms);
+    FBOHelper::DeleteGenericFBO(&t.upload);
+
+    if (!MakeTarget(&t.map, p->frameSize, wrap, limits)) {
+        return OutOfMemory("error creating map target", out_data);
+    }
+    if (p->hasMap) {
+        if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
+                        limits)) {
+            return OutOfMemory("error creating map upload target", out_data);
+        }
+        UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
+        GenVertexMatrices(p, p->mapWorld, p->inputWorld);
+        uniforms["videoTexture"] = TEX2D(t.mapUpload.renderBuffer.id);
+        uniforms["xform"] = MAT44(AsMatrix(p->mapXform));
+        uniforms["premultB"] = IVEC(1);
+        Draw(&t.map, programs.swizzleInProgram, uniforms);
+        FBOHelper::DeleteGenericFBO(&t.mapUpload);
+    }
+
+    if (p->blurRadius > 0.1) {
+        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits)) {
+            return OutOfMemory("error creating blur target", out_data);
+        }
+        const PX_FBO& source = p->hasMap ? t.map : t.input;
+        uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
+        uniforms["resV"] = VEC2(p->frameSize);
+        uniforms["radiusF"] = VEC(float(p->blurRadius));
+        Draw(&t.blur, programs.blurWProgram, uniforms);
+        uniforms["videoTexture"] = TEX2D(t.blur.renderBuffer.id);
+        Draw(&t.map, programs.blurHProgram, uniforms);
+        FBOHelper::DeleteGenericFBO(&t.blur);
+        p->hasMap = true;
+    }
+
+    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits)) {
+        return OutOfMemory("error creating output target", out_data);
+    }
+    if (p->aaMode == 1) {
+        uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
+        uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
+        SendDisplaceUniforms(uniforms, p);
+        Draw(&t.output, programs.displaceProgram, uniforms);
+    } else {
+        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits) ||
+            !MakeTarget(&t.superResult, p->superSize, wrap, limits)) {
+            return OutOfMemory("error creating supersampling target", out_data);
+        }
+        uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
+        Draw(&t.superInput, programs.bicubicProgram, uniforms);
+        uniforms["inTex"] = TEX2D(t.superInput.renderBuffer.id);
+        uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
+        SendDisplaceUniforms(uniforms, p);
+        Draw(&t.superResult, programs.displaceProgram, uniforms);
+        uniforms["inTex"] = TEX2D(t.superResult.renderBuffer.id);
+        uniforms["inResFull"] = VEC2(p->superSize);
+        uniforms["octave"] = VEC(p->aaFactor);
+        Draw(&t.output, programs.oversampleProgram, uniforms);
+        FBOHelper::DeleteGenericFBO(&t.superInput);
+        FBOHelper::DeleteGenericFBO(&t.superResult);
+    }
+
+    if (GLRanOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
+    // Only the overlap of the output with the frame exists to be read; the rest stays cleared.
+    PF_LayerDef overlap = *p->outputWorld;
+    overlap.width = std::min(overlap.width, A_long(p->frameSize.x));
+    overlap.height = std::min(overlap.height, A_long(p->frameSize.y));
+    FBOHelper::FBOtoEffectWorld(t.output, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
+    return PF_Err_NONE;
+}

@@ -1,0 +1,121 @@
+#include "render_settings.h"
+
+#include <GL/glew.h>
+
+#include <cstring>
+#include <glm/gtc/matrix_transform.hpp>
+#include <glm/mat4x4.hpp>
+
+#include "param_index.h"
+
+void GenIdentityMatrix(myParams* params) {
+    std::memset(params->identityXform, 0, sizeof params->identityXform);
+    for (int i = 0; i < 4; ++i) params->identityXform[5 * i] = 1.0f;
+}
+
+void GenVertexMatrices(myParams* params, PF_LayerDef* map, PF_LayerDef* input) {
+    const float sx = float(double(map->width) / double(input->width));
+    const float sy = float(double(map->height) / double(input->height));
+    const float tx =
+        float(2.0 * double(map->origin_x - input->origin_x) / double(input->width) / double(sx));
+    const float ty =
+        float(2.0 * double(map->origin_y - input->origin_y) / double(input->height) / double(sy));
+    const glm::mat4 identity(1.0f);
+    const glm::mat4 m = glm::translate(identity, glm::vec3(-1.0f, -1.0f, 0.0f)) *
+                        glm::scale(identity, glm::vec3(sx, sy, 1.0f)) *
+                        glm::translate(identity, glm::vec3(1.0f, 1.0f, 0.0f)) *
+                        glm::translate(identity, glm::vec3(tx, ty, 0.0f));
+    // GLM indexes column first; the record is row by row.
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) params->mapXform[4 * r + c] = m[c][r];
+    }
+}
+
+void SendDisplaceUniforms(UniformMap& uniforms, myParams* p) {
+    uniforms["usingAuxTex"] = IVEC(p->hasMap ? 1 : 0);
+    uniforms["invert"] = IVEC(p->invertMap ? 1 : 0);
+    uniforms["srcL"] = IVEC(p->channelMode);
+    uniforms["dstL"] = IVEC(p->viewMode);
+    uniforms["usingCA"] = IVEC(p->caEnabled ? 1 : 0);
+    uniforms["easingL"] = IVEC(int(p->easingMode));
+    uniforms["offsetF"] = VEC(float(p->mapOffset));
+    uniforms["gammaF"] = VEC(float(p->mapGamma));
+    uniforms["redMult"] = VEC(float(p->caRed));
+    uniforms["greenMult"] = VEC(float(p->caGreen));
+    uniforms["blueMult"] = VEC(float(p->caBlue));
+    uniforms["rot"] = VEC(float(p->rotationDeg));
+    uniforms["anchorX"] = VEC(float(p->anchorU));
+    uniforms["anchorY"] = VEC(float(p->anchorV));
+    uniforms["translateX"] = VEC(float(p->shiftX));
+    uniforms["translateY"] = VEC(float(p->shiftY));
+    uniforms["scaleX"] = VEC(float(p->scaleFactorX));
+    uniforms["scaleY"] = VEC(float(p->scaleFactorY));
+    uniforms["resV"] = VEC2(p->frameSize);
+}
+
+namespace {
+
+int32_t WrapMode(int32_t edge_behavior) {
+    switch (edge_behavior) {
+        case 3:
+            return GL_REPEAT;
+        case 4:
+            return GL_MIRRORED_REPEAT;
+        case 5:
+            return GL_CLAMP_TO_EDGE;
+        default:
+            return GL_CLAMP_TO_BORDER;
+    }
+}
+
+float SupersampleFactor(int32_t anti_aliasing) {
+    switch (anti_aliasing) {
+        case 3:
+            return 2.0f;
+        case 4:
+            return 4.0f;
+        default:
+            return 1.0f;
+    }
+}
+
+bool OffUnity(double multiplier) { return multiplier > 1.001 || multiplier < 0.999; }
+
+}  // namespace
+
+void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
+                           const PF_RationalScale& downsample_x, myParams* p) {
+    using namespace vexo::param;
+    const auto slider = [&](int index) { return defs[index].u.fs_d.value; };
+    const auto popup = [&](int index) { return int32_t(defs[index].u.pd.value); };
+    const auto checked = [&](int index) { return defs[index].u.bd.value != 0; };
+
+    p->aaMode = popup(kAntiAliasing);
+    p->aaFactor = SupersampleFactor(p->aaMode);
+    p->frameSize = Vec2f{float(p->inputWorld->width), float(p->inputWorld->height)};
+    p->superSize = Vec2f{p->frameSize.x * p->aaFactor, p->frameSize.y * p->aaFactor};
+    GenIdentityMatrix(p);
+
+    p->bitDepth = bitDepth;
+    p->downsampleX = downsample_x.den ? double(downsample_x.num) / double(downsample_x.den) : 1.0;
+    p->hasMap = p->mapWorld != nullptr;
+    p->channelMode = popup(kChannel);
+    p->invertMap = checked(kInvertMap);
+    p->mapGamma = slider(kMapGamma);
+    p->blurRadius = slider(kMapSoftness) * p->downsampleX;
+    p->mapOffset = slider(kDisplacementOffset);
+    p->easingMode = popup(kDisplacementEasing);
+    p->shiftX = slider(kTranslateX) * 0.01;
+    p->shiftY = slider(kTranslateY) * 0.01;
+    p->rotationDeg = defs[kRotate].u.ad.value * (1.0 / 65536.0);
+    p->scaleFactorX = slider(kScaleX) * 0.01;
+    p->scaleFactorY = (checked(kUniformScale) ? slider(kScaleX) : slider(kScaleY)) * 0.01;
+    p->anchorU = slider(kAnchorX) * 0.01;
+    p->anchorV = slider(kAnchorY) * 0.01;
+    p->caRed = slider(kRed);
+    p->caGreen = slider(kGreen);
+    p->caBlue = slider(kBlue);
+    p->caEnabled = OffUnity(p->caRed) || OffUnity(p->caGreen) || OffUnity(p->caBlue);
+    p->wrapMode = WrapMode(popup(kEdgeBehavior));
+    p->viewMode = popup(kView);
+}

@@ -1,0 +1,145 @@
+// The property list: its bytes, where the module carries them, and how the host reads them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pipl.h"
+#include "pipl_reader.h"
+
+namespace {
+
+using vexo_host::ParsePiPL;
+using vexo_host::PiPLInfo;
+using vexo_host::ReadModulePiPL;
+using Bytes = std::vector<uint8_t>;
+
+// Laid out by hand: four-character codes are stored as little-endian words, so their text runs
+// backwards in the file.
+Bytes ExpectedPiPL() {
+    const std::string z4("\0\0\0\0", 4);
+    auto prop = [&](const char* key, const std::string& length, const std::string& value) {
+        return std::string("MIB8") + key + z4 + length + value;
+    };
+    std::string s = std::string("\x01\x00", 2) + z4 + std::string("\x0c\0\0\0", 4);
+    s += prop("dnik", std::string("\x04\0\0\0", 4), "TKFe");
+    s += prop("eman", std::string("\x10\0\0\0", 4), std::string("\x0cVexorant Pro\0\0\0", 16));
+    s += prop("gtac", std::string("\x14\0\0\0", 4), "\x08Vexorant" + std::string(11, '\0'));
+    s += prop("4668", std::string("\x0c\0\0\0", 4), std::string("EffectMain\0\0", 12));
+    s += prop("RVPe", std::string("\x04\0\0\0", 4), std::string("\x02\0\0\0", 4));
+    s += prop("RVSe", std::string("\x04\0\0\0", 4), std::string("\x0d\0\x19\0", 4));
+    s += prop("REVe", std::string("\x04\0\0\0", 4), std::string("\x01\x80\x08\0", 4));
+    s += prop("FNIe", std::string("\x02\0\0\0", 4), z4);
+    s += prop("OLGe", std::string("\x04\0\0\0", 4), std::string("\0\0\0\x04", 4));
+    s += prop("2LGe", std::string("\x04\0\0\0", 4), std::string("\x08\x14\0\x08", 4));
+    s += prop("ANMe", std::string("\x08\0\0\0", 4), std::string("\x04QVXR\0\0\0", 8));
+    s += prop("LFea", std::string("\x04\0\0\0", 4), z4);
+    return Bytes(s.begin(), s.end());
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(PiPL, BytesMatchTheHandWrittenLayout) {
+    const Bytes expected = ExpectedPiPL();
+    ASSERT_EQ(expected.size(), 290u);
+    EXPECT_EQ(Bytes(vexo::kPiPL.begin(), vexo::kPiPL.end()), expected);
+}
+
+TEST(PiPL, TheModuleFileCarriesTheSameBytes) {
+    Bytes bytes;
+    std::string error;
+    ASSERT_TRUE(ReadModulePiPL(VEXO_MODULE_PATH, &bytes, &error)) << error;
+    EXPECT_EQ(bytes, ExpectedPiPL());
+
+    PiPLInfo info;
+    ASSERT_TRUE(ParsePiPL(bytes, &info, &error)) << error;
+    EXPECT_EQ(info.kind, "eFKT");
+    EXPECT_EQ(info.name, "Vexorant Pro");
+    EXPECT_EQ(info.entry_point, "EffectMain");
+    EXPECT_EQ(info.match_name, "QVXR");
+    EXPECT_EQ(info.effect_version, vexo::kVersion);
+    EXPECT_EQ(info.out_flags, vexo::kOutFlags);
+    EXPECT_EQ(info.out_flags2, vexo::kOutFlags2);
+    EXPECT_EQ(info.api_version[0], 13);
+    EXPECT_EQ(info.api_version[1], 25);
+}
+
+TEST(PiPL, ResourceGeneratorWritesTheSameBytes) {
+    const std::string bin = ::testing::TempDir() + "pipl_gen.bin";
+    const std::string rc = ::testing::TempDir() + "pipl_gen.rc";
+    const std::string cmd = std::string(VEXO_PIPL_GEN_PATH) + " " + bin + " " + rc;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(ReadFile(bin), ExpectedPiPL());
+    const Bytes script = ReadFile(rc);
+    const std::string text(script.begin(), script.end());
+    EXPECT_NE(text.find("LANGUAGE 9, 1"), std::string::npos);  // US English, 1033
+    EXPECT_NE(text.find("16000 PIPL"), std::string::npos);
+}
+
+TEST(PiPL, MalformedListsAreRefusedWithAReason) {
+    const Bytes good = ExpectedPiPL();
+    PiPLInfo info;
+    std::string error;
+    ASSERT_TRUE(ParsePiPL(good, &info, &error)) << error;
+
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        const char* reason;
+    };
+    auto patched = [&](std::size_t at, uint8_t value, std::size_t count = 1) {
+        Bytes b = good;
+        for (std::size_t i = 0; i < count; ++i) b[at + i] = value;
+        return b;
+    };
+    const Case cases[] = {
+        {"empty", {}, "too short"},
+        {"cut inside a header", Bytes(good.begin(), good.begin() + 100), "cut short"},
+        {"cut inside a value", Bytes(good.begin(), good.begin() + 120), "past the end"},
+        {"property count too high", patched(6, 13), "cut short"},
+        {"property count too low", patched(6, 11), "trailing bytes"},
+        {"wrong vendor", patched(10, 'X'), "vendor"},
+        {"not an effect", patched(26, 'X'), "not an effect"},
+        {"huge length", patched(25, 0x7F), "past the end"},
+        {"list version", patched(0, 2), "version"},
+        {"unterminated entry point", patched(124, 'x', 2), "malformed"},
+    };
+    for (const Case& c : cases) {
+        error.clear();
+        EXPECT_FALSE(ParsePiPL(c.bytes, &info, &error)) << c.what;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
+    }
+}
+
+TEST(PiPL, FilesWithoutAPropertyListAreRefused) {
+    Bytes bytes;
+    std::string error;
+    EXPECT_FALSE(ReadModulePiPL("/nonexistent/VexorantPro.so", &bytes, &error));
+    EXPECT_NE(error.find("cannot open"), std::string::npos);
+
+    const std::string text_file = ::testing::TempDir() + "not_a_module.so";
+    std::ofstream(text_file) << "hello";
+    EXPECT_FALSE(ReadModulePiPL(text_file, &bytes, &error));
+    EXPECT_NE(error.find("is not an ELF module"), std::string::npos);
+
+    // A real ELF file without the section: the test program itself.
+    EXPECT_FALSE(ReadModulePiPL("/proc/self/exe", &bytes, &error));
+    EXPECT_NE(error.find("no property list"), std::string::npos);
+
+    // A module cut short: the section table points past the end.
+    Bytes module = ReadFile(VEXO_MODULE_PATH);
+    module.resize(module.size() / 2);
+    const std::string cut = ::testing::TempDir() + "cut_module.so";
+    std::ofstream(cut, std::ios::binary)
+        .write(reinterpret_cast<const char*>(module.data()), std::streamsize(module.size()));
+    EXPECT_FALSE(ReadModulePiPL(cut, &bytes, &error));
+    EXPECT_NE(error.find("malformed"), std::string::npos) << error;
+}
+
+}  // namespace
