@@ -5,7 +5,8 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 DEB_PACKAGES := cmake ninja-build g++ make binutils pkg-config \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglew-dev libglm-dev
+  libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglew-dev libglm-dev \
+  libopenimageio-dev
 
 .PHONY: all deps build test demo clean
 

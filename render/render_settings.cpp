@@ -6,7 +6,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/mat4x4.hpp>
 
-#include "param_index.h"
+#include "param_table.h"
 
 void GenIdentityMatrix(myParams* params) {
     std::memset(params->identityXform, 0, sizeof params->identityXform);
@@ -57,11 +57,11 @@ namespace {
 
 int32_t WrapMode(int32_t edge_behavior) {
     switch (edge_behavior) {
-        case 3:
+        case kEdgeRepeat:
             return GL_REPEAT;
-        case 4:
+        case kEdgeMirrorRepeat:
             return GL_MIRRORED_REPEAT;
-        case 5:
+        case kEdgeEdgeRepeat:
             return GL_CLAMP_TO_EDGE;
         default:
             return GL_CLAMP_TO_BORDER;
@@ -70,9 +70,9 @@ int32_t WrapMode(int32_t edge_behavior) {
 
 float SupersampleFactor(int32_t anti_aliasing) {
     switch (anti_aliasing) {
-        case 3:
+        case kAntiAliasing2x:
             return 2.0f;
-        case 4:
+        case kAntiAliasing4x:
             return 4.0f;
         default:
             return 1.0f;
@@ -85,12 +85,11 @@ bool OffUnity(double multiplier) { return multiplier > 1.001 || multiplier < 0.9
 
 void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
                            const PF_RationalScale& downsample_x, myParams* p) {
-    using namespace vexo::param;
     const auto slider = [&](int index) { return defs[index].u.fs_d.value; };
     const auto popup = [&](int index) { return int32_t(defs[index].u.pd.value); };
     const auto checked = [&](int index) { return defs[index].u.bd.value != 0; };
 
-    p->aaMode = popup(kAntiAliasing);
+    p->aaMode = popup(kParamAntiAliasing);
     p->aaFactor = SupersampleFactor(p->aaMode);
     p->frameSize = Vec2f{float(p->inputWorld->width), float(p->inputWorld->height)};
     p->superSize = Vec2f{p->frameSize.x * p->aaFactor, p->frameSize.y * p->aaFactor};
@@ -99,23 +98,24 @@ void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
     p->bitDepth = bitDepth;
     p->downsampleX = downsample_x.den ? double(downsample_x.num) / double(downsample_x.den) : 1.0;
     p->hasMap = p->mapWorld != nullptr;
-    p->channelMode = popup(kChannel);
-    p->invertMap = checked(kInvertMap);
-    p->mapGamma = slider(kMapGamma);
-    p->blurRadius = slider(kMapSoftness) * p->downsampleX;
-    p->mapOffset = slider(kDisplacementOffset);
-    p->easingMode = popup(kDisplacementEasing);
-    p->shiftX = slider(kTranslateX) * 0.01;
-    p->shiftY = slider(kTranslateY) * 0.01;
-    p->rotationDeg = defs[kRotate].u.ad.value * (1.0 / 65536.0);
-    p->scaleFactorX = slider(kScaleX) * 0.01;
-    p->scaleFactorY = (checked(kUniformScale) ? slider(kScaleX) : slider(kScaleY)) * 0.01;
-    p->anchorU = slider(kAnchorX) * 0.01;
-    p->anchorV = slider(kAnchorY) * 0.01;
-    p->caRed = slider(kRed);
-    p->caGreen = slider(kGreen);
-    p->caBlue = slider(kBlue);
+    p->channelMode = popup(kParamChannel);
+    p->invertMap = checked(kParamInvertMap);
+    p->mapGamma = slider(kParamMapGamma);
+    p->blurRadius = slider(kParamMapSoftness) * p->downsampleX;
+    p->mapOffset = slider(kParamDisplacementOffset);
+    p->easingMode = popup(kParamDisplacementEasing);
+    p->shiftX = slider(kParamTranslateX) * 0.01;
+    p->shiftY = slider(kParamTranslateY) * 0.01;
+    p->rotationDeg = defs[kParamRotate].u.ad.value * (1.0 / 65536.0);
+    p->scaleFactorX = slider(kParamScaleX) * 0.01;
+    p->scaleFactorY =
+        (checked(kParamUniformScale) ? slider(kParamScaleX) : slider(kParamScaleY)) * 0.01;
+    p->anchorU = slider(kParamAnchorX) * 0.01;
+    p->anchorV = slider(kParamAnchorY) * 0.01;
+    p->caRed = slider(kParamRedMultiplier);
+    p->caGreen = slider(kParamGreenMultiplier);
+    p->caBlue = slider(kParamBlueMultiplier);
     p->caEnabled = OffUnity(p->caRed) || OffUnity(p->caGreen) || OffUnity(p->caBlue);
-    p->wrapMode = WrapMode(popup(kEdgeBehavior));
-    p->viewMode = popup(kView);
+    p->wrapMode = WrapMode(popup(kParamEdgeBehavior));
+    p->viewMode = popup(kParamView);
 }

@@ -5,7 +5,7 @@
 
 #include "handlers.h"
 #include "messages.h"
-#include "param_index.h"
+#include "param_table.h"
 #include "passes.h"
 #include "render_data.h"
 #include "render_settings.h"
@@ -59,10 +59,10 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     if (p.inputWorld->width == 0 || p.inputWorld->height == 0) return PF_Err_NONE;
     if (p.mapWorld && (p.mapWorld->width == 0 || p.mapWorld->height == 0)) p.mapWorld = nullptr;
 
-    PF_ParamDef defs[vexo::param::kParamCount];
+    PF_ParamDef defs[kParamCount];
     std::memset(defs, 0, sizeof defs);
     PF_Err checkin_err = PF_Err_NONE;
-    for (PF_ParamIndex i = 2; i < vexo::param::kParamCount && !err && !checkin_err; ++i) {
+    for (PF_ParamIndex i = kParamChannel; i < kParamCount && !err && !checkin_err; ++i) {
         err = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
                                             in_data->time_step, in_data->time_scale, &defs[i]);
         checkin_err = in_data->inter.checkin_param(in_data->effect_ref, &defs[i]);

@@ -10,6 +10,7 @@ using Args = std::vector<std::string>;
 
 int RunInfo(const Args& args);
 int RunDemo(const Args& args);
+int RunRender(const Args& args);
 
 // Shared by the subcommands: prints "vexorant: <text>" on standard error and returns `code`.
 int Complain(int code, const std::string& text);

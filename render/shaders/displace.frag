@@ -1,0 +1,108 @@
+#version 330 core
+// The effect itself: reduce the map to one value per pixel, scale the user's transform by it and
+// resample the input there. Writes the host's alpha, red, green, blue order.
+in vec2 out_uvs;
+out vec4 FragColor;
+
+uniform sampler2D inTex;
+uniform sampler2D displaceTex;
+uniform int usingAuxTex;
+uniform int srcL;
+uniform int invert;
+uniform float offsetF;
+uniform int easingL;
+uniform float gammaF;
+uniform float translateX;
+uniform float translateY;
+uniform float rot;
+uniform float scaleX;
+uniform float scaleY;
+uniform float anchorX;
+uniform float anchorY;
+uniform vec2 resV;
+uniform int usingCA;
+uniform float redMult;
+uniform float greenMult;
+uniform float blueMult;
+uniform int dstL;
+
+vec2 modifyCoords(float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
+    float sn = sin(rotF);
+    float cs = cos(rotF);
+    vec2 anchor = vec2(anchorX, anchorY);
+    // Rotate in square pixels so that a turn does not shear a non-square frame.
+    vec2 aspect = vec2(resV.y / resV.x, 1.0);
+    vec2 p = (out_uvs - anchor) / aspect;
+    p = vec2(p.x * cs + p.y * sn, -p.x * sn + p.y * cs);
+    p = p * aspect + anchor;
+    vec2 q = p - vec2(translateXF, translateYF);
+    return vec2(scaleXF, scaleYF) * (q - anchor) + anchor;
+}
+
+vec3 rgb2hsv(vec3 c) {
+    vec4 K = vec4(0.0, -1.0 / 3.0, 2.0 / 3.0, -1.0);
+    float e = 1.0e-10;
+    vec4 p = mix(vec4(c.b, c.g, K.w, K.z), vec4(c.g, c.b, K.x, K.y), step(c.b, c.g));
+    vec4 q = mix(vec4(p.x, p.y, p.w, c.r), vec4(c.r, p.y, p.z, p.x), step(p.x, c.r));
+    float d = q.x - min(q.w, q.y);
+    return vec3(abs(q.z + (q.w - q.y) / (6.0 * d + e)), d / (q.x + e), q.x);
+}
+
+// Exponential curves from 0 to 1 over 0 to 1.
+float ease(float t) {
+    if (easingL == 3) return t == 0.0 ? 0.0 : exp2(10.0 * (t - 1.0));
+    if (easingL == 4) return t == 1.0 ? 1.0 : 1.0 - exp2(-10.0 * t);
+    if (t == 0.0) return 0.0;
+    if (t == 1.0) return 1.0;
+    float u = 2.0 * t;
+    if (u < 1.0) return 0.5 * exp2(10.0 * (u - 1.0));
+    return 0.5 * (2.0 - exp2(-10.0 * (u - 1.0)));
+}
+
+// The share of a scale s that a map value g applies: 1/s at g = 1, 1 everywhere when s = 1.
+float scaleFactor(float g, float s) {
+    // At s = 1 the expression is g/g; a map value of exactly 0 (a zero colour multiplier) would
+    // make that 0 * inf = NaN, so take its limit, 1.
+    if (g == 0.0 && s == 1.0) return 1.0;
+    return g * (1.0 / (g - (1.0 - s)));
+}
+
+vec4 displaced(float g) {
+    return texture(inTex, modifyCoords(g * translateX, g * translateY, g * (rot * 0.0174533),
+                                       scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
+}
+
+void main() {
+    vec4 m = usingAuxTex == 1 ? texture(displaceTex, out_uvs) : texture(inTex, out_uvs);
+
+    float grey = 0.0;
+    if (srcL == 1) grey = m.r;
+    else if (srcL == 2) grey = m.g;
+    else if (srcL == 3) grey = m.b;
+    else if (srcL == 4) grey = m.a;
+    else if (srcL == 6) grey = rgb2hsv(m.rgb).x;
+    else if (srcL == 7) grey = rgb2hsv(m.rgb).y;
+    else if (srcL == 8) grey = (m.r + m.g + m.b) * 0.33333333;
+
+    if (invert == 1) grey = 1.0 - grey;
+    grey = grey + offsetF;
+    if (easingL > 1) grey = ease(grey);
+    if (gammaF != 1.0) grey = pow(grey, gammaF);
+    // Keeps the scale factor finite for a map value of 0.
+    if (grey == 0.0) grey = 0.00001;
+
+    if (usingCA == 1) {
+        float greyR = grey * redMult;
+        float greyB = grey * blueMult;
+        grey = grey * greenMult;
+        FragColor = displaced(grey);
+        FragColor.r = displaced(greyR).r;
+        FragColor.b = displaced(greyB).b;
+    } else {
+        FragColor = displaced(grey);
+    }
+
+    if (dstL == 1) FragColor = vec4(grey, grey, grey, 1.0);
+
+    FragColor = vec4(FragColor.a, FragColor.r, FragColor.g, FragColor.b);
+}
