@@ -4,6 +4,10 @@
 
 #if defined(__APPLE__)
 #include <OpenGL/OpenGL.h>
+// The macOS module exports the context functions beside its entry point.
+#define VEXO_CONTEXT_API __attribute__((visibility("default")))
+#else
+#define VEXO_CONTEXT_API
 #endif
 
 // Opaque, pointer-sized; null is no context.
@@ -15,17 +19,27 @@ extern "C" {
 
 #if defined(__APPLE__)
 // A null attribute list selects a 3.2 core profile with no further requirements.
-GLContextHandle CreateContext(GLContextHandle share = nullptr,
-                              const CGLPixelFormatAttribute* attributes = nullptr);
-extern const char* const VEXOGLClassStrZ;
+VEXO_CONTEXT_API GLContextHandle CreateContext(GLContextHandle share = nullptr,
+                                               const CGLPixelFormatAttribute* attributes = nullptr);
 #else
-GLContextHandle CreateContext(GLContextHandle share = nullptr);
+VEXO_CONTEXT_API GLContextHandle CreateContext(GLContextHandle share = nullptr);
 #endif
-void DeleteContext(GLContextHandle context);
-void SetCurrentContext(GLContextHandle context);
-GLContextHandle GetCurrentContext(void);
-bool IsContextValid(GLContextHandle context);
+VEXO_CONTEXT_API void DeleteContext(GLContextHandle context);
+VEXO_CONTEXT_API void SetCurrentContext(GLContextHandle context);
+VEXO_CONTEXT_API GLContextHandle GetCurrentContext(void);
+VEXO_CONTEXT_API bool IsContextValid(GLContextHandle context);
+
+#if defined(__APPLE__) || defined(_WIN32)
+// "VEXO_OpenGL_Win_Class": the hidden window class of the Windows contexts.
+VEXO_CONTEXT_API extern const char* const VEXOGLClassStrZ;
+#endif
 
 #ifdef __cplusplus
 }
+#endif
+
+#if defined(__cplusplus) && !defined(_WIN32) && !defined(__APPLE__)
+// Test seam: later creations on the calling thread ask the platform for this version, so a test
+// can make creation fail for real (an unattainable version). 0 restores the normal request.
+void RequestContextVersionForTesting(int major, int minor);
 #endif

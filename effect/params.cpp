@@ -1,8 +1,16 @@
-// Placeholder until the parameter set lands: the command declares nothing and succeeds.
+// Parameter setup: declares the controls of the table, in order.
 #include "handlers.h"
+#include "param_table.h"
 
-PF_Err ParamsSetup(PF_InData*, PF_OutData*) { return PF_Err_NONE; }
-PF_Err UserChangedParam(PF_InData*, PF_OutData*, PF_ParamDef*[], const PF_UserChangedParamExtra*) {
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
+    for (const ParamRow& row : kParamRows) {
+        PF_ParamDef def;
+        MakeParamDef(row, in_data, &def);
+        // -1 appends; the row's position is the number of rows declared before it.
+        if (const PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def)) {
+            return err;
+        }
+    }
+    out_data->num_params = kParamCount;
     return PF_Err_NONE;
 }
-PF_Err UpdateParamsUI(PF_InData*, PF_OutData*, PF_ParamDef*[]) { return PF_Err_NONE; }

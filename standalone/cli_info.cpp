@@ -1,9 +1,15 @@
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "cli.h"
+#include "instance.h"
 #include "json.h"
 #include "session.h"
+#include "settings.h"
+#include "undo.h"
 
 namespace vexo_host {
 namespace {
@@ -12,6 +18,7 @@ struct InfoOptions {
     std::string module = DefaultModulePath();
     bool json = false;
     std::string pipl_dump;
+    std::vector<SetRequest> sets;
 };
 
 std::string Hex(uint32_t v) {
@@ -45,7 +52,229 @@ std::vector<std::string> Disagreements(const PiPLInfo& pipl, const Effect& effec
     return out;
 }
 
-void PrintText(const Session& s, const std::string& about) {
+// The shortest decimal text that reads back as the same float: bounds such as 1.3 are single
+// precision, and "1.29999995" would say more than was declared.
+std::string FloatText(float v) {
+    char buf[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, double(v));
+        if (std::strtof(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
+std::string DoubleText(double v) {
+    char buf[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
+const char* KindText(PF_ParamType type) {
+    switch (type) {
+        case PF_Param_LAYER:
+            return "layer";
+        case PF_Param_POPUP:
+            return "popup";
+        case PF_Param_CHECKBOX:
+            return "checkbox";
+        case PF_Param_FLOAT_SLIDER:
+            return "slider";
+        case PF_Param_ANGLE:
+            return "angle";
+        case PF_Param_BUTTON:
+            return "button";
+        case PF_Param_GROUP_START:
+            return "group";
+        default:
+            return "other";
+    }
+}
+
+std::string SliderValueText(const PF_FloatSliderDef& s, double v) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f%s", int(s.precision), v,
+                  (s.display_flags & PF_ValueDisplayFlag_PERCENT) ? "%" : "");
+    return buf;
+}
+
+std::string PopupEntryText(const std::vector<std::string>& entries, A_long value) {
+    return value >= 1 && std::size_t(value) <= entries.size() ? entries[std::size_t(value) - 1]
+                                                              : "#" + std::to_string(value);
+}
+
+// What one control shows beside its name: value, default, range or entries.
+std::string ControlDetail(const Instance& instance, PF_ParamIndex index) {
+    const ParamStream& param = instance.params[std::size_t(index)];
+    const PF_ParamDef def = CurrentDef(instance, index);
+    std::string out;
+    switch (def.param_type) {
+        case PF_Param_LAYER:
+            out = def.u.ld.dephault == PF_LayerDefault_NONE ? "none chosen (default none)"
+                                                            : "this layer";
+            break;
+        case PF_Param_POPUP: {
+            const std::vector<std::string> entries = SplitEntries(param.entries);
+            out = PopupEntryText(entries, def.u.pd.value) + " (default " +
+                  PopupEntryText(entries, def.u.pd.dephault) + "; entries";
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                if (IsSeparatorEntry(entries[i])) continue;
+                out += " " + std::to_string(i + 1) + " " + entries[i] +
+                       (i + 1 < entries.size() ? "," : "");
+            }
+            out += ")";
+            break;
+        }
+        case PF_Param_CHECKBOX:
+            out = std::string(def.u.bd.value ? "on" : "off") + " (default " +
+                  (def.u.bd.dephault ? "on" : "off") + ")";
+            break;
+        case PF_Param_FLOAT_SLIDER: {
+            const PF_FloatSliderDef& s = def.u.fs_d;
+            out = SliderValueText(s, s.value) + " (default " + SliderValueText(s, s.dephault) +
+                  "; valid " + FloatText(s.valid_min) + " to " + FloatText(s.valid_max) +
+                  ", slider " + FloatText(s.slider_min) + " to " + FloatText(s.slider_max) + ")";
+            break;
+        }
+        case PF_Param_ANGLE:
+            out = DoubleText(param.value) + " degrees (default " +
+                  DoubleText(def.u.ad.dephault / 65536.0) + ")";
+            break;
+        case PF_Param_GROUP_START: {
+            const bool empty =
+                std::size_t(index) + 1 < instance.params.size() &&
+                instance.params[std::size_t(index) + 1].def.param_type == PF_Param_GROUP_END;
+            out = empty                                        ? "empty"
+                  : (def.flags & PF_ParamFlag_START_COLLAPSED) ? "collapsed"
+                                                               : "open";
+            break;
+        }
+        default:
+            break;
+    }
+    if (HasValue(def.param_type) && !param.time_varying) out += ", cannot vary over time";
+    if (!IsEnabled(instance, index)) out += ", disabled";
+    return out;
+}
+
+void PrintControls(const Instance& instance) {
+    int shown = 0;
+    std::string lines;
+    int depth = 0;
+    for (std::size_t i = 1; i < instance.params.size(); ++i) {
+        const PF_ParamIndex index = PF_ParamIndex(i);
+        const ParamStream& param = instance.params[i];
+        const PF_ParamType type = param.def.param_type;
+        if (type == PF_Param_GROUP_END) {
+            if (depth > 0) --depth;
+            continue;
+        }
+        const bool visible = IsShown(instance, index);
+        if (type == PF_Param_GROUP_START) ++depth;
+        if (!visible) continue;
+        ++shown;
+        const int indent = 2 + 2 * (depth - (type == PF_Param_GROUP_START ? 1 : 0));
+        char head[96];
+        std::snprintf(head, sizeof head, "%*s%-*s %-9s", indent, "", 30 - indent,
+                      DisplayName(param).c_str(), KindText(type));
+        lines += std::string(head) + " " + ControlDetail(instance, index);
+        while (!lines.empty() && lines.back() == ' ') lines.pop_back();
+        lines += "\n";
+    }
+    std::printf("\nControls (%d shown of %zu declared)\n%s", shown, instance.params.size() - 1,
+                lines.c_str());
+    const std::vector<std::string> history = UndoHistory();
+    if (!history.empty()) {
+        std::printf("Undo steps (oldest first):");
+        for (std::size_t i = 0; i < history.size(); ++i) {
+            std::printf("%s \"%s\"", i ? "," : "", history[i].c_str());
+        }
+        std::printf("\n");
+    }
+}
+
+void WriteParams(const Instance& instance, JsonWriter* j) {
+    j->BeginArray("params");
+    for (std::size_t i = 0; i < instance.params.size(); ++i) {
+        const PF_ParamIndex index = PF_ParamIndex(i);
+        const ParamStream& param = instance.params[i];
+        const PF_ParamDef def = CurrentDef(instance, index);
+        const PF_ParamType type = def.param_type;
+        const bool input = i == 0;
+        const bool slider = type == PF_Param_FLOAT_SLIDER;
+        j->BeginObject().Int("index", index);
+        if (input) {
+            j->Null("id");
+        } else {
+            j->Int("id", def.uu.id);
+        }
+        j->String("name", def.name)
+            .String("text", param.text)
+            .String("type", ParamTypeName(type))
+            .Int("flags", def.flags)
+            .Int("ui_flags", def.ui_flags);
+        const PF_FloatSliderDef& s = def.u.fs_d;
+        for (const auto& [key, bound] : {std::pair<const char*, float>{"valid_min", s.valid_min},
+                                         {"valid_max", s.valid_max},
+                                         {"slider_min", s.slider_min},
+                                         {"slider_max", s.slider_max}}) {
+            if (slider) {
+                j->Raw(key, FloatText(bound));
+            } else {
+                j->Null(key);
+            }
+        }
+        if (slider) {
+            j->Int("precision", s.precision).Int("display_flags", s.display_flags);
+        } else {
+            j->Null("precision").Null("display_flags");
+        }
+        switch (type) {
+            case PF_Param_LAYER:
+                if (input) {
+                    j->Null("default").Null("value");
+                } else {
+                    // No layer records yet: a map layer stays as declared.
+                    j->Int("default", def.u.ld.dephault).Int("value", def.u.ld.dephault);
+                }
+                break;
+            case PF_Param_POPUP:
+                j->Int("default", def.u.pd.dephault).Int("value", def.u.pd.value);
+                break;
+            case PF_Param_CHECKBOX:
+                j->Int("default", def.u.bd.dephault).Int("value", def.u.bd.value);
+                break;
+            case PF_Param_FLOAT_SLIDER:
+                j->Raw("default", FloatText(s.dephault)).Raw("value", DoubleText(s.value));
+                break;
+            case PF_Param_ANGLE:
+                j->Raw("default", DoubleText(def.u.ad.dephault / 65536.0))
+                    .Raw("value", DoubleText(param.value));
+                break;
+            case PF_Param_BUTTON:
+                j->Null("default").Int("value", def.u.button_d.value);
+                break;
+            default:
+                j->Null("default").Null("value");
+                break;
+        }
+        if (type == PF_Param_POPUP) {
+            j->String("popup", param.entries);
+        } else {
+            j->Null("popup");
+        }
+        j->Bool("visible", IsShown(instance, index)).Bool("time_varying", param.time_varying);
+        j->EndObject();
+    }
+    j->EndArray();
+    j->BeginArray("undo");
+    for (const std::string& step : UndoHistory()) j->String(nullptr, step);
+    j->EndArray();
+}
+
+void PrintText(const Session& s, const std::string& about, const Instance* instance) {
     const PiPLInfo& p = s.module.pipl;
     std::printf("%s\n", about.c_str());
     std::printf("Module        %s\n", s.module.path.c_str());
@@ -61,9 +290,10 @@ void PrintText(const Session& s, const std::string& about) {
                 VersionText(p.effect_version).c_str());
     std::printf("  out flags   %s, out flags 2 %s\n", Hex(p.out_flags).c_str(),
                 Hex(p.out_flags2).c_str());
+    if (instance) PrintControls(*instance);
 }
 
-void PrintJson(const Session& s, const std::string& about) {
+void PrintJson(const Session& s, const std::string& about, const Instance* instance) {
     const PiPLInfo& p = s.module.pipl;
     JsonWriter j;
     j.BeginObject().String("about", about).String("module", s.module.path);
@@ -73,10 +303,10 @@ void PrintJson(const Session& s, const std::string& about) {
         .String("category", p.category)
         .String("match_name", p.match_name)
         .String("entry_point", p.entry_point)
-        .String("pipl_version", std::to_string(p.pipl_version[0]) + "." +
-                                    std::to_string(p.pipl_version[1]))
-        .String("api_version", std::to_string(p.api_version[0]) + "." +
-                                   std::to_string(p.api_version[1]))
+        .String("pipl_version",
+                std::to_string(p.pipl_version[0]) + "." + std::to_string(p.pipl_version[1]))
+        .String("api_version",
+                std::to_string(p.api_version[0]) + "." + std::to_string(p.api_version[1]))
         .Int("version", p.effect_version)
         .Int("info_flags", p.info_flags)
         .Int("out_flags", p.out_flags)
@@ -88,6 +318,7 @@ void PrintJson(const Session& s, const std::string& about) {
         .Int("out_flags", s.effect.out_flags)
         .Int("out_flags2", s.effect.out_flags2)
         .EndObject();
+    if (instance) WriteParams(*instance, &j);
     j.EndObject();
     std::printf("%s\n", j.str().c_str());
 }
@@ -104,7 +335,10 @@ int RunInfo(const Args& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool has_value = i + 1 < args.size();
-        if (a == "--json") {
+        std::string set_error;
+        if (TakeSetOption(args, &i, &o.sets, &set_error)) {
+            if (!set_error.empty()) return Complain(2, "info: " + set_error);
+        } else if (a == "--json") {
             o.json = true;
         } else if (a == "--module" && has_value) {
             o.module = args[++i];
@@ -133,16 +367,38 @@ int RunInfo(const Args& args) {
     const PF_Err about_err = SendAbout(session.effect, &about);
     std::vector<std::string> problems = Disagreements(session.module.pipl, session.effect);
     if (about_err) problems.push_back("about failed with host error " + std::to_string(about_err));
-    if (o.json) {
-        PrintJson(session, about);
+
+    // One instance, as when the user applies the effect; it must go before global setdown.
+    auto instance = std::make_unique<Instance>(&session.effect);
+    bool controls_ok = false;
+    if (const PF_Err err = SetupInstance(instance.get())) {
+        problems.push_back("parameter setup failed with host error " + std::to_string(err) +
+                           (instance->refusal.empty() ? "" : " (" + instance->refusal + ")"));
     } else {
-        PrintText(session, about);
+        const int code = ApplySetRequests(instance.get(), o.sets, &error);
+        if (code == 2) {
+            instance.reset();
+            ClearUndo();
+            CloseSession(&session);
+            return Complain(2, "info: " + error);
+        }
+        if (code) problems.push_back(error);
+        controls_ok = true;
     }
+    for (const std::string& m : instance->messages) problems.push_back("the effect says: " + m);
+
+    const Instance* shown = controls_ok ? instance.get() : nullptr;
+    if (o.json) {
+        PrintJson(session, about, shown);
+    } else {
+        PrintText(session, about, shown);
+    }
+    for (const std::string& p : InstanceProblems(*instance)) problems.push_back(p);
+    instance.reset();
+    ClearUndo();
     for (const std::string& p : CloseSession(&session)) problems.push_back(p);
     for (const std::string& p : problems) Complain(1, p);
     return problems.empty() ? 0 : 1;
 }
-
-int RunDemo(const Args& args) { return RunInfo(args); }
 
 }  // namespace vexo_host

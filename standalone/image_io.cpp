@@ -30,11 +30,11 @@ struct ChannelMap {
     int alpha;
 };
 
-ChannelMap MapChannels(const OIIO::ImageSpec& spec) {
-    const int n = spec.nchannels;
+ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
+    const int n = layout.nchannels;
     ChannelMap m{{0, n > 2 ? 1 : 0, n > 2 ? 2 : 0}, -1};
-    if (spec.alpha_channel >= 0) {
-        m.alpha = spec.alpha_channel;
+    if (layout.alpha_channel >= 0) {
+        m.alpha = layout.alpha_channel;
     } else if (n == 2 || n >= 4) {
         m.alpha = n == 2 ? 1 : 3;
     }
@@ -48,25 +48,26 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) return Fail(error, "cannot read " + path + ": " + OIIO::geterror());
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1) {
+    // Sizes, channels and pixel format are all that is read here.
+    const OIIO::ImageSpec layout = in->spec_dimensions(0);
+    if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth > 1) {
         return Fail(error, path + " is not a 2D image");
     }
-    if (depth == 0) depth = IsFloatFormat(spec.format) ? 32 : 8;
+    if (depth == 0) depth = IsFloatFormat(layout.format) ? 32 : 8;
     const bool deep = depth == 32;
-    const int n = spec.nchannels;
-    const std::size_t count = std::size_t(spec.width) * spec.height * n;
+    const int n = layout.nchannels;
+    const std::size_t count = std::size_t(layout.width) * layout.height * n;
     std::vector<float> floats(deep ? count : 0);
     std::vector<uint8_t> bytes(deep ? 0 : count);
     const bool ok = deep ? in->read_image(0, 0, 0, n, OIIO::TypeDesc::FLOAT, floats.data())
                          : in->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT8, bytes.data());
     if (!ok) return Fail(error, "cannot read " + path + ": " + in->geterror());
 
-    *world = MakeWorld(spec.width, spec.height, depth);
-    const ChannelMap m = MapChannels(spec);
-    for (A_long y = 0; y < spec.height; ++y) {
-        for (A_long x = 0; x < spec.width; ++x) {
-            const std::size_t at = (std::size_t(y) * spec.width + x) * n;
+    *world = MakeWorld(layout.width, layout.height, depth);
+    const ChannelMap m = MapChannels(layout);
+    for (A_long y = 0; y < layout.height; ++y) {
+        for (A_long x = 0; x < layout.width; ++x) {
+            const std::size_t at = (std::size_t(y) * layout.width + x) * n;
             uint8_t* px = static_cast<uint8_t*>(world->def.data) +
                           std::ptrdiff_t(y) * world->def.rowbytes +
                           std::ptrdiff_t(x) * PixelBytes(depth);
@@ -87,9 +88,9 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
 bool WriteImage(const std::string& path, const World& world, std::string* error) {
     const A_long w = world.def.width, h = world.def.height;
     const bool deep = world.depth == 32;
-    OIIO::ImageSpec spec(w, h, 4, deep ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageSpec layout(w, h, 4, deep ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    layout.alpha_channel = 3;
+    layout.attribute("oiio:UnassociatedAlpha", 1);
     std::vector<float> floats(deep ? std::size_t(w) * h * 4 : 0);
     std::vector<uint8_t> bytes(deep ? 0 : std::size_t(w) * h * 4);
     for (A_long y = 0; y < h; ++y) {
@@ -122,8 +123,8 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
     auto out = OIIO::ImageOutput::create(temp);
     if (!out) return Fail(error, "cannot write " + path + ": " + OIIO::geterror());
     bool ok =
-        out->open(temp, spec) && (deep ? out->write_image(OIIO::TypeDesc::FLOAT, floats.data())
-                                       : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
+        out->open(temp, layout) && (deep ? out->write_image(OIIO::TypeDesc::FLOAT, floats.data())
+                                         : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
     std::string why = ok ? "" : out->geterror();
     ok = out->close() && ok;
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {

@@ -4,18 +4,36 @@
 #include <cstring>
 
 #include "cli.h"
+#include "settings.h"
 
 namespace {
 
 void Usage(FILE* to) {
-    std::fprintf(to,
-                 "usage: vexorant COMMAND [OPTIONS]\n"
-                 "\n"
-                 "commands:\n"
-                 "  info [--json] [--pipl-dump FILE]   the effect's about text and property list\n"
-                 "  demo                               the built-in sample\n"
-                 "\n"
-                 "every command takes --module PATH (default: the module beside vexorant)\n");
+    std::fprintf(
+        to,
+        "usage: vexorant COMMAND [OPTIONS]\n"
+        "\n"
+        "commands:\n"
+        "  info [--json] [--pipl-dump FILE] [--set ...]\n"
+        "                     the effect's about text, property list and controls as the\n"
+        "                     user sees them after the edits given with --set; --json adds\n"
+        "                     every parameter under \"params\"\n"
+        "  render --input IN [--map MAP] [--map-origin X,Y] [--set ...] [--depth 8|32]\n"
+        "         [--downsample F] [--threads N] [--frames A-B] --output OUT\n"
+        "                     renders image files (or numbered sequences, with %%04d or ####\n"
+        "                     in the names) through the effect\n"
+        "  demo [--output-dir DIR]\n"
+        "                     renders the built-in sample to vexorant-demo.png and its\n"
+        "                     map view to vexorant-demo-map.png\n"
+        "\n"
+        "control edits:\n"
+        "%s"
+        "  e.g.  vexorant info --set \"Uniform Scale=off\" --set \"Scale Y=50\"\n"
+        "        vexorant info --set \"Translate X=25\" --set \"Reset Transforms\"\n"
+        "  an unknown name, a hidden control, or a value out of range is refused (exit 2)\n"
+        "\n"
+        "every command takes --module PATH (default: the module beside vexorant)\n",
+        vexo_host::kSetUsage);
 }
 
 }  // namespace
@@ -29,6 +47,7 @@ int main(int argc, char** argv) {
     const vexo_host::Args args(argv + 2, argv + argc);
     if (command == "info") return vexo_host::RunInfo(args);
     if (command == "demo") return vexo_host::RunDemo(args);
+    if (command == "render") return vexo_host::RunRender(args);
     if (command == "help" || command == "--help" || command == "-h") {
         Usage(stdout);
         return 0;

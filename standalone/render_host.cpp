@@ -112,7 +112,8 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
                    World* output, std::vector<std::string>* problems) {
     Frame frame{instance, layers, output, {}, false};
     FrameScope scope(&frame);
-    const std::size_t checkouts_before = OutstandingCheckouts(*instance);
+    const std::thread::id thread = std::this_thread::get_id();
+    const std::size_t checkouts_before = OutstandingCheckouts(*instance, thread);
 
     PF_InData in = MakeInstanceInData(instance);
     in.current_time = options.time;
@@ -147,7 +148,7 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
 
     // The host checks layers back in after the command, as the application does.
     for (auto& [id, checkout] : frame.checkouts) checkout.pixels_out = false;
-    if (const std::size_t open = OutstandingCheckouts(*instance); open > checkouts_before) {
+    if (const std::size_t open = OutstandingCheckouts(*instance, thread); open > checkouts_before) {
         problems->push_back(std::to_string(open - checkouts_before) +
                             " parameter checkout(s) never checked in");
     }

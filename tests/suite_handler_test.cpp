@@ -76,6 +76,10 @@ TEST_F(HostTest, EveryRowIsAcquiredByItsAccessorAndReleasedOnceInTableOrder) {
     ASSERT_EQ(expected.size(), 132u);
     ASSERT_EQ(int(AEGP_SuiteHandler::kSuiteCount), 132);
     for (const auto& [name, version] : expected) {
+        // The host's own handle and ANSI suites stay real: later tests run global setup on them.
+        if ((name == "PF Handle Suite" && version == 2) ||
+            (name == "PF ANSI Suite" && version == 1))
+            continue;
         RegisterSuite(name.c_str(), version, &kDummyTable);
     }
     {

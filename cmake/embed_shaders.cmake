@@ -1,0 +1,20 @@
+# cmake -DOUTPUT=file.cpp -DSHADERS="a.frag;b.vert" -P embed_shaders.cmake
+# Writes one `const char* const NAME` per shader file, NAME being the file name without extension.
+set(delimiter "VEXO_GLSL")
+set(text "// Generated from render/shaders/ at build time. Edit the shader files, not this one.\n")
+string(APPEND text "#include \"shaders.h\"\n")
+foreach(shader IN LISTS SHADERS)
+  get_filename_component(name ${shader} NAME_WE)
+  if(NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
+    message(FATAL_ERROR "${shader}: the file name is not a C++ identifier")
+  endif()
+  file(READ ${shader} body)
+  string(FIND "${body}" ")${delimiter}\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${shader}: contains the raw-string delimiter ${delimiter}")
+  endif()
+  string(APPEND text "\nextern const char* const ${name};\n")
+  string(APPEND text "const char* const ${name} = R\"${delimiter}(${body})${delimiter}\";\n")
+endforeach()
+
+file(WRITE ${OUTPUT} "${text}")

@@ -1,0 +1,277 @@
+// Off-screen contexts on Linux: EGL with Mesa, no display server and no window. The surfaceless
+// platform is preferred; a default display with a 1x1 pbuffer stands in where it is missing.
+#include <GL/glew.h>
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "gl_context.h"
+
+namespace {
+
+// What must be current on a thread, in EGL's terms. The handles this file gives out point to
+// these records.
+struct EglContextRecord {
+    EGLDisplay display;
+    EGLSurface draw;
+    EGLSurface read;
+    EGLContext context;
+    bool owned;  // made by CreateContext; the pbuffer (if any) is `draw`
+};
+
+struct EglDisplayState {
+    EGLDisplay display = EGL_NO_DISPLAY;
+    bool needs_pbuffer = false;
+};
+
+// Records the current state of a thread that GetCurrentContext found: our own contexts, and
+// foreign states interned by value (so repeated saves of the same host state reuse one record
+// rather than growing without bound). Foreign records live for the process; they are a few
+// bytes per distinct host context ever seen.
+std::mutex& RegistryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<EglContextRecord*>& OwnRecords() {
+    static auto* records = new std::vector<EglContextRecord*>();
+    return *records;
+}
+std::vector<EglContextRecord*>& ForeignRecords() {
+    static auto* records = new std::vector<EglContextRecord*>();
+    return *records;
+}
+
+thread_local int requested_major = 3;
+thread_local int requested_minor = 3;
+
+bool HasExtension(const char* list, const char* name) {
+    if (!list) return false;
+    const size_t length = std::strlen(name);
+    for (const char* at = list; (at = std::strstr(at, name)) != nullptr; at += length) {
+        const bool starts = at == list || at[-1] == ' ';
+        const bool ends = at[length] == ' ' || at[length] == '\0';
+        if (starts && ends) return true;
+    }
+    return false;
+}
+
+// One display for the whole process. It is never terminated: eglTerminate is not reference
+// counted, so it would pull the display out from under every other context on it (another
+// thread's, or the host's own), and tearing it down during process exit races the driver's own
+// clean-up.
+const EglDisplayState& Display() {
+    static const EglDisplayState state = [] {
+        EglDisplayState s;
+        const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+        if (HasExtension(client, "EGL_MESA_platform_surfaceless")) {
+            EGLDisplay display =
+                eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+            if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) {
+                s.display = display;
+                s.needs_pbuffer = !HasExtension(eglQueryString(display, EGL_EXTENSIONS),
+                                                "EGL_KHR_surfaceless_context");
+                return s;
+            }
+        }
+        EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+        if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) {
+            s.display = display;
+            s.needs_pbuffer = true;
+        }
+        return s;
+    }();
+    return state;
+}
+
+// The entry points are loaded once per process: GLEW keeps them in process-wide pointers, and
+// under libglvnd they are dispatch stubs valid for every context, so reloading would only race
+// with threads already drawing.
+bool LoadEntryPoints() {
+    static std::mutex mutex;
+    static bool loaded = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (loaded) return true;
+    const GLenum result = glewInit();
+    // Debian's GLEW is built for GLX: after loading the core entry points it looks for a GLX
+    // display, finds none under EGL and reports GLEW_ERROR_NO_GLX_DISPLAY. The GL entry points
+    // are in place by then, which the check below confirms.
+    const bool ok = result == GLEW_OK || result == GLEW_ERROR_NO_GLX_DISPLAY;
+    loaded = ok && glCreateShader != nullptr && glLinkProgram != nullptr &&
+             glGenFramebuffers != nullptr && glGenVertexArrays != nullptr;
+    return loaded;
+}
+
+EglContextRecord* Record(GLContextHandle handle) { return static_cast<EglContextRecord*>(handle); }
+
+}  // namespace
+
+extern "C" {
+
+GLContextHandle CreateContext(GLContextHandle share) {
+    const EglDisplayState& state = Display();
+    if (state.display == EGL_NO_DISPLAY) {
+        printf("%s\n", "EGL display can't be initialized");
+        return nullptr;
+    }
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        printf("EGL OpenGL API isn't supported - 0x%04x\n", eglGetError());
+        return nullptr;
+    }
+
+    const EGLint config_attributes[] = {EGL_SURFACE_TYPE,
+                                        state.needs_pbuffer ? EGL_PBUFFER_BIT : 0,
+                                        EGL_RENDERABLE_TYPE,
+                                        EGL_OPENGL_BIT,
+                                        EGL_RED_SIZE,
+                                        8,
+                                        EGL_GREEN_SIZE,
+                                        8,
+                                        EGL_BLUE_SIZE,
+                                        8,
+                                        EGL_ALPHA_SIZE,
+                                        8,
+                                        EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configs = 0;
+    if (!eglChooseConfig(state.display, config_attributes, &config, 1, &configs) || configs < 1) {
+        printf("No EGL config for OpenGL - 0x%04x\n", eglGetError());
+        return nullptr;
+    }
+
+    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                         requested_major,
+                                         EGL_CONTEXT_MINOR_VERSION,
+                                         requested_minor,
+                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                         EGL_NONE};
+    EglContextRecord* share_record = Record(share);
+    EGLContext context = eglCreateContext(
+        state.display, config, share_record ? share_record->context : nullptr, context_attributes);
+    if (context == EGL_NO_CONTEXT) {
+        printf("OpenGL %i.%i Core Ctx can't be initialized - 0x%04x\n", requested_major,
+               requested_minor, eglGetError());
+        return nullptr;
+    }
+
+    EGLSurface surface = EGL_NO_SURFACE;
+    if (state.needs_pbuffer) {
+        const EGLint pbuffer_attributes[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+        surface = eglCreatePbufferSurface(state.display, config, pbuffer_attributes);
+        if (surface == EGL_NO_SURFACE) {
+            printf("EGL pbuffer can't be created - 0x%04x\n", eglGetError());
+            eglDestroyContext(state.display, context);
+            return nullptr;
+        }
+    }
+
+    auto* record = new EglContextRecord{state.display, surface, surface, context, true};
+
+    // GLEW needs a current context to load from; the caller's current state is put back after.
+    const EGLDisplay saved_display = eglGetCurrentDisplay();
+    const EGLContext saved_context = eglGetCurrentContext();
+    const EGLSurface saved_draw = eglGetCurrentSurface(EGL_DRAW);
+    const EGLSurface saved_read = eglGetCurrentSurface(EGL_READ);
+    bool loaded = false;
+    if (eglMakeCurrent(state.display, surface, surface, context)) {
+        loaded = LoadEntryPoints();
+        if (!loaded) printf("%s", "Core Profile Glew isn't initialized.\n");
+    } else {
+        printf("Cannot Make Context Current - 0x%04x\n", eglGetError());
+    }
+    if (saved_context != EGL_NO_CONTEXT)
+        eglMakeCurrent(saved_display, saved_draw, saved_read, saved_context);
+    else
+        eglMakeCurrent(state.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+
+    if (!loaded) {
+        if (surface != EGL_NO_SURFACE) eglDestroySurface(state.display, surface);
+        eglDestroyContext(state.display, context);
+        delete record;
+        return nullptr;
+    }
+
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    OwnRecords().push_back(record);
+    return record;
+}
+
+void DeleteContext(GLContextHandle handle) {
+    EglContextRecord* record = Record(handle);
+    if (!record) return;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto& own = OwnRecords();
+        bool found = false;
+        for (auto it = own.begin(); it != own.end(); ++it) {
+            if (*it == record) {
+                own.erase(it);
+                found = true;
+                break;
+            }
+        }
+        // A saved foreign state is the caller's to restore, not ours to destroy.
+        if (!found) return;
+    }
+    // A context current on this thread is released first so that it is destroyed now rather
+    // than whenever the thread next switches.
+    if (eglGetCurrentContext() == record->context)
+        eglMakeCurrent(record->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (!eglDestroyContext(record->display, record->context))
+        printf("%s\n", "GL Context Destruction Failed");
+    if (record->draw != EGL_NO_SURFACE) eglDestroySurface(record->display, record->draw);
+    delete record;
+}
+
+void SetCurrentContext(GLContextHandle handle) {
+    EglContextRecord* record = Record(handle);
+    EGLBoolean ok;
+    if (record && record->context != EGL_NO_CONTEXT) {
+        eglBindAPI(EGL_OPENGL_API);
+        ok = eglMakeCurrent(record->display, record->draw, record->read, record->context);
+    } else {
+        // Nothing to release on a thread that has no context (and maybe no display) current.
+        const EGLDisplay display = eglGetCurrentDisplay();
+        if (display == EGL_NO_DISPLAY) return;
+        ok = eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    }
+    if (!ok) printf("%s\n", "Cannot Set OpenGL Context");
+}
+
+GLContextHandle GetCurrentContext(void) {
+    const EGLContext context = eglGetCurrentContext();
+    if (context == EGL_NO_CONTEXT) return nullptr;
+    const EglContextRecord current{eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW),
+                                   eglGetCurrentSurface(EGL_READ), context, false};
+
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    for (EglContextRecord* own : OwnRecords()) {
+        if (own->context == current.context && own->display == current.display &&
+            own->draw == current.draw && own->read == current.read)
+            return own;
+    }
+    for (EglContextRecord* foreign : ForeignRecords()) {
+        if (foreign->context == current.context && foreign->display == current.display &&
+            foreign->draw == current.draw && foreign->read == current.read)
+            return foreign;
+    }
+    auto* record = new EglContextRecord(current);
+    ForeignRecords().push_back(record);
+    return record;
+}
+
+bool IsContextValid(GLContextHandle handle) {
+    return handle != nullptr && Record(handle)->context != EGL_NO_CONTEXT;
+}
+
+}  // extern "C"
+
+void RequestContextVersionForTesting(int major, int minor) {
+    requested_major = major > 0 ? major : 3;
+    requested_minor = major > 0 ? minor : 3;
+}

@@ -1,0 +1,222 @@
+// Off-screen contexts on Windows: WGL on a hidden window. A throw-away legacy context is made
+// first, only to reach wglCreateContextAttribsARB for the core-profile context.
+#include <windows.h>
+
+#include <GL/glew.h>
+#include <GL/wglew.h>
+
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "gl_context.h"
+
+extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";
+
+namespace {
+
+struct WinGLContext {
+    HWND hwnd;
+    HGLRC hglrc;
+    HDC hdc;
+};
+
+// GetCurrentContext hands out records that are only ever passed back to SetCurrentContext. Our
+// own contexts are answered with their own record; any other state is interned by value, so
+// saving the host's context on every frame reuses one record instead of leaking one per call.
+std::mutex& RegistryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<WinGLContext*>& OwnRecords() {
+    static auto* records = new std::vector<WinGLContext*>();
+    return *records;
+}
+std::vector<WinGLContext*>& SavedRecords() {
+    static auto* records = new std::vector<WinGLContext*>();
+    return *records;
+}
+
+// Undoes a creation that failed after the window was made.
+void ReleaseWindow(HWND hwnd, HDC hdc) {
+    if (hdc) ReleaseDC(hwnd, hdc);
+    if (hwnd) DestroyWindow(hwnd);
+    UnregisterClassA(VEXOGLClassStrZ, NULL);
+}
+
+}  // namespace
+
+extern "C" {
+
+GLContextHandle CreateContext(GLContextHandle share) {
+    WNDCLASSEXA window_class = {};
+    window_class.cbSize = sizeof(WNDCLASSEXA);
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = DefWindowProcA;
+    window_class.cbClsExtra = 0;
+    window_class.cbWndExtra = 0;
+    window_class.hInstance = NULL;
+    window_class.hIcon = NULL;
+    window_class.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    window_class.lpszMenuName = NULL;
+    window_class.lpszClassName = VEXOGLClassStrZ;
+    window_class.hIconSm = NULL;
+    // The class is process-wide; a second context finds it registered already.
+    if (!RegisterClassExA(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+        printf("%s", "Can't Register Window Class\n");
+        return nullptr;
+    }
+
+    HWND hwnd = CreateWindowExA(0, VEXOGLClassStrZ, "OpenGL-using FBOs in AE", 0, 0, 0, 50, 50,
+                                NULL, NULL, NULL, NULL);
+    if (!hwnd) {
+        printf("%s\n", "Window Creation Failed");
+        UnregisterClassA(VEXOGLClassStrZ, NULL);
+        return nullptr;
+    }
+
+    HDC hdc = GetDC(hwnd);
+    if (!hdc) {
+        printf("%s", "Cannot create Drawing Context.\n");
+        ReleaseWindow(hwnd, NULL);
+        return nullptr;
+    }
+
+    PIXELFORMATDESCRIPTOR descriptor = {};
+    descriptor.nSize = sizeof(PIXELFORMATDESCRIPTOR);
+    descriptor.nVersion = 1;
+    descriptor.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    descriptor.iPixelType = PFD_TYPE_RGBA;
+    descriptor.cColorBits = 32;
+    descriptor.cDepthBits = 8;
+    const int format = ChoosePixelFormat(hdc, &descriptor);
+    SetPixelFormat(hdc, format, &descriptor);
+
+    HGLRC legacy = wglCreateContext(hdc);
+    if (!legacy) {
+        printf("%s", "Cannot create OPENGL Context.\n");
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+    if (!wglMakeCurrent(hdc, legacy)) {
+        printf("%s", "Cannot Make Temp Context Current.\n");
+        wglDeleteContext(legacy);
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+    if (glewInit() != GLEW_OK) {
+        printf("%s", "Glew isn't initialized.\n");
+        wglMakeCurrent(NULL, NULL);
+        wglDeleteContext(legacy);
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+    if (!wglCreateContextAttribsARB) {
+        printf("%s", "WGL Create Context Attrib isn't supported.\n");
+        wglMakeCurrent(NULL, NULL);
+        wglDeleteContext(legacy);
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+
+    auto* record = new WinGLContext{hwnd, NULL, hdc};
+    const int attributes[] = {WGL_CONTEXT_MAJOR_VERSION_ARB,
+                              3,
+                              WGL_CONTEXT_MINOR_VERSION_ARB,
+                              2,
+                              WGL_CONTEXT_PROFILE_MASK_ARB,
+                              WGL_CONTEXT_CORE_PROFILE_BIT_ARB,
+                              0};
+    const auto* share_record = static_cast<const WinGLContext*>(share);
+    record->hglrc =
+        wglCreateContextAttribsARB(hdc, share_record ? share_record->hglrc : NULL, attributes);
+    wglMakeCurrent(NULL, NULL);
+    wglDeleteContext(legacy);
+    if (!record->hglrc) {
+        delete record;
+        printf("%s", "OpenGL 4.1/3.2 Ctx can't be initialized.\n");
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+
+    // The legacy context's entry points need not be those of the core context.
+    wglMakeCurrent(hdc, record->hglrc);
+    if (glewInit() != GLEW_OK) {
+        printf("%s", "Core Profile Glew isn't initialized.\n");
+        wglMakeCurrent(NULL, NULL);
+        wglDeleteContext(record->hglrc);
+        delete record;
+        ReleaseWindow(hwnd, hdc);
+        return nullptr;
+    }
+
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    OwnRecords().push_back(record);
+    return record;
+}
+
+void DeleteContext(GLContextHandle handle) {
+    auto* record = static_cast<WinGLContext*>(handle);
+    if (!record) return;
+    {
+        std::lock_guard<std::mutex> lock(RegistryMutex());
+        auto& own = OwnRecords();
+        bool found = false;
+        for (auto it = own.begin(); it != own.end(); ++it) {
+            if (*it == record) {
+                own.erase(it);
+                found = true;
+                break;
+            }
+        }
+        // A saved state belongs to whoever was current, not to us.
+        if (!found) return;
+    }
+    if (record->hglrc) {
+        wglMakeCurrent(NULL, NULL);
+        if (!wglDeleteContext(record->hglrc)) printf("%s\n", "GL Context Destruction Failed");
+        record->hglrc = NULL;
+    }
+    if (record->hdc) {
+        ReleaseDC(record->hwnd, record->hdc);
+        record->hdc = NULL;
+    }
+    if (record->hwnd) {
+        DestroyWindow(record->hwnd);
+        record->hwnd = NULL;
+    }
+    // Fails while other hidden windows of the class exist; the last context's deletion succeeds.
+    UnregisterClassA(VEXOGLClassStrZ, NULL);
+    // Nothing uses a deleted context's record again.
+    delete record;
+}
+
+void SetCurrentContext(GLContextHandle handle) {
+    const auto* record = static_cast<const WinGLContext*>(handle);
+    if (record && record->hglrc) {
+        if (!wglMakeCurrent(record->hdc, record->hglrc))
+            printf("%s\n", "Cannot Set OpenGL Context");
+    } else {
+        wglMakeCurrent(NULL, NULL);
+    }
+}
+
+GLContextHandle GetCurrentContext(void) {
+    const HGLRC hglrc = wglGetCurrentContext();
+    const HDC hdc = wglGetCurrentDC();
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    for (WinGLContext* own : OwnRecords())
+        if (own->hglrc == hglrc && own->hdc == hdc) return own;
+    for (WinGLContext* saved : SavedRecords())
+        if (saved->hglrc == hglrc && saved->hdc == hdc) return saved;
+    auto* record = new WinGLContext{NULL, hglrc, hdc};
+    SavedRecords().push_back(record);
+    return record;
+}
+
+bool IsContextValid(GLContextHandle handle) {
+    return handle != nullptr && static_cast<const WinGLContext*>(handle)->hglrc != NULL;
+}
+
+}  // extern "C"

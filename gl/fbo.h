@@ -1,0 +1,51 @@
+// Render targets (a 2D texture attached to a framebuffer) and the pixel transfers between host
+// image buffers and GL. Pixels cross unchanged, four channels in the host's order, as GL_RGBA.
+#pragma once
+#include <GL/glew.h>
+
+#include <cstdint>
+#include <string>
+
+#include "AE_Effect.h"
+
+// One colour storage.
+struct GLRenderBuffer {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int32_t depth = 0;
+    int32_t internalFormat = 0;
+    uint32_t id = 0;  // texture, or buffer object when !isTexture; 0 = none
+    uint32_t target = 0;
+    bool isTexture = false;
+};
+
+// One render target. Owns its framebuffer and texture; copies share the names, and only
+// FBOHelper::DeleteGenericFBO (or DeleteRenderBuffer for the texture alone) releases them.
+struct PX_FBO {
+    uint32_t fbo = 0;  // 0 = failed or released target
+    GLRenderBuffer renderBuffer;
+};
+
+namespace FBOHelper {
+
+GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
+                                         int32_t wrap);
+// Leaves the new framebuffer bound on success; 0 (and nothing bound) when incomplete.
+GLuint CreateFBO(const GLRenderBuffer& storage);
+// A complete target cleared to transparent black, or fbo 0 with nothing left alive. Note the
+// argument order: wrap before format. `unused` is accepted and ignored.
+PX_FBO CreateTextureFBO(uint32_t width, uint32_t height, int32_t wrap, int32_t internalFormat,
+                        int32_t unused);
+void ClearFBO(PX_FBO* target);
+// GL name of an incomplete-framebuffer status; "" for anything else.
+std::string getFrameBufferError(uint32_t status);
+void DeleteRenderBuffer(GLRenderBuffer& storage);
+void DeleteGenericFBO(PX_FBO* target);
+// Reads `target` into the host image (depth 8: bytes, 32: floats), honouring padded rows.
+void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuffer);
+
+}  // namespace FBOHelper
+
+// Copies a host image (depth 8 or 32) into level 0 of an existing texture of at least its size,
+// honouring padded rows. The host's first row becomes texture row 0.
+void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth);

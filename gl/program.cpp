@@ -1,0 +1,146 @@
+#include "program.h"
+
+#include <GL/glew.h>
+
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+bool IsStageType(uint64_t entry) {
+    return entry == GL_VERTEX_SHADER || entry == GL_FRAGMENT_SHADER || entry == GL_GEOMETRY_SHADER;
+}
+
+// Compiles `source` read from a file; prints `failure_header`, the log and a newline on failure.
+GLuint CompileFileShader(GLenum type, const std::string& source, const char* failure_header) {
+    const GLuint shader = glCreateShader(type);
+    const GLchar* text = source.c_str();
+    const GLint length = static_cast<GLint>(source.size());
+    glShaderSource(shader, 1, &text, &length);
+    glCompileShader(shader);
+    GLint status = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+    if (status != GL_TRUE) {
+        char log[4096] = {};
+        glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
+        printf("%s%s\n", failure_header, log);
+        fflush(stdout);
+    }
+    return shader;
+}
+
+}  // namespace
+
+uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
+    size_t stage_count = 0;
+    for (const uint64_t* entry = shaderList; entry && *entry; ++entry)
+        if (IsStageType(*entry)) ++stage_count;
+    std::vector<GLuint> shaders;
+    shaders.reserve(stage_count);
+
+    const GLchar* prefix = header ? header : "";
+    for (const uint64_t* entry = shaderList; entry && *entry; ++entry) {
+        if (!IsStageType(*entry)) continue;
+        // A stage type with no source after it ends the list like the terminator would.
+        if (!entry[1]) break;
+        const GLenum type = static_cast<GLenum>(*entry);
+        ++entry;
+        const GLchar* sources[2] = {
+            prefix, reinterpret_cast<const GLchar*>(static_cast<uintptr_t>(*entry))};
+        const GLuint shader = glCreateShader(type);
+        glShaderSource(shader, 2, sources, nullptr);
+        glCompileShader(shader);
+        GLint status = GL_FALSE;
+        glGetShaderiv(shader, GL_COMPILE_STATUS, &status);
+        if (status == GL_TRUE) {
+            shaders.push_back(shader);
+        } else {
+            char log[256] = {};
+            glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
+            printf("Compile Shader Failed - %s\n", log);
+            // Nothing refers to a stage left out of the link; do not leave it behind.
+            glDeleteShader(shader);
+        }
+    }
+
+    GLuint program = glCreateProgram();
+    for (GLuint shader : shaders) glAttachShader(program, shader);
+    glLinkProgram(program);
+    GLint status = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &status);
+    bool linked = status == GL_TRUE;
+    if (!linked) {
+        char log[256] = {};
+        glGetProgramInfoLog(program, sizeof(log), nullptr, log);
+        printf("Link Program Failed - %s\n", log);
+    }
+
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR) printf("Prog Error: %i\n", static_cast<int>(error));
+
+    // The linked program keeps working without its shaders; a failed one is of no use to anyone,
+    // and the caller only ever sees 0 for it.
+    for (GLuint shader : shaders) {
+        glDetachShader(program, shader);
+        glDeleteShader(shader);
+    }
+    if (!linked) {
+        glDeleteProgram(program);
+        program = 0;
+    }
+    return program;
+}
+
+void DeleteProgram(uint32_t* program) {
+    if (!program || *program == 0) return;
+    glDeleteProgram(*program);
+    *program = 0;
+}
+
+std::string LoadShader(const std::string& path) {
+    std::ifstream file(path);
+    if (!file.is_open()) return std::string();
+    std::string text;
+    std::string line;
+    while (file.good()) {
+        std::getline(file, line);
+        text += line;
+        text += "\n";
+    }
+    return text;
+}
+
+uint32_t AESDK_OpenGL_InitShader(std::string vertexShaderPath, std::string fragmentShaderPath) {
+    const GLuint vertex = CompileFileShader(GL_VERTEX_SHADER, LoadShader(vertexShaderPath),
+                                            "ERROR::SHADER::VERTEX::COMPILATION_FAILED\n");
+    const GLuint fragment = CompileFileShader(GL_FRAGMENT_SHADER, LoadShader(fragmentShaderPath),
+                                              "ERROR::SHADER::FRAG::COMPILATION_FAILED\n");
+    const GLuint program = glCreateProgram();
+    glAttachShader(program, vertex);
+    glAttachShader(program, fragment);
+    glLinkProgram(program);
+    GLint status = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &status);
+    if (status != GL_TRUE) {
+        char log[4096] = {};
+        glGetProgramInfoLog(program, sizeof(log), nullptr, log);
+        printf("%s%s\n", "ERROR::PROGRAM::COMPILATION_FAILED\n", log);
+        fflush(stdout);
+    }
+    glDetachShader(program, vertex);
+    glDetachShader(program, fragment);
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    return program;
+}
+
+void CheckOpenGLError(const char* what, const char* file, int line) {
+    const GLenum error = glGetError();
+    if (error == GL_NO_ERROR) return;
+    // Written straight to the stream, so no buffer can cut a long file name or text.
+    printf("OpenGL error %08x, at %s:%i - for %s\n", static_cast<unsigned>(error), file ? file : "",
+           line, what ? what : "");
+    printf("\n");
+    fflush(stdout);
+}

@@ -1,0 +1,24 @@
+// Shader programs from source texts. Every routine works in the context current on the calling
+// thread and reports problems on standard output only.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Pairs of (stage type, pointer to NUL-terminated source) ended by a 0 entry. Stage types are
+// GL_VERTEX_SHADER, GL_FRAGMENT_SHADER and GL_GEOMETRY_SHADER; every other non-zero value is
+// skipped. `header` goes in front of every stage's source. Returns the linked program, or 0 when
+// linking failed. A stage that fails to compile is reported and left out of the link.
+uint32_t CreateProgram(const uint64_t* shaderList, const char* header);
+
+// Deletes a non-zero program and stores 0 in its place; null or 0 does nothing.
+void DeleteProgram(uint32_t* program);
+
+// The file's text, each line followed by "\n"; empty when the file cannot be opened.
+std::string LoadShader(const std::string& path);
+
+// A program from a vertex and a fragment file. Returns the program even when a stage or the link
+// failed (the logs are printed); check GL_LINK_STATUS to know.
+uint32_t AESDK_OpenGL_InitShader(std::string vertexShaderPath, std::string fragmentShaderPath);
+
+// Prints the first pending GL error, if any, with where it was found.
+void CheckOpenGLError(const char* what, const char* file, int line);

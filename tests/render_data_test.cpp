@@ -1,0 +1,300 @@
+// Per-thread render records, and the global record that global setup builds.
+#include <EGL/egl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "effect_test_support.h"
+#include "gl_test_support.h"
+#include "render_data.h"
+
+namespace {
+
+using vexo_test::CaptureStdout;
+using vexo_test::CountLiveGLObjects;
+
+GLuint Slot(const GLPrograms& p, int i) {
+    const GLuint slots[] = {p.swizzleInProgram, p.displaceProgram, p.blurWProgram,
+                            p.blurHProgram,     p.bicubicProgram,  p.oversampleProgram};
+    return slots[i];
+}
+
+// Every slot a linked program of the current context.
+void ExpectSixLinkedPrograms(const GLPrograms& programs) {
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_NE(Slot(programs, i), 0u);
+        ASSERT_TRUE(glIsProgram(Slot(programs, i)));
+        GLint status = GL_FALSE;
+        glGetProgramiv(Slot(programs, i), GL_LINK_STATUS, &status);
+        EXPECT_EQ(status, GL_TRUE);
+    }
+}
+
+bool EglContextAlive(EGLDisplay display, EGLContext context) {
+    EGLint id = 0;
+    return eglQueryContext(display, context, EGL_CONFIG_ID, &id) == EGL_TRUE;
+}
+
+// A global data handle as the host hands it over: a pointer to the block pointer.
+struct GlobalData {
+    LocalGLStruct block{};
+    void* pointer = &block;
+    PF_InData in_data{};
+
+    explicit GlobalData(GLContextHandle context) {
+        block.context = context;
+        in_data.global_data = &pointer;
+    }
+};
+
+// Runs `fn` on a new thread the way the smart render does: under globalMutex.
+template <typename Fn>
+void OnRenderThread(Fn fn) {
+    std::thread([&] {
+        std::lock_guard<std::recursive_mutex> lock(globalMutex);
+        fn();
+    }).join();
+}
+
+class RenderDataTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        global_context_ = CreateContext();
+        ASSERT_NE(global_context_, nullptr);
+    }
+    void TearDown() override { DeleteContext(global_context_); }
+    GLContextHandle global_context_ = nullptr;
+};
+
+TEST_F(RenderDataTest, FirstRenderBuildsTheRecordAndLaterOnesReuseIt) {
+    GlobalData global(global_context_);
+    OnRenderThread([&] {
+        ASSERT_EQ(local_render_data.get(), nullptr);
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        ASSERT_NE(local_render_data.get(), nullptr);
+        LocalGLStruct* record = local_render_data.get();
+        ASSERT_NE(record->context, nullptr);
+        EXPECT_NE(record->context, global_context_);
+        EXPECT_EQ(GetCurrentContext(), record->context);
+        ExpectSixLinkedPrograms(record->programs);
+        const LocalGLStruct first = *record;
+        EXPECT_EQ(CountLiveGLObjects().programs, 6);
+
+        // Leave the thread with nothing current, as if something else ran in between.
+        SetCurrentContext(nullptr);
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        EXPECT_EQ(local_render_data.get(), record);
+        EXPECT_EQ(record->context, first.context);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(Slot(record->programs, i), Slot(first.programs, i));
+        EXPECT_EQ(GetCurrentContext(), record->context);
+        EXPECT_EQ(CountLiveGLObjects().programs, 6);
+    });
+}
+
+TEST_F(RenderDataTest, TwoThreadsGetTheirOwnContextsAndPrograms) {
+    GlobalData global(global_context_);
+    GLContextHandle contexts[2] = {};
+    EGLContext raw[2] = {};
+    GLuint texture_in_first = 0;
+    auto render = [&](int i) {
+        std::lock_guard<std::recursive_mutex> lock(globalMutex);
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        ASSERT_NE(local_render_data.get(), nullptr);
+        contexts[i] = local_render_data->context;
+        raw[i] = eglGetCurrentContext();
+        ExpectSixLinkedPrograms(local_render_data->programs);
+        EXPECT_EQ(CountLiveGLObjects().programs, 6);
+        if (i == 0) {
+            glGenTextures(1, &texture_in_first);
+            glBindTexture(GL_TEXTURE_2D, texture_in_first);
+        } else {
+            // Nothing made in the other thread's context is visible here.
+            EXPECT_FALSE(glIsTexture(texture_in_first));
+        }
+    };
+    // The first thread stays alive while the second renders, so both records coexist.
+    std::promise<void> first_rendered, second_rendered;
+    std::thread first([&] {
+        render(0);
+        first_rendered.set_value();
+        second_rendered.get_future().wait();
+    });
+    first_rendered.get_future().wait();
+    std::thread second([&] { render(1); });
+    second.join();
+    second_rendered.set_value();
+    first.join();
+
+    ASSERT_NE(contexts[0], nullptr);
+    ASSERT_NE(contexts[1], nullptr);
+    EXPECT_NE(contexts[0], contexts[1]);
+    EXPECT_NE(raw[0], raw[1]);
+}
+
+TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
+    // The record's context shares objects with an observer context, so the programs can be
+    // checked from here after the thread (and its context) are gone: shared objects outlive a
+    // destroyed context unless they were deleted.
+    vexo_test::ScopedGLContext observer;
+    ASSERT_TRUE(observer.ok());
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLContext raw = EGL_NO_CONTEXT;
+    GLPrograms programs{};
+    std::thread([&] {
+        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}});
+        ASSERT_NE(local_render_data->context, nullptr);
+        SetCurrentContext(local_render_data->context);
+        CreateGLPrograms(&local_render_data->programs);
+        programs = local_render_data->programs;
+        raw = eglGetCurrentContext();
+    }).join();
+    ASSERT_NE(raw, EGL_NO_CONTEXT);
+    EXPECT_FALSE(EglContextAlive(display, raw));
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_NE(Slot(programs, i), 0u);
+        EXPECT_FALSE(glIsProgram(Slot(programs, i))) << i;
+    }
+    EXPECT_EQ(GetCurrentContext(), observer.handle());
+}
+
+TEST_F(RenderDataTest, ResettingTheHolderReleasesTheOldRecordOnThisThread) {
+    GlobalData global(global_context_);
+    OnRenderThread([&] {
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        ASSERT_NE(local_render_data.get(), nullptr);
+        EGLDisplay display = eglGetCurrentDisplay();
+        EGLContext raw = eglGetCurrentContext();
+        local_render_data.reset();
+        EXPECT_FALSE(EglContextAlive(display, raw));
+        EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+    });
+}
+
+TEST_F(RenderDataTest, NoGlobalContextMeansNoRecord) {
+    GlobalData no_context(nullptr);
+    void* no_block = nullptr;
+    PF_InData no_block_in{};
+    no_block_in.global_data = &no_block;
+    PF_InData no_handle{};
+    OnRenderThread([&] {
+        for (int round = 0; round < 2; ++round) {
+            InitThreadLocalRenderData(&no_context.in_data, nullptr);
+            InitThreadLocalRenderData(&no_block_in, nullptr);
+            InitThreadLocalRenderData(&no_handle, nullptr);
+            EXPECT_EQ(local_render_data.get(), nullptr);
+            EXPECT_EQ(GetCurrentContext(), nullptr);
+        }
+    });
+}
+
+TEST_F(RenderDataTest, FailedCreationLeavesAContextlessRecordForGood) {
+    GlobalData global(global_context_);
+    OnRenderThread([&] {
+        RequestContextVersionForTesting(99, 0);
+        const std::string out =
+            CaptureStdout([&] { InitThreadLocalRenderData(&global.in_data, nullptr); });
+        RequestContextVersionForTesting(0, 0);
+        EXPECT_FALSE(out.empty());
+        ASSERT_NE(local_render_data.get(), nullptr);
+        EXPECT_EQ(local_render_data->context, nullptr);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(Slot(local_render_data->programs, i), 0u);
+        EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+
+        // No retry, even though creation would work now, and nothing becomes current.
+        GLContextHandle other = CreateContext();
+        SetCurrentContext(other);
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        EXPECT_EQ(local_render_data->context, nullptr);
+        EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+        DeleteContext(other);
+    });
+}
+
+// A process that exits with a live record on its main thread (as the standalone host does after
+// rendering there) releases it at exit, before the handlers registered with atexit run, and does
+// not crash. Runs in a fresh process.
+EGLDisplay exit_display = EGL_NO_DISPLAY;
+EGLContext exit_context = EGL_NO_CONTEXT;
+bool exit_record_ready = false;
+
+void CheckReleasedAtExit() {
+    const bool released = !EglContextAlive(exit_display, exit_context);
+    std::_Exit(exit_record_ready && released ? 7 : 1);
+}
+
+TEST(RenderDataDeathTest, ExitWithARecordOnTheMainThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            GLContextHandle global_context = CreateContext();
+            GlobalData global(global_context);
+            InitThreadLocalRenderData(&global.in_data, nullptr);
+            exit_display = eglGetCurrentDisplay();
+            exit_context = eglGetCurrentContext();
+            exit_record_ready = local_render_data && local_render_data->context &&
+                                local_render_data->programs.oversampleProgram;
+            std::atexit(CheckReleasedAtExit);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(7), "");
+}
+
+// ---- The global record, through the entry point as the host drives it.
+
+class GlobalRecordTest : public HostTest {};
+
+TEST_F(GlobalRecordTest, SetupBuildsItAndKeepsTheCallersContext) {
+    vexo_test::ScopedGLContext callers;
+    ASSERT_TRUE(callers.ok());
+    const size_t handles = vexo_host::LiveHandles();
+
+    ASSERT_EQ(vexo_host::SendGlobalSetup(&effect_), PF_Err_NONE);
+    EXPECT_EQ(GetCurrentContext(), callers.handle());
+    ASSERT_NE(effect_.global_data, nullptr);
+    const auto* block = static_cast<const LocalGLStruct*>(*effect_.global_data);
+    ASSERT_NE(block, nullptr);
+    ASSERT_NE(block->context, nullptr);
+    EXPECT_NE(block->context, callers.handle());
+
+    SetCurrentContext(block->context);
+    ExpectSixLinkedPrograms(block->programs);
+    EXPECT_EQ(CountLiveGLObjects().total(), 6);
+    const EGLDisplay display = eglGetCurrentDisplay();
+    const EGLContext raw = eglGetCurrentContext();
+    SetCurrentContext(callers.handle());
+
+    ASSERT_EQ(vexo_host::SendGlobalSetdown(&effect_), PF_Err_NONE);
+    EXPECT_FALSE(EglContextAlive(display, raw));
+    // Setdown leaves no context current.
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+    EXPECT_EQ(vexo_host::LiveHandles(), handles);
+}
+
+TEST_F(GlobalRecordTest, SetupWithoutAContextIsNoError) {
+    RequestContextVersionForTesting(99, 0);
+    PF_Err err = PF_Err_NONE;
+    CaptureStdout([&] { err = vexo_host::SendGlobalSetup(&effect_); });
+    RequestContextVersionForTesting(0, 0);
+    ASSERT_EQ(err, PF_Err_NONE);
+    ASSERT_NE(effect_.global_data, nullptr);
+    const auto* block = static_cast<const LocalGLStruct*>(*effect_.global_data);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->context, nullptr);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(Slot(block->programs, i), 0u);
+
+    // Threads then never get a record.
+    PF_InData in = vexo_host::MakeInData(effect_, nullptr);
+    OnRenderThread([&] {
+        InitThreadLocalRenderData(&in, nullptr);
+        EXPECT_EQ(local_render_data.get(), nullptr);
+    });
+    EXPECT_EQ(vexo_host::SendGlobalSetdown(&effect_), PF_Err_NONE);
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,342 @@
+// Whole frames through the effect's commands on llvmpipe, against pictures computed here.
+#include <GL/glew.h>
+
+#include <cmath>
+#include <thread>
+
+#include "gl_test_support.h"
+#include "messages.h"
+#include "render_data.h"
+#include "render_test_support.h"
+
+namespace {
+
+using namespace vexo_host;
+
+// Smooth colours with full alpha, so linear sampling near a texel centre changes little.
+World Picture(A_long w, A_long h, int depth) {
+    return Fill(w, h, depth, [&](A_long x, A_long y, float* p) {
+        p[0] = 1.0f;
+        p[1] = float(x) / float(w);
+        p[2] = float(y) / float(h);
+        p[3] = 0.5f + 0.25f * std::sin(0.3f * float(x + y));
+    });
+}
+
+// A map whose red channel is `red` everywhere.
+World RedMap(A_long w, A_long h, int depth, float red) {
+    return Fill(w, h, depth, [&](A_long, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = red;
+    });
+}
+
+float At(const World& w, A_long x, A_long y, int c) { return GetChannel(w, x, y, c); }
+
+TEST_F(RenderTest, DefaultControlsGiveTheInputBack) {
+    const World input = Picture(64, 48, 32);
+    EXPECT_LT(MaxDifference(Render(input), input), 1e-5f);
+    const World bytes = Picture(64, 48, 8);
+    EXPECT_EQ(MaxDifference(Render(bytes), bytes), 0.0f);
+}
+
+TEST_F(RenderTest, ValuesBeyondOneSurviveAtFloatDepth) {
+    const World input = Fill(16, 8, 32, [](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = 2.5f;
+        p[2] = -0.5f;
+        p[3] = float(x) * 10.0f;
+    });
+    // A map of zeros leaves every pixel where it is.
+    const World map = RedMap(16, 8, 32, 0.0f);
+    Set(kParamChannel, kChannelRed);
+    EXPECT_LT(MaxDifference(Render(input, &map), input), 1e-4f);
+}
+
+TEST_F(RenderTest, FullMapTranslatesByWholePixels) {
+    const A_long w = 100, h = 40;
+    const World input = Picture(w, h, 32);
+    const World map = RedMap(w, h, 32, 1.0f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 10);   // percent of the width: 10 pixels
+    Set(kParamTranslateY, -25);  // 10 rows towards the first row
+
+    struct EdgeCase {
+        int edge;
+        std::function<bool(A_long sx, A_long sy, A_long* x, A_long* y)> source;
+    } cases[] = {
+        {kEdgeNone, [&](A_long sx, A_long sy, A_long*, A_long*) { return sx >= 0 && sy < h; }},
+        {kEdgeRepeat,
+         [&](A_long sx, A_long sy, A_long* x, A_long* y) {
+             *x = (sx + w) % w, *y = (sy + h) % h;
+             return true;
+         }},
+        {kEdgeEdgeRepeat,
+         [&](A_long sx, A_long sy, A_long* x, A_long* y) {
+             *x = std::max<A_long>(sx, 0), *y = std::min<A_long>(sy, h - 1);
+             return true;
+         }},
+    };
+    for (const EdgeCase& c : cases) {
+        Set(kParamEdgeBehavior, c.edge);
+        const World out = Render(input, &map);
+        float worst = 0;
+        for (A_long y = 0; y < h; ++y) {
+            for (A_long x = 0; x < w; ++x) {
+                A_long sx = x - 10, sy = y + 10;
+                const bool inside = c.source(sx, sy, &sx, &sy);
+                for (int ch = 0; ch < 4; ++ch) {
+                    const float expected = inside ? At(input, sx, sy, ch) : 0.0f;
+                    worst = std::max(worst, std::fabs(At(out, x, y, ch) - expected));
+                }
+            }
+        }
+        EXPECT_LT(worst, 1e-4f) << "edge behaviour " << c.edge;
+    }
+}
+
+TEST_F(RenderTest, MapIsPlacedByItsSizeAndOrigin) {
+    const A_long w = 80, h = 40;
+    const World input = Picture(w, h, 32);
+    // A 20-pixel-wide map, 30 pixels right of the input's origin: only those columns move.
+    World map = RedMap(20, h, 32, 1.0f);
+    map.def.origin_x = 30;
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 5);  // 4 pixels
+    const World out = Render(input, &map);
+    for (A_long y = 0; y < h; ++y) {
+        for (A_long x = 0; x < w; ++x) {
+            const bool moved = x >= 30 && x < 50;
+            const A_long sx = moved ? x - 4 : x;
+            // Outside the map's footprint the map reads 0: the displacement is 1e-5 of 4 px.
+            EXPECT_NEAR(At(out, x, y, 1), At(input, sx, y, 1), 1e-3f) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(RenderTest, SoftnessWithoutAMapBlursTheInputIntoTheMap) {
+    // Left half black, right half white; the map view shows the processed map.
+    const World input = Fill(40, 8, 32, [](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = p[2] = p[3] = x < 20 ? 0.0f : 1.0f;
+    });
+    Set(kParamView, kViewMap);
+    World sharp = Render(input);
+    EXPECT_NEAR(At(sharp, 19, 4, 1), 0.00001f, 1e-6f);  // map value 0 is replaced
+    EXPECT_NEAR(At(sharp, 20, 4, 1), 1.0f, 1e-5f);
+    EXPECT_EQ(At(sharp, 20, 4, 0), 1.0f);  // the map view is opaque
+
+    Set(kParamMapSoftness, 10);
+    World soft = Render(input);
+    EXPECT_GT(At(soft, 19, 4, 1), 0.2f);
+    EXPECT_LT(At(soft, 20, 4, 1), 0.8f);
+    EXPECT_NEAR(At(soft, 0, 4, 1), 0.00001f, 1e-3f);  // far from the edge: still black
+}
+
+TEST_F(RenderTest, SupersamplingKeepsTheFrameSizeAndFlatAreas) {
+    const World flat = Fill(100, 50, 32, [](A_long, A_long, float* p) {
+        p[0] = 1.0f, p[1] = 0.25f, p[2] = 0.5f, p[3] = 0.75f;
+    });
+    for (int aa : {kAntiAliasing2x, kAntiAliasing4x}) {
+        Set(kParamAntiAliasing, aa);
+        const World out = Render(flat);
+        ASSERT_EQ(out.def.width, 100);
+        ASSERT_EQ(out.def.height, 50);
+        // Away from the borders, where the reduction reads outside the frame.
+        for (A_long y = 5; y < 45; ++y) {
+            for (A_long x = 5; x < 95; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    ASSERT_NEAR(At(out, x, y, c), At(flat, x, y, c), 1e-4f) << aa;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(RenderTest, ZeroMultiplierKeepsItsChannelAtScaleOneHundred) {
+    // With aberration on, a multiplier of 0 gives that channel a map value of exactly 0; the
+    // scale factor there must be its limit, 1, not 0/0.
+    const World input = Picture(50, 20, 32);
+    const World map = RedMap(50, 20, 32, 1.0f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 10);  // 5 pixels
+    Set(kParamRedMultiplier, 0);
+    const World out = Render(input, &map);
+    for (A_long y = 0; y < 20; ++y) {
+        for (A_long x = 5; x < 50; ++x) {
+            ASSERT_NEAR(At(out, x, y, 1), At(input, x, y, 1), 1e-5f) << x;      // red stays
+            ASSERT_NEAR(At(out, x, y, 2), At(input, x - 5, y, 2), 1e-5f) << x;  // green moves
+        }
+    }
+}
+
+TEST_F(RenderTest, NoGLObjectOutlivesAFrame) {
+    const World input = Picture(32, 16, 8);
+    const World map = RedMap(24, 12, 8, 0.5f);
+    Render(input, &map);  // the thread's context and programs now exist, and stay current
+    const vexo_test::GLObjectCounts before = vexo_test::CountLiveGLObjects();
+    Set(kParamMapSoftness, 3);
+    Set(kParamAntiAliasing, kAntiAliasing4x);
+    for (int i = 0; i < 3; ++i) Render(input, &map);
+    const vexo_test::GLObjectCounts after = vexo_test::CountLiveGLObjects();
+    EXPECT_EQ(after.total(), before.total()) << vexo_test::Describe(after);
+    EXPECT_EQ(before.programs, 6);
+}
+
+TEST_F(RenderTest, ThreadsRenderTheSameFramesAlike) {
+    const World input = Picture(48, 32, 32);
+    const World map = Fill(48, 32, 32, [](A_long x, A_long y, float* p) {
+        p[0] = 1.0f;
+        p[1] = p[2] = p[3] = 0.5f + 0.5f * std::sin(0.4f * float(x) + 0.2f * float(y));
+    });
+    Set(kParamTranslateX, 7);
+    Set(kParamRotate, 12);
+    Set(kParamMapSoftness, 2);
+    const World reference = Render(input, &map);
+
+    std::vector<World> outputs(8, MakeWorld(48, 32, 32));
+    std::vector<PF_Err> errors(8, PF_Err_NONE);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int f = t; f < 8; f += 4) {
+                std::vector<std::string> problems;
+                FrameOptions options;
+                options.depth = 32;
+                errors[f] = RenderFrame(instance_.get(), FrameLayers{&input, &map}, options,
+                                        &outputs[f], &problems);
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int f = 0; f < 8; ++f) {
+        EXPECT_EQ(errors[f], PF_Err_NONE);
+        EXPECT_EQ(MaxDifference(outputs[f], reference), 0.0f) << "frame " << f;
+    }
+}
+
+// --- Failures the render must report rather than return a black frame as a success.
+
+std::vector<std::string> g_messages;
+void Collect(const std::string& text) { g_messages.push_back(text); }
+
+class RenderFailureTest : public RenderTest {
+  protected:
+    void SetUp() override {
+        RenderTest::SetUp();
+        g_messages.clear();
+        SetMessageObserver(Collect);
+    }
+    void TearDown() override {
+        SetMessageObserver(nullptr);
+        RenderTest::TearDown();
+    }
+    // A frame that failed leaves the output as the host's fill left it: transparent black.
+    static bool Cleared(const World& w) {
+        for (uint8_t byte : w.storage) {
+            if (byte) return false;
+        }
+        return true;
+    }
+    World Poisoned(A_long w, A_long h, int depth) {
+        World out = MakeWorld(w, h, depth);
+        std::fill(out.storage.begin(), out.storage.end(), uint8_t(0x7F));
+        return out;
+    }
+};
+
+TEST_F(RenderFailureTest, TargetsTooLargeForTheContextFailTheFrame) {
+    GLint max_size = 0;
+    {
+        vexo_test::ScopedGLContext gl;
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+    }
+    const A_long w = max_size / 4 + 1;  // fine at 1x, too wide at 4x
+    const World input = Picture(w, 2, 8);
+    Set(kParamAntiAliasing, kAntiAliasing4x);
+    World out = Poisoned(w, 2, 8);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0], "error creating supersampling target err 4 err2 0");
+
+    // Nothing of the failed frame is left in the thread's context.
+    const vexo_test::GLObjectCounts counts = vexo_test::CountLiveGLObjects();
+    EXPECT_EQ(counts.total(), counts.programs) << vexo_test::Describe(counts);
+}
+
+TEST_F(RenderFailureTest, BuffersTheTransfersCannotAddressAreRefused) {
+    const World input = Picture(10, 4, 8);
+    for (int depth : {16, 0, 64}) {
+        World out = Poisoned(10, 4, 8);
+        FrameOptions options;
+        std::vector<std::string> problems;
+        options.depth = depth;
+        EXPECT_EQ(
+            RenderFrame(instance_.get(), FrameLayers{&input, nullptr}, options, &out, &problems),
+            PF_Err_BAD_CALLBACK_PARAM)
+            << depth;
+    }
+    World ragged = Picture(10, 4, 8);
+    ragged.def.rowbytes = 10 * 4 + 2;  // not whole pixels
+    World out = Poisoned(10, 4, 8);
+    EXPECT_EQ(Render(ragged, nullptr, &out), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(Cleared(out));
+    World narrow = Picture(10, 4, 8);
+    narrow.def.rowbytes = 9 * 4;  // shorter than a row
+    EXPECT_EQ(Render(narrow, nullptr, &out), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(g_messages.back(), "error on buffer format err 516 err2 8");
+}
+
+TEST_F(RenderFailureTest, OutputOfAnotherSizeGetsTheOverlap) {
+    const World input = Picture(20, 10, 8);
+    World bigger = Poisoned(30, 6, 8);
+    ASSERT_EQ(Render(input, nullptr, &bigger), PF_Err_NONE);
+    for (A_long y = 0; y < 6; ++y) {
+        for (A_long x = 0; x < 30; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                const float expected = x < 20 ? At(input, x, y, c) : 0.0f;
+                ASSERT_EQ(At(bigger, x, y, c), expected) << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST_F(RenderFailureTest, CheckoutFailuresAreReportedWithTheirCodes) {
+    const World input = Picture(8, 8, 8);
+    World out = Poisoned(8, 8, 8);
+    FailCall("checkout_layer_pixels", PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_FALSE(Cleared(out));  // no output was checked out to clear
+    EXPECT_EQ(g_messages.size(), 0u);
+
+    FailCall("checkout_output", PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_OUT_OF_MEMORY);
+
+    g_messages.clear();
+    FailCall("checkout_param", PF_Err_INVALID_INDEX);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_INVALID_INDEX);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 2u);
+    EXPECT_EQ(g_messages[0].rfind("error on param checkout err 513 err2 ", 0), 0u);
+    EXPECT_EQ(g_messages[1], "error on param initialisation err 513 err2 0");
+}
+
+TEST_F(RenderFailureTest, AThreadWithoutAContextFailsItsFrames) {
+    const World input = Picture(8, 8, 8);
+    World out = Poisoned(8, 8, 8);
+    PF_Err first = PF_Err_NONE, second = PF_Err_NONE;
+    std::thread([&] {
+        RequestContextVersionForTesting(9, 9);  // this thread's context cannot be made
+        first = Render(input, nullptr, &out);
+        second = Render(input, nullptr, &out);
+        RequestContextVersionForTesting(0, 0);
+    }).join();
+    EXPECT_EQ(first, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(second, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_FALSE(g_messages.empty());
+    EXPECT_EQ(g_messages.back(), "error on local_render_data.get() err 0 err2 0");
+}
+
+}  // namespace

@@ -1,0 +1,685 @@
+// What the effect's six programs compute, drawn into float targets with RenderQuad and read
+// back. Expected values come from the shaders' formulas evaluated here on the CPU.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "gl_test_support.h"
+#include "gl_toolkit_support.h"
+#include "pod.h"
+#include "render_data.h"
+
+using vexo_test::CaptureStdout;
+
+namespace {
+
+struct RGBA {
+    float c[4];
+};
+
+// A float image with GL's bilinear lookup, for predicting what a shader samples.
+struct Image {
+    int w = 0, h = 0;
+    GLint wrap = GL_CLAMP_TO_EDGE;
+    std::vector<float> rgba;
+
+    Image(int width, int height, GLint wrapMode = GL_CLAMP_TO_EDGE)
+        : w(width), h(height), wrap(wrapMode), rgba(static_cast<size_t>(width) * height * 4) {}
+    float* at(int x, int y) { return &rgba[(static_cast<size_t>(y) * w + x) * 4]; }
+
+    // Texel (x, y) after wrapping; null for the (transparent black) border.
+    const float* texel(int x, int y) const {
+        auto resolve = [this](int i, int n) {
+            switch (wrap) {
+                case GL_REPEAT:
+                    return ((i % n) + n) % n;
+                case GL_MIRRORED_REPEAT: {
+                    const int k = ((i % (2 * n)) + 2 * n) % (2 * n);
+                    return k < n ? k : 2 * n - 1 - k;
+                }
+                case GL_CLAMP_TO_BORDER:
+                    return (i < 0 || i >= n) ? -1 : i;
+                default:
+                    return i < 0 ? 0 : (i >= n ? n - 1 : i);
+            }
+        };
+        const int rx = resolve(x, w), ry = resolve(y, h);
+        if (rx < 0 || ry < 0) return nullptr;
+        return &rgba[(static_cast<size_t>(ry) * w + rx) * 4];
+    }
+
+    RGBA sample(double u, double v) const {
+        const double x = u * w - 0.5, y = v * h - 0.5;
+        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+        const double ax = x - x0, ay = y - y0;
+        RGBA out{};
+        const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
+        const int dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
+        for (int k = 0; k < 4; ++k) {
+            const float* t = texel(x0 + dx[k], y0 + dy[k]);
+            if (!t) continue;
+            for (int c = 0; c < 4; ++c) out.c[c] += static_cast<float>(weights[k] * t[c]);
+        }
+        return out;
+    }
+};
+
+class ShaderBehaviourTest : public vexo_test::GLTest {
+  protected:
+    void SetUp() override {
+        GLTest::SetUp();
+        if (HasFatalFailure()) return;
+        baseline_ = vexo_test::CountLiveGLObjects().total();
+        const std::string out = CaptureStdout([&] { CreateGLPrograms(&programs_); });
+        ASSERT_EQ(out, "") << "the programs do not build cleanly";
+        for (GLuint p :
+             {programs_.swizzleInProgram, programs_.displaceProgram, programs_.blurWProgram,
+              programs_.blurHProgram, programs_.bicubicProgram, programs_.oversampleProgram})
+            ASSERT_NE(p, 0u);
+    }
+    void TearDown() override {
+        if (context()) {
+            for (PX_FBO& t : targets_) FBOHelper::DeleteGenericFBO(&t);
+            DeleteGLPrograms(&programs_);
+            EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+            EXPECT_EQ(vexo_test::CountLiveGLObjects().total(), baseline_)
+                << Describe(vexo_test::CountLiveGLObjects());
+        }
+        GLTest::TearDown();
+    }
+
+    // A target holding `image`, deleted at tear-down.
+    GLuint Texture(const Image& image) {
+        targets_.push_back(vexo_test::MakeFloatTarget(image.w, image.h, image.rgba, image.wrap));
+        return targets_.back().renderBuffer.id;
+    }
+
+    // Draws `program` over a fresh w x h target and returns its pixels; reports of unset
+    // uniforms fail the test.
+    Image Draw(GLuint program, const UniformMap& uniforms, int w, int h) {
+        PX_FBO target = FBOHelper::CreateTextureFBO(w, h, GL_CLAMP_TO_EDGE, GL_RGBA32F, 0);
+        const std::string out =
+            CaptureStdout([&] { RenderQuad(&target, program, uniforms, 0, A_FloatRect{}, false); });
+        EXPECT_EQ(out, "");
+        Image result(w, h);
+        result.rgba = vexo_test::ReadTarget(target);
+        FBOHelper::DeleteGenericFBO(&target);
+        return result;
+    }
+
+    GLPrograms programs_{};
+    std::vector<PX_FBO> targets_;
+    int baseline_ = 0;
+};
+
+Matrix44f Identity() {
+    Matrix44f m{};
+    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
+    return m;
+}
+
+TEST_F(ShaderBehaviourTest, SwizzleInReordersHostChannelsAndPremultipliesOnRequest) {
+    // Texels hold the host's (alpha, red, green, blue).
+    Image in(3, 2);
+    const float texels[6][4] = {{0.5f, 1, 0, 0}, {1, 0.2f, 0.4f, 0.6f},
+                                {0, 1, 1, 1},    {0.25f, 2, -1, 0.5f},
+                                {1, 1, 1, 1},    {0.75f, 0.1f, 0.9f, 0.3f}};
+    for (int k = 0; k < 6; ++k)
+        for (int c = 0; c < 4; ++c) in.at(k % 3, k / 3)[c] = texels[k][c];
+    const GLuint tex = Texture(in);
+    for (int premult : {0, 1}) {
+        SCOPED_TRACE(premult);
+        const Image out = Draw(programs_.swizzleInProgram,
+                               {{"videoTexture", TEX2D(tex)},
+                                {"xform", MAT44(Identity())},
+                                {"premultB", IVEC(premult)}},
+                               3, 2);
+        for (int k = 0; k < 6; ++k) {
+            const float* s = texels[k];
+            const float a = s[0];
+            const float expected[4] = {premult ? s[1] * a : s[1], premult ? s[2] * a : s[2],
+                                       premult ? s[3] * a : s[3], a};
+            for (int c = 0; c < 4; ++c)
+                EXPECT_NEAR(out.rgba[k * 4 + c], expected[c],
+                            1e-6f * std::max(1.0f, std::fabs(expected[c])))
+                    << "texel " << k << " " << c;
+        }
+    }
+    // The first texel is the documented case: (1, 0, 0, 0.5), premultiplied (0.5, 0, 0, 0.5).
+}
+
+TEST_F(ShaderBehaviourTest, SwizzleInPlacesTheQuadThroughXformAsARowVector) {
+    Image in(8, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x) {
+            in.at(x, y)[0] = 1.0f;  // host alpha
+            in.at(x, y)[1] = static_cast<float>(x + 1);
+        }
+    const GLuint tex = Texture(in);
+    Matrix44f shift = Identity();
+    shift.m[3] = 0.5f;  // x += 0.5 w for a row vector on the left: a quarter of the width
+    const Image out =
+        Draw(programs_.swizzleInProgram,
+             {{"videoTexture", TEX2D(tex)}, {"xform", MAT44(shift)}, {"premultB", IVEC(0)}}, 8, 2);
+    for (int x = 0; x < 8; ++x) {
+        const float* p = &out.rgba[x * 4];
+        if (x < 2) {
+            EXPECT_EQ(p[3], 0.0f) << x;  // uncovered: still cleared
+        } else {
+            EXPECT_FLOAT_EQ(p[0], static_cast<float>(x - 1)) << x;
+            EXPECT_FLOAT_EQ(p[3], 1.0f) << x;
+        }
+    }
+}
+
+double BlurWeight(double x) { return std::exp(-0.5 * x * x / 0.06); }
+
+// What a one-dimensional blur of radius r gives at offset k pixels from a unit impulse: the
+// impulse seen through linear filtering is a tent of half-width one pixel.
+double BlurOfImpulse(double r, int k) {
+    const int steps = static_cast<int>(std::ceil(r));
+    const double stride = r / steps;
+    double sum = 0, total = 0;
+    for (int i = -steps; i <= steps; ++i) {
+        const double w = BlurWeight(static_cast<double>(i) / steps);
+        sum += w * std::max(0.0, 1.0 - std::fabs(k + i * stride));
+        total += w;
+    }
+    return sum / total;
+}
+
+TEST_F(ShaderBehaviourTest, BlurWeightsFollowTheGaussianOfTheRadius) {
+    // Radius 4: one pixel between taps, weights 1, 0.594, 0.125, 0.0092, 0.00024.
+    EXPECT_NEAR(BlurWeight(0.25), 0.594, 0.001);
+    EXPECT_NEAR(BlurWeight(0.5), 0.125, 0.001);
+    EXPECT_NEAR(BlurWeight(0.75), 0.0092, 0.0001);
+    EXPECT_NEAR(BlurWeight(1.0), 0.00024, 0.00001);
+    // Radius 0.5 taps at -0.5, 0, +0.5 pixels: nearly the image itself.
+    EXPECT_NEAR(BlurOfImpulse(0.5, 0), 1.0, 0.0003);
+
+    struct Case {
+        bool horizontal;
+        float radius;
+    } cases[] = {{true, 4.0f}, {false, 4.0f}, {true, 0.5f}, {false, 2.5f}, {true, 2.5f}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.horizontal ? "W " : "H ") + std::to_string(c.radius));
+        const int w = c.horizontal ? 32 : 3, h = c.horizontal ? 3 : 32;
+        Image in(w, h);
+        const int cx = c.horizontal ? 16 : 1, cy = c.horizontal ? 1 : 16;
+        in.at(cx, cy)[0] = 1.0f;
+        in.at(cx, cy)[1] = -2.0f;
+        const GLuint tex = Texture(in);
+        const Image out = Draw(c.horizontal ? programs_.blurWProgram : programs_.blurHProgram,
+                               {{"videoTexture", TEX2D(tex)},
+                                {"radiusF", VEC(c.radius)},
+                                {"resV", VEC2({static_cast<float>(w), static_cast<float>(h)})}},
+                               w, h);
+        for (int k = -6; k <= 6; ++k) {
+            const int x = c.horizontal ? cx + k : cx, y = c.horizontal ? cy : cy + k;
+            const double expected = BlurOfImpulse(c.radius, k);
+            EXPECT_NEAR(out.rgba[(y * w + x) * 4 + 0], expected, 1e-4 + 1e-3 * expected) << k;
+            EXPECT_NEAR(out.rgba[(y * w + x) * 4 + 1], -2 * expected, 2e-4 + 2e-3 * expected) << k;
+        }
+        // Nothing leaks across the other axis.
+        const int ox = c.horizontal ? cx : cx + 1, oy = c.horizontal ? cy + 1 : cy;
+        EXPECT_EQ(out.rgba[(oy * w + ox) * 4], 0.0f);
+    }
+}
+
+TEST_F(ShaderBehaviourTest, BicubicKeepsConstantsAndSmoothsDetail) {
+    Image flat(8, 8);
+    for (int k = 0; k < 64; ++k) {
+        flat.rgba[k * 4 + 0] = 0.3f;
+        flat.rgba[k * 4 + 1] = -2.0f;
+        flat.rgba[k * 4 + 2] = 5.0f;
+        flat.rgba[k * 4 + 3] = 1.0f;
+    }
+    const GLuint flatTex = Texture(flat);
+    const Image up = Draw(programs_.bicubicProgram, {{"inTex", TEX2D(flatTex)}}, 16, 16);
+    for (int k = 0; k < 256; ++k) {
+        EXPECT_NEAR(up.rgba[k * 4 + 0], 0.3f, 1e-5) << k;
+        EXPECT_NEAR(up.rgba[k * 4 + 1], -2.0f, 1e-5) << k;
+        EXPECT_NEAR(up.rgba[k * 4 + 2], 5.0f, 1e-5) << k;
+        EXPECT_NEAR(up.rgba[k * 4 + 3], 1.0f, 1e-5) << k;
+    }
+
+    // A B-spline does not interpolate: at its own centre an impulse keeps (4/6)^2, its edge
+    // neighbours (4/6)(1/6), its diagonal ones (1/6)^2.
+    Image impulse(9, 9);
+    impulse.at(4, 4)[0] = 1.0f;
+    const GLuint impulseTex = Texture(impulse);
+    const Image same = Draw(programs_.bicubicProgram, {{"inTex", TEX2D(impulseTex)}}, 9, 9);
+    auto at = [&](int x, int y) { return same.rgba[(y * 9 + x) * 4]; };
+    EXPECT_NEAR(at(4, 4), 16.0 / 36, 2e-3);
+    EXPECT_NEAR(at(5, 4), 4.0 / 36, 2e-3);
+    EXPECT_NEAR(at(4, 3), 4.0 / 36, 2e-3);
+    EXPECT_NEAR(at(3, 5), 1.0 / 36, 2e-3);
+    EXPECT_NEAR(at(6, 4), 0.0, 1e-5);
+}
+
+// The reduction's sample positions for output pixel (x, y) of a w x h output at factor n.
+RGBA Oversampled(const Image& super, int n, int x, int y, int w, int h) {
+    const double fullW = super.w, fullH = super.h;
+    const double aspect = fullW / fullH;
+    double ox = -2.0 / fullW, oy = -2.0 / fullH;
+    if (n == 2) {
+        ox *= 0.5;
+        oy *= 0.5;
+    }
+    ox /= aspect;
+    const double bu = (x + 0.5) / w + ox, bv = (y + 0.5) / h + oy;
+    RGBA sum{};
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            const RGBA s = super.sample(bu + i / fullW, bv + j / fullH);
+            for (int c = 0; c < 4; ++c) sum.c[c] += s.c[c] / (n * n);
+        }
+    return sum;
+}
+
+TEST_F(ShaderBehaviourTest, OversampleAveragesTheFactorSquaredSamples) {
+    for (int n : {2, 4}) {
+        SCOPED_TRACE(n);
+        const int w = 6, h = 3;
+        Image super(w * n, h * n);
+        for (int y = 0; y < super.h; ++y)
+            for (int x = 0; x < super.w; ++x) {
+                super.at(x, y)[0] = static_cast<float>((x * 7 + y * 3) % 11);
+                super.at(x, y)[1] = (x + y) % 2 ? 1.0f : 0.0f;
+                super.at(x, y)[3] = 1.0f;
+            }
+        const GLuint tex = Texture(super);
+        const Image out =
+            Draw(programs_.oversampleProgram,
+                 {{"inTex", TEX2D(tex)},
+                  {"inResFull", VEC2({static_cast<float>(super.w), static_cast<float>(super.h)})},
+                  {"octave", VEC(static_cast<float>(n))}},
+                 w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const RGBA expected = Oversampled(super, n, x, y, w, h);
+                for (int c = 0; c < 4; ++c)
+                    EXPECT_NEAR(out.rgba[(y * w + x) * 4 + c], expected.c[c], 1e-4)
+                        << x << "," << y << " channel " << c;
+            }
+    }
+}
+
+// --- displace ---
+
+struct DisplaceSettings {
+    int usingAuxTex = 1, srcL = 1, invert = 0, easingL = 1, usingCA = 0, dstL = 2;
+    float offsetF = 0, gammaF = 1, translateX = 0, translateY = 0, rot = 0, scaleX = 1, scaleY = 1,
+          anchorX = 0.5f, anchorY = 0.5f, redMult = 1, greenMult = 1, blueMult = 1;
+    Vec2f resV = {1, 1};
+};
+
+UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
+    return {{"inTex", TEX2D(inTex)},
+            {"displaceTex", TEX2D(mapTex)},
+            {"usingAuxTex", IVEC(s.usingAuxTex)},
+            {"srcL", IVEC(s.srcL)},
+            {"invert", IVEC(s.invert)},
+            {"offsetF", VEC(s.offsetF)},
+            {"easingL", IVEC(s.easingL)},
+            {"gammaF", VEC(s.gammaF)},
+            {"translateX", VEC(s.translateX)},
+            {"translateY", VEC(s.translateY)},
+            {"rot", VEC(s.rot)},
+            {"scaleX", VEC(s.scaleX)},
+            {"scaleY", VEC(s.scaleY)},
+            {"anchorX", VEC(s.anchorX)},
+            {"anchorY", VEC(s.anchorY)},
+            {"resV", VEC2(s.resV)},
+            {"usingCA", IVEC(s.usingCA)},
+            {"redMult", VEC(s.redMult)},
+            {"greenMult", VEC(s.greenMult)},
+            {"blueMult", VEC(s.blueMult)},
+            {"dstL", IVEC(s.dstL)}};
+}
+
+// Hue, saturation, value as the shader derives them.
+void Rgb2Hsv(const float c[3], float out[3]) {
+    const float K[4] = {0.0f, -1.0f / 3.0f, 2.0f / 3.0f, -1.0f};
+    const float e = 1.0e-10f;
+    auto mix4 = [](const float a[4], const float b[4], float t, float r[4]) {
+        for (int k = 0; k < 4; ++k) r[k] = a[k] * (1 - t) + b[k] * t;
+    };
+    float p[4], q[4];
+    const float pa[4] = {c[2], c[1], K[3], K[2]}, pb[4] = {c[1], c[2], K[0], K[1]};
+    mix4(pa, pb, c[1] >= c[2] ? 1.0f : 0.0f, p);
+    const float qa[4] = {p[0], p[1], p[3], c[0]}, qb[4] = {c[0], p[1], p[2], p[0]};
+    mix4(qa, qb, c[0] >= p[0] ? 1.0f : 0.0f, q);
+    const float d = q[0] - std::min(q[3], q[1]);
+    out[0] = std::fabs(q[2] + (q[3] - q[1]) / (6.0f * d + e));
+    out[1] = d / (q[0] + e);
+    out[2] = q[0];
+}
+
+float Ease(int mode, float t) {
+    if (mode == 3) return t == 0.0f ? 0.0f : std::exp2(10.0f * (t - 1.0f));
+    if (mode == 4) return t == 1.0f ? 1.0f : 1.0f - std::exp2(-10.0f * t);
+    if (t == 0.0f) return 0.0f;
+    if (t == 1.0f) return 1.0f;
+    const float u = 2.0f * t;
+    if (u < 1.0f) return 0.5f * std::exp2(10.0f * (u - 1.0f));
+    return 0.5f * (2.0f - std::exp2(-10.0f * (u - 1.0f)));
+}
+
+// The grey value for map sample m (red, green, blue, alpha).
+float Grey(const DisplaceSettings& s, const float m[4]) {
+    float grey = 0.0f;
+    float hsv[3];
+    Rgb2Hsv(m, hsv);
+    switch (s.srcL) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+            grey = m[s.srcL - 1];
+            break;
+        case 6:
+            grey = hsv[0];
+            break;
+        case 7:
+            grey = hsv[1];
+            break;
+        case 8:
+            grey = (m[0] + m[1] + m[2]) * 0.33333333f;
+            break;
+        default:
+            break;
+    }
+    if (s.invert == 1) grey = 1.0f - grey;
+    grey += s.offsetF;
+    if (s.easingL > 1) grey = Ease(s.easingL, grey);
+    if (s.gammaF != 1.0f) grey = std::pow(grey, s.gammaF);
+    if (grey == 0.0f) grey = 0.00001f;
+    return grey;
+}
+
+// Where the shader samples the input for fragment (u, v) at map value g.
+void ModifyCoords(const DisplaceSettings& s, double u, double v, double g, double out[2]) {
+    // At a scale of 1 the share is 1 for every g, 0 included (where the quotient is 0/0).
+    auto share = [g](double scale) { return scale == 1.0 ? 1.0 : g * (1.0 / (g - (1.0 - scale))); };
+    const double rotF = g * (s.rot * 0.0174533);
+    const double sx = share(s.scaleX), sy = share(s.scaleY);
+    const double sn = std::sin(rotF), cs = std::cos(rotF);
+    const double ax = static_cast<double>(s.resV.y) / s.resV.x;
+    double px = (u - s.anchorX) / ax, py = v - s.anchorY;
+    const double rx = px * cs + py * sn, ry = -px * sn + py * cs;
+    px = rx * ax + s.anchorX;
+    py = ry + s.anchorY;
+    const double qx = px - g * s.translateX, qy = py - g * s.translateY;
+    out[0] = sx * (qx - s.anchorX) + s.anchorX;
+    out[1] = sy * (qy - s.anchorY) + s.anchorY;
+}
+
+class DisplaceGreyTest : public ShaderBehaviourTest {
+  protected:
+    // The map view of a one-row map whose red channel holds `values`: the shown grey per pixel.
+    std::vector<float> ShownGrey(DisplaceSettings s, const std::vector<std::array<float, 4>>& map) {
+        // Each value fills three texels and is read in the middle one, so that filtering can
+        // only blend it with itself: fragment positions are not exact texel centres.
+        const int n = static_cast<int>(map.size());
+        Image m(3 * n, 1);
+        for (int x = 0; x < 3 * n; ++x)
+            for (int c = 0; c < 4; ++c) m.at(x, 0)[c] = map[x / 3][c];
+        const GLuint mapTex = Texture(m);
+        const GLuint inTex = Texture(Image(3 * n, 1));
+        s.dstL = 1;
+        s.resV = {static_cast<float>(3 * n), 1.0f};
+        const Image out =
+            Draw(programs_.displaceProgram, DisplaceUniforms(s, inTex, mapTex), 3 * n, 1);
+        std::vector<float> grey;
+        for (int x = 0; x < n; ++x) {
+            const float* p = &out.rgba[(3 * x + 1) * 4];
+            // Host order: alpha first, then the grey in red, green and blue.
+            EXPECT_EQ(p[0], 1.0f) << x;
+            EXPECT_EQ(p[1], p[2]) << x;
+            EXPECT_EQ(p[1], p[3]) << x;
+            grey.push_back(p[1]);
+        }
+        return grey;
+    }
+
+    void ExpectGrey(const DisplaceSettings& s, const std::vector<std::array<float, 4>>& map,
+                    float tolerance = 1e-6f) {
+        const std::vector<float> shown = ShownGrey(s, map);
+        for (size_t x = 0; x < map.size(); ++x) {
+            float expected = Grey(s, map[x].data());
+            if (s.usingCA == 1) expected *= s.greenMult;
+            EXPECT_NEAR(shown[x], expected, tolerance + 1e-5f * std::fabs(expected))
+                << "map texel " << x;
+        }
+    }
+};
+
+std::vector<std::array<float, 4>> Reds(std::initializer_list<float> values) {
+    std::vector<std::array<float, 4>> map;
+    for (float v : values) map.push_back({v, 0.0f, 0.0f, 1.0f});
+    return map;
+}
+
+TEST_F(DisplaceGreyTest, HueSaturationAndLuminanceOfTheMap) {
+    const std::vector<std::array<float, 4>> colours = {{1, 0, 0, 1},
+                                                       {0, 1, 0, 1},
+                                                       {0, 0, 1, 1},
+                                                       {0.5f, 0.5f, 0.5f, 1},
+                                                       {1, 1, 1, 1},
+                                                       {0.2f, 0.7f, 0.4f, 1},
+                                                       {0.9f, 0.1f, 0.6f, 0.5f}};
+    DisplaceSettings s;
+    s.srcL = 6;
+    const std::vector<float> hue = ShownGrey(s, colours);
+    EXPECT_EQ(hue[0], 0.00001f);  // red: hue 0, replaced
+    EXPECT_NEAR(hue[1], 1.0f / 3.0f, 1e-6);
+    EXPECT_NEAR(hue[2], 2.0f / 3.0f, 1e-6);
+    EXPECT_EQ(hue[3], 0.00001f);  // grey has hue 0 ...
+    ExpectGrey(s, colours);
+    s.srcL = 7;
+    EXPECT_EQ(ShownGrey(s, colours)[3], 0.00001f);  // ... and saturation 0
+    ExpectGrey(s, colours);
+    s.srcL = 8;
+    EXPECT_NEAR(ShownGrey(s, colours)[4], 3.0f * 0.33333333f, 1e-6);
+    ExpectGrey(s, colours);
+    for (int channel : {1, 2, 3, 4, 5, 0}) {
+        s.srcL = channel;
+        ExpectGrey(s, colours);
+    }
+}
+
+TEST_F(DisplaceGreyTest, EasingCurvesMeetTheirEndpoints) {
+    const auto map = Reds({0.0f, 0.25f, 0.5f, 0.75f, 1.0f});
+    for (int easing : {2, 3, 4, 7}) {
+        SCOPED_TRACE(easing);
+        DisplaceSettings s;
+        s.easingL = easing;
+        const std::vector<float> shown = ShownGrey(s, map);
+        EXPECT_EQ(shown[0], 0.00001f);  // 0 stays 0, then is replaced
+        EXPECT_NEAR(shown[4], 1.0f, 1e-6);
+        ExpectGrey(s, map);
+    }
+    DisplaceSettings in;
+    in.easingL = 2;
+    EXPECT_NEAR(ShownGrey(in, map)[1], 0.015625f, 1e-6);  // 0.5 * 2^-5
+    EXPECT_NEAR(ShownGrey(in, map)[3], 0.984375f, 1e-6);
+}
+
+TEST_F(DisplaceGreyTest, InvertOffsetAndGammaShapeTheMapValue) {
+    const auto map = Reds({0.0f, 0.1f, 0.5f, 0.9f, 1.0f});
+    DisplaceSettings s;
+    s.invert = 1;
+    EXPECT_EQ(ShownGrey(s, map)[4], 0.00001f);
+    ExpectGrey(s, map);
+    s = DisplaceSettings{};
+    s.offsetF = 0.5f;  // nothing clamps the result
+    EXPECT_NEAR(ShownGrey(s, map)[3], 1.4f, 1e-6);
+    ExpectGrey(s, map);
+    s.offsetF = -0.5f;
+    EXPECT_EQ(ShownGrey(s, map)[2], 0.00001f);
+    s = DisplaceSettings{};
+    s.gammaF = 2.2f;
+    EXPECT_NEAR(ShownGrey(s, map)[2], std::pow(0.5f, 2.2f), 1e-6);
+    ExpectGrey(s, map);
+    // All of them together, in their order: invert, offset, ease, gamma.
+    s.invert = 1;
+    s.offsetF = 0.05f;
+    s.easingL = 4;
+    ExpectGrey(s, map, 1e-5f);
+}
+
+TEST_F(DisplaceGreyTest, MapViewWithChromaticAberrationShowsTheGreenShare) {
+    DisplaceSettings s;
+    s.usingCA = 1;
+    s.greenMult = 0.5f;
+    s.redMult = 3.0f;
+    s.blueMult = 0.0f;
+    const auto map = Reds({0.6f, 1.0f, 0.0f});
+    const std::vector<float> shown = ShownGrey(s, map);
+    EXPECT_NEAR(shown[0], 0.3f, 1e-6);
+    EXPECT_NEAR(shown[1], 0.5f, 1e-6);
+    EXPECT_NEAR(shown[2], 0.000005f, 1e-9);
+}
+
+TEST_F(DisplaceGreyTest, WithoutAuxTextureTheInputIsItsOwnMap) {
+    DisplaceSettings s;
+    s.usingAuxTex = 0;
+    s.dstL = 1;
+    s.srcL = 2;
+    Image in(2, 1), other(2, 1);
+    in.at(0, 0)[1] = 0.25f;
+    in.at(1, 0)[1] = 0.75f;
+    other.at(0, 0)[1] = other.at(1, 0)[1] = 0.5f;
+    const Image out =
+        Draw(programs_.displaceProgram, DisplaceUniforms(s, Texture(in), Texture(other)), 2, 1);
+    EXPECT_NEAR(out.rgba[1], 0.25f, 1e-6);
+    EXPECT_NEAR(out.rgba[5], 0.75f, 1e-6);
+}
+
+// A picture whose red and green grow across it, with host-order output predicted per pixel.
+class DisplaceResultTest : public DisplaceGreyTest {
+  protected:
+    void ExpectDisplaced(const DisplaceSettings& s, int w, int h, float mapValue,
+                         GLint wrap = GL_CLAMP_TO_BORDER, float tolerance = 2e-3f) {
+        Image in(w, h, wrap);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                in.at(x, y)[0] = 0.1f + 0.8f * x / (w - 1);
+                in.at(x, y)[1] = 0.1f + 0.8f * y / (h - 1);
+                in.at(x, y)[2] = 0.5f + 0.4f * ((x + 2 * y) % 3) / 2.0f;
+                in.at(x, y)[3] = 1.0f;
+            }
+        Image map(w, h);
+        for (int k = 0; k < w * h; ++k) map.rgba[k * 4] = mapValue;
+        const Image out =
+            Draw(programs_.displaceProgram, DisplaceUniforms(s, Texture(in), Texture(map)), w, h);
+        const float m[4] = {mapValue, 0, 0, 1};
+        const double grey = Grey(s, m);
+        const double greys[3] = {s.usingCA == 1 ? grey * s.redMult : grey,
+                                 s.usingCA == 1 ? grey * s.greenMult : grey,
+                                 s.usingCA == 1 ? grey * s.blueMult : grey};
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const double u = (x + 0.5) / w, v = (y + 0.5) / h;
+                RGBA byChannel[3];
+                for (int k = 0; k < 3; ++k) {
+                    double at[2];
+                    ModifyCoords(s, u, v, greys[k], at);
+                    byChannel[k] = in.sample(at[0], at[1]);
+                }
+                // Red from the red displacement, blue from the blue one, the rest from green.
+                const float expected[4] = {byChannel[1].c[3], byChannel[0].c[0], byChannel[1].c[1],
+                                           byChannel[2].c[2]};
+                for (int c = 0; c < 4; ++c)
+                    EXPECT_NEAR(out.rgba[(y * w + x) * 4 + c], expected[c], tolerance)
+                        << x << "," << y << " channel " << c;
+            }
+    }
+};
+
+TEST_F(DisplaceResultTest, TranslationMovesThePicture) {
+    DisplaceSettings s;
+    s.translateX = 0.25f;
+    s.translateY = -0.125f;
+    s.resV = {16, 8};
+    ExpectDisplaced(s, 16, 8, 1.0f);
+    ExpectDisplaced(s, 16, 8, 0.5f, GL_REPEAT);
+    ExpectDisplaced(s, 16, 8, 0.5f, GL_MIRRORED_REPEAT);
+}
+
+TEST_F(DisplaceResultTest, RotationIsAspectCorrect) {
+    DisplaceSettings s;
+    s.rot = 90.0f;
+    s.resV = {200, 100};
+    s.anchorX = 0.5f;
+    s.anchorY = 0.5f;
+    ExpectDisplaced(s, 20, 10, 1.0f);
+    s.rot = 30.0f;
+    s.anchorX = 0.3f;
+    ExpectDisplaced(s, 20, 10, 0.75f, GL_CLAMP_TO_EDGE);
+}
+
+TEST_F(DisplaceResultTest, RotationByAQuarterTurnMapsSquaresToSquares) {
+    // At a 2:1 frame a quarter turn about the centre sends a fragment 1/4 of the width right of
+    // the centre to a point 1/2 of the height above or below it: the same distance in pixels.
+    DisplaceSettings s;
+    s.rot = 90.0f;
+    s.resV = {200, 100};
+    double at[2];
+    ModifyCoords(s, 0.75, 0.5, 1.0, at);
+    EXPECT_NEAR(at[0], 0.5, 1e-5);
+    EXPECT_NEAR(std::fabs(at[1] - 0.5), 0.5, 1e-5);
+}
+
+TEST_F(DisplaceResultTest, ScaleAppliesItsShareOfTheMapValue) {
+    DisplaceSettings s;
+    s.scaleX = 0.5f;
+    s.scaleY = 2.0f;
+    s.resV = {16, 16};
+    ExpectDisplaced(s, 16, 16, 1.0f);
+    ExpectDisplaced(s, 16, 16, 0.75f);
+}
+
+TEST_F(DisplaceResultTest, ZeroMapValueBarelyMoves) {
+    DisplaceSettings s;
+    s.translateX = 0.5f;
+    s.rot = 45.0f;
+    s.resV = {16, 8};
+    ExpectDisplaced(s, 16, 8, 0.0f);
+}
+
+TEST_F(DisplaceResultTest, ChromaticAberrationDisplacesRedAndBlueOnTheirOwn) {
+    DisplaceSettings s;
+    s.usingCA = 1;
+    s.translateX = 0.25f;
+    s.redMult = 1.0f;
+    s.greenMult = 0.5f;
+    s.blueMult = -1.0f;
+    s.resV = {16, 8};
+    ExpectDisplaced(s, 16, 8, 1.0f);
+    // A multiplier of 0 gives its channel a map value of exactly 0: that channel stays put.
+    s.blueMult = 0.0f;
+    s.translateY = 0.25f;
+    ExpectDisplaced(s, 16, 8, 0.8f);
+}
+
+TEST_F(DisplaceResultTest, AllTogether) {
+    DisplaceSettings s;
+    s.translateX = -0.1f;
+    s.translateY = 0.2f;
+    s.rot = -60.0f;
+    s.scaleX = 0.8f;
+    s.scaleY = 1.25f;
+    s.anchorX = 0.4f;
+    s.anchorY = 0.6f;
+    s.gammaF = 0.7f;
+    s.resV = {24, 12};
+    ExpectDisplaced(s, 24, 12, 0.6f, GL_MIRRORED_REPEAT);
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// A host with the effect set up and one instance, rendering frames through the real commands
+// on llvmpipe.
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "effect_test_support.h"
+#include "instance.h"
+#include "param_table.h"
+#include "render_host.h"
+#include "world.h"
+
+class RenderTest : public HostTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A user edit in the stream's units (percent, degrees, popup entry, 0/1).
+    void Set(PF_ParamIndex index, double value);
+
+    // Renders one frame into a world of the input's size and depth; fails the test when the
+    // host found checkouts not given back.
+    PF_Err Render(const vexo_host::World& input, const vexo_host::World* map,
+                  vexo_host::World* output, vexo_host::FrameOptions options = {});
+    vexo_host::World Render(const vexo_host::World& input, const vexo_host::World* map = nullptr,
+                            vexo_host::FrameOptions options = {});
+
+    std::unique_ptr<vexo_host::Instance> instance_;
+};
+
+// A world filled by `pixel(x, y, argb)`.
+vexo_host::World Fill(A_long width, A_long height, int depth,
+                      const std::function<void(A_long x, A_long y, float argb[4])>& pixel);
+// Largest difference of any channel of any pixel; worlds of different sizes differ by infinity.
+float MaxDifference(const vexo_host::World& a, const vexo_host::World& b);
