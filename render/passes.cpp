@@ -17,7 +17,12 @@ struct FrameTargets {
     ~FrameTargets() {
         for (PX_FBO* t :
              {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superResult}) {
-            FBOHelper::DeleteGenericFBO(t);
+            // Upload targets are textures without a framebuffer.
+            if (t->fbo) {
+                FBOHelper::DeleteGenericFBO(t);
+            } else {
+                FBOHelper::DeleteRenderBuffer(t->renderBuffer);
+            }
         }
     }
 };
@@ -34,21 +39,40 @@ Limits QueryLimits() {
     return l;
 }
 
-// A float target of `size` (truncated to whole pixels), or false when the context cannot hold
-// one that large or the framebuffer cannot be completed.
-bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits) {
+bool Fits(int64_t w, int64_t h, const Limits& limits) {
+    return w > 0 && h > 0 && w <= limits.texture && h <= limits.texture &&
+           w <= limits.viewport[0] && h <= limits.viewport[1];
+}
+
+// What a pass does with a new target before anything samples it.
+enum class Fill {
+    kUpload,   // a host buffer is copied in: a texture is enough
+    kDrawn,    // a full-target quad covers every pixel: clearing first is wasted work
+    kCleared,  // drawn in part, or read where nothing was drawn: starts transparent black
+};
+
+// A float target of `width` by `height` (truncated to whole pixels), or false when the context
+// cannot hold one that large or its framebuffer cannot be completed.
+bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
+                Fill fill) {
     const auto w = int64_t(width), h = int64_t(height);
-    if (w <= 0 || h <= 0 || w > limits.texture || h > limits.texture || w > limits.viewport[0] ||
-        h > limits.viewport[1]) {
-        return false;
+    if (!Fits(w, h, limits)) return false;
+    if (fill == Fill::kCleared) {
+        *target = FBOHelper::CreateTextureFBO(uint32_t(w), uint32_t(h), wrap, GL_RGBA32F,
+                                              GL_DEPTH_COMPONENT32F);
+        return target->fbo != 0;
     }
-    *target = FBOHelper::CreateTextureFBO(uint32_t(w), uint32_t(h), wrap, GL_RGBA32F,
-                                          GL_DEPTH_COMPONENT32F);
+    *target = PX_FBO{};
+    target->renderBuffer =
+        FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), GL_RGBA32F, wrap);
+    if (fill == Fill::kUpload) return target->renderBuffer.id != 0;
+    target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return target->fbo != 0;
 }
 
-bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits) {
-    return MakeTarget(target, size.x, size.y, wrap, limits);
+bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill) {
+    return MakeTarget(target, size.x, size.y, wrap, limits, fill);
 }
 
 Matrix44f AsMatrix(const float (&values)[16]) {
@@ -61,7 +85,12 @@ void Draw(PX_FBO* target, GLuint program, const UniformMap& uniforms) {
     RenderQuad(target, program, uniforms, 0, A_FloatRect{0, 0, 0, 0}, false);
 }
 
+bool GLRanOutOfMemory();
+
+// The failed allocation leaves GL's error flag set; clear it so that the thread's next frame
+// does not report it as its own.
 PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
+    GLRanOutOfMemory();
     SendMessageAppendErr(what, out_data, PF_Err_OUT_OF_MEMORY, 0);
     return PF_Err_OUT_OF_MEMORY;
 }
@@ -86,8 +115,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     FrameTargets t;
     UniformMap uniforms;
 
-    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits) ||
-        !MakeTarget(&t.input, p->frameSize, wrap, limits)) {
+    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload) ||
+        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn)) {
         return OutOfMemory("error creating input target", out_data);
     }
     UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
@@ -95,14 +124,14 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     uniforms["xform"] = MAT44(AsMatrix(p->identityXform));
     uniforms["premultB"] = IVEC(0);
     Draw(&t.input, programs.swizzleInProgram, uniforms);
-    FBOHelper::DeleteGenericFBO(&t.upload);
+    FBOHelper::DeleteRenderBuffer(t.upload.renderBuffer);
 
-    if (!MakeTarget(&t.map, p->frameSize, wrap, limits)) {
+    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kCleared)) {
         return OutOfMemory("error creating map target", out_data);
     }
     if (p->hasMap) {
         if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
-                        limits)) {
+                        limits, Fill::kUpload)) {
             return OutOfMemory("error creating map upload target", out_data);
         }
         UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
@@ -111,11 +140,11 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["xform"] = MAT44(AsMatrix(p->mapXform));
         uniforms["premultB"] = IVEC(1);
         Draw(&t.map, programs.swizzleInProgram, uniforms);
-        FBOHelper::DeleteGenericFBO(&t.mapUpload);
+        FBOHelper::DeleteRenderBuffer(t.mapUpload.renderBuffer);
     }
 
     if (p->blurRadius > 0.1) {
-        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits)) {
+        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn)) {
             return OutOfMemory("error creating blur target", out_data);
         }
         const PX_FBO& source = p->hasMap ? t.map : t.input;
@@ -129,7 +158,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         p->hasMap = true;
     }
 
-    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits)) {
+    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kCleared)) {
         return OutOfMemory("error creating output target", out_data);
     }
     if (p->aaMode == 1) {
@@ -138,8 +167,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         SendDisplaceUniforms(uniforms, p);
         Draw(&t.output, programs.displaceProgram, uniforms);
     } else {
-        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits) ||
-            !MakeTarget(&t.superResult, p->superSize, wrap, limits)) {
+        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn) ||
+            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn)) {
             return OutOfMemory("error creating supersampling target", out_data);
         }
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);

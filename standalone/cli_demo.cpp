@@ -102,7 +102,12 @@ int RunDemo(const Args& args) {
     std::string error;
     if (!OpenSession(module, &session, &error)) return Complain(1, error);
     int code = 0;
-    {
+    std::string about;
+    if (const PF_Err err = SendAbout(session.effect, &about)) {
+        code = Complain(1, "about failed with host error " + std::to_string(err));
+    }
+    std::printf("%s\n", about.c_str());
+    if (!code) {
         Instance instance(&session.effect);
         const World image = SampleImage(), map = SampleMap();
         const std::vector<std::string> settings(std::begin(kDemoSettings), std::end(kDemoSettings));

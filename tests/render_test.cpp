@@ -265,6 +265,24 @@ TEST_F(RenderFailureTest, TargetsTooLargeForTheContextFailTheFrame) {
     EXPECT_EQ(counts.total(), counts.programs) << vexo_test::Describe(counts);
 }
 
+TEST_F(RenderFailureTest, MemoryTheDriverRefusesFailsOnlyThatFrame) {
+    // Within the context's size limits, but more memory per texture than llvmpipe hands out.
+    const World big = Picture(4096, 2048, 8);
+    Set(kParamAntiAliasing, kAntiAliasing4x);
+    World out = Poisoned(4096, 2048, 8);
+    EXPECT_EQ(Render(big, nullptr, &out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_TRUE(Cleared(out));
+
+    // The next frame starts with a clean error state: nothing is reported against it.
+    Set(kParamAntiAliasing, kAntiAliasingNone);
+    const World small = Picture(16, 8, 8);
+    World small_out = MakeWorld(16, 8, 8);
+    std::string printed = vexo_test::CaptureStdout(
+        [&] { EXPECT_EQ(Render(small, nullptr, &small_out), PF_Err_NONE); });
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(MaxDifference(small_out, small), 0.0f);
+}
+
 TEST_F(RenderFailureTest, BuffersTheTransfersCannotAddressAreRefused) {
     const World input = Picture(10, 4, 8);
     for (int depth : {16, 0, 64}) {
