@@ -6,8 +6,6 @@
 #include <GL/wglew.h>
 
 #include <cstdio>
-#include <mutex>
-#include <vector>
 
 #include "gl_context.h"
 
@@ -20,22 +18,6 @@ struct WinGLContext {
     HGLRC hglrc;
     HDC hdc;
 };
-
-// GetCurrentContext hands out records that are only ever passed back to SetCurrentContext. Our
-// own contexts are answered with their own record; any other state is interned by value, so
-// saving the host's context on every frame reuses one record instead of leaking one per call.
-std::mutex& RegistryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-std::vector<WinGLContext*>& OwnRecords() {
-    static auto* records = new std::vector<WinGLContext*>();
-    return *records;
-}
-std::vector<WinGLContext*>& SavedRecords() {
-    static auto* records = new std::vector<WinGLContext*>();
-    return *records;
-}
 
 // Undoes a creation that failed after the window was made.
 void ReleaseWindow(HWND hwnd, HDC hdc) {
@@ -57,7 +39,7 @@ GLContextHandle CreateContext(GLContextHandle share) {
     window_class.cbWndExtra = 0;
     window_class.hInstance = NULL;
     window_class.hIcon = NULL;
-    window_class.hCursor = LoadCursorA(NULL, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    window_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
     window_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     window_class.lpszMenuName = NULL;
     window_class.lpszClassName = VEXOGLClassStrZ;
@@ -151,28 +133,12 @@ GLContextHandle CreateContext(GLContextHandle share) {
         return nullptr;
     }
 
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    OwnRecords().push_back(record);
     return record;
 }
 
 void DeleteContext(GLContextHandle handle) {
     auto* record = static_cast<WinGLContext*>(handle);
     if (!record) return;
-    {
-        std::lock_guard<std::mutex> lock(RegistryMutex());
-        auto& own = OwnRecords();
-        bool found = false;
-        for (auto it = own.begin(); it != own.end(); ++it) {
-            if (*it == record) {
-                own.erase(it);
-                found = true;
-                break;
-            }
-        }
-        // A saved state belongs to whoever was current, not to us.
-        if (!found) return;
-    }
     if (record->hglrc) {
         wglMakeCurrent(NULL, NULL);
         if (!wglDeleteContext(record->hglrc)) printf("%s\n", "GL Context Destruction Failed");
@@ -202,17 +168,10 @@ void SetCurrentContext(GLContextHandle handle) {
     }
 }
 
+// The record only ever goes back to SetCurrentContext and is not freed: global setup, the one
+// caller, makes one per setup.
 GLContextHandle GetCurrentContext(void) {
-    const HGLRC hglrc = wglGetCurrentContext();
-    const HDC hdc = wglGetCurrentDC();
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    for (WinGLContext* own : OwnRecords())
-        if (own->hglrc == hglrc && own->hdc == hdc) return own;
-    for (WinGLContext* saved : SavedRecords())
-        if (saved->hglrc == hglrc && saved->hdc == hdc) return saved;
-    auto* record = new WinGLContext{NULL, hglrc, hdc};
-    SavedRecords().push_back(record);
-    return record;
+    return new WinGLContext{NULL, wglGetCurrentContext(), wglGetCurrentDC()};
 }
 
 bool IsContextValid(GLContextHandle handle) {

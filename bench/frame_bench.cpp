@@ -1,0 +1,422 @@
+// Frame-time benchmark: renders through the module file exactly as the standalone host does
+// (smart pre-render, smart render, layer and parameter checkouts), one frame per iteration.
+//
+//   frame/CONFIG/WxH/Dbit       frames per second of the plain module
+//   breakdown/CONFIG/WxH/Dbit   the same frames with the GL calls timed per stage (ms per frame)
+//   memcpy/LAYERS/WxH/Dbit      the floor for the transfers: the layers copied up, the output down
+//
+// Options of its own (before or among Google Benchmark's): --vexo_module=PATH (default: the
+// module beside the executable), --vexo_input=IMAGE and --vexo_map=IMAGE (render these frames,
+// at the input's size, instead of the generated 1080p and 2160p ones), --vexo_timing=auto|query|
+// wall (how the breakdown times the GPU stages). Without --benchmark_min_time each case runs for
+// at least 0.3 s, so heavy cases run a single frame.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "gl_timing.h"
+#include "image_io.h"
+#include "instance.h"
+#include "module.h"
+#include "param_table.h"
+#include "render_host.h"
+#include "session.h"
+#include "world.h"
+
+using vexo_host::World;
+
+namespace {
+
+struct Options {
+    std::string module;
+    std::string input, map;  // image files; empty: generated frames
+    vexo_bench::Timing timing = vexo_bench::Timing::kAuto;
+};
+
+Options g_options;
+vexo_host::Session g_session;
+
+struct Edit {
+    PF_ParamIndex index;
+    double value;  // in the stream's units
+};
+
+struct Config {
+    const char* name;
+    bool map;
+    std::vector<Edit> edits;
+};
+
+// Every case but the first builds on "transform", so each row adds one feature's cost to a
+// realistic displacement.
+const std::vector<Config>& Configs() {
+    static const std::vector<Edit> transform = {
+        {kParamTranslateX, 10}, {kParamTranslateY, -5}, {kParamRotate, 15}, {kParamScaleX, 120}};
+    static const auto with = [](std::vector<Edit> extra) {
+        std::vector<Edit> edits = transform;
+        edits.insert(edits.end(), extra.begin(), extra.end());
+        return edits;
+    };
+    static const std::vector<Config> configs = {
+        {"zero", false, {}},
+        {"transform", true, transform},
+        {"softness10", true, with({{kParamMapSoftness, 10}})},
+        {"chromatic", true, with({{kParamRedMultiplier, 1.05}, {kParamBlueMultiplier, 0.95}})},
+        {"aa2x", true, with({{kParamAntiAliasing, kAntiAliasing2x}})},
+        {"aa4x", true, with({{kParamAntiAliasing, kAntiAliasing4x}})},
+    };
+    return configs;
+}
+
+struct Frames {
+    World input, map;
+};
+
+// A colourful input (ramps and a checkerboard) and a smooth map, opaque.
+Frames Generate(A_long width, A_long height, int depth) {
+    Frames f{vexo_host::MakeWorld(width, height, depth),
+             vexo_host::MakeWorld(width, height, depth)};
+    const double two_pi = 6.283185307179586;
+    for (A_long y = 0; y < height; ++y) {
+        for (A_long x = 0; x < width; ++x) {
+            const float u = float(x) / float(width), v = float(y) / float(height);
+            const float check = ((x / 32 + y / 32) & 1) ? 0.8f : 0.2f;
+            const float in[4] = {1.0f, u, v, check};
+            const float m = float(0.5 + 0.5 * std::sin(two_pi * 3 * u) * std::cos(two_pi * 2 * v));
+            const float mp[4] = {1.0f, m, m, m};
+            for (int c = 0; c < 4; ++c) {
+                vexo_host::SetChannel(&f.input, x, y, c, in[c]);
+                vexo_host::SetChannel(&f.map, x, y, c, mp[c]);
+            }
+        }
+    }
+    return f;
+}
+
+// Frames by size and depth, made once.
+const Frames& FramesFor(A_long width, A_long height, int depth) {
+    static std::map<std::tuple<A_long, A_long, int>, Frames> cache;
+    const auto key = std::make_tuple(width, height, depth);
+    auto found = cache.find(key);
+    if (found != cache.end()) return found->second;
+    Frames frames;
+    if (!g_options.input.empty()) {
+        std::string error;
+        if (!vexo_host::ReadImage(g_options.input, depth, &frames.input, &error) ||
+            (!g_options.map.empty() &&
+             !vexo_host::ReadImage(g_options.map, depth, &frames.map, &error))) {
+            std::fprintf(stderr, "vexo_bench: %s\n", error.c_str());
+            std::exit(1);
+        }
+        if (g_options.map.empty()) frames.map = frames.input;
+    } else {
+        frames = Generate(width, height, depth);
+    }
+    return cache.emplace(key, std::move(frames)).first->second;
+}
+
+std::unique_ptr<vexo_host::Instance> MakeInstance(const Config& config, std::string* error) {
+    auto instance = std::make_unique<vexo_host::Instance>(&g_session.effect);
+    if (const PF_Err err = vexo_host::SetupInstance(instance.get())) {
+        *error = "parameter setup failed with host error " + std::to_string(err);
+        return nullptr;
+    }
+    for (const Edit& e : config.edits) {
+        if (const PF_Err err = vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
+            *error = "setting parameter " + std::to_string(e.index) + " failed with host error " +
+                     std::to_string(err);
+            return nullptr;
+        }
+    }
+    return instance;
+}
+
+bool RenderOne(vexo_host::Instance* instance, const Frames& frames, bool with_map, int depth,
+               World* output, std::string* error) {
+    vexo_host::FrameOptions options;
+    options.depth = depth;
+    std::vector<std::string> problems;
+    const PF_Err err = vexo_host::RenderFrame(
+        instance, vexo_host::FrameLayers{&frames.input, with_map ? &frames.map : nullptr}, options,
+        output, &problems);
+    if (err) {
+        *error = "render failed with host error " + std::to_string(err);
+        // Supersampled 4K targets exceed what some drivers allocate per texture (llvmpipe refuses
+        // one of 1.5 GiB; 4K at 4x needs two of 2 GiB).
+        if (err == PF_Err_OUT_OF_MEMORY) *error += " (out of memory: a render target was refused)";
+    }
+    if (!err && !problems.empty()) *error = problems.front();
+    return !err && problems.empty();
+}
+
+// One small frame of the same case first: the driver builds its shader variants for the
+// states a case uses on first use, which no measured frame should pay for.
+bool WarmUp(vexo_host::Instance* instance, const Config& config, int depth, std::string* error) {
+    static std::map<int, Frames> small;
+    if (!small.count(depth)) small.emplace(depth, Generate(64, 36, depth));
+    World output = vexo_host::MakeWorld(64, 36, depth);
+    return RenderOne(instance, small.at(depth), config.map, depth, &output, error);
+}
+
+struct Case {
+    const Config* config;
+    A_long width, height;
+    int depth;
+};
+
+// An instance set up for the case and warmed; null (the state skipped) on failure.
+std::unique_ptr<vexo_host::Instance> Prepare(benchmark::State& state, const Case& c) {
+    std::string error;
+    auto instance = MakeInstance(*c.config, &error);
+    if (instance && WarmUp(instance.get(), *c.config, c.depth, &error)) return instance;
+    state.SkipWithError(error.c_str());
+    return nullptr;
+}
+
+void Finish(benchmark::State& state, std::unique_ptr<vexo_host::Instance> instance) {
+    const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
+    if (!problems.empty()) state.SkipWithError(problems.front().c_str());
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_Frame(benchmark::State& state, Case c) {
+    auto instance = Prepare(state, c);
+    if (!instance) return;
+    const Frames& frames = FramesFor(c.width, c.height, c.depth);
+    World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
+    std::string error;
+    for (auto _ : state) {
+        if (!RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    Finish(state, std::move(instance));
+}
+
+void BM_Breakdown(benchmark::State& state, Case c) {
+    auto instance = Prepare(state, c);
+    if (!instance) return;
+    const Frames& frames = FramesFor(c.width, c.height, c.depth);
+    World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
+    std::string error;
+    vexo_bench::InstallDrawHooks();
+    double stage_ms[vexo_bench::kStageCount] = {};
+    double frame_ms = 0;
+    vexo_bench::Timing timing = vexo_bench::Timing::kWall;
+    for (auto _ : state) {
+        vexo_bench::BeginFrame(g_options.timing);
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error);
+        frame_ms +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const vexo_bench::FrameTimes times = vexo_bench::EndFrame();
+        if (!ok || !times.read_back) {
+            state.SkipWithError(ok ? "the frame never reached its readback" : error.c_str());
+            break;
+        }
+        timing = times.timing;
+        for (int s = 0; s < vexo_bench::kStageCount; ++s) stage_ms[s] += times.ms[s];
+    }
+    vexo_bench::UninstallDrawHooks();
+
+    // Per frame, in milliseconds. Stages the case does not run are left out.
+    const auto per_frame = [](double total) {
+        return benchmark::Counter(total, benchmark::Counter::kAvgIterations);
+    };
+    double staged = 0;
+    for (int s = 0; s < vexo_bench::kStageCount; ++s) {
+        if (stage_ms[s] <= 0) continue;
+        state.counters[std::string(vexo_bench::StageName(vexo_bench::Stage(s))) + "_ms"] =
+            per_frame(stage_ms[s]);
+        staged += stage_ms[s];
+    }
+    state.counters["frame_ms"] = per_frame(frame_ms);
+    // With every stage bounded by glFinish the rest is the CPU's own share: host callbacks,
+    // parameter checkouts, the output fill, uniform and vertex setup.
+    if (timing == vexo_bench::Timing::kWall)
+        state.counters["other_ms"] = per_frame(frame_ms - staged);
+    state.SetLabel(timing == vexo_bench::Timing::kWall ? "glFinish-bounded wall time"
+                                                       : "GL timer queries");
+    Finish(state, std::move(instance));
+}
+
+// What any GPU path must at least pay: each layer's bytes copied once up and the output's once
+// down, between buffers that stay allocated.
+void BM_Memcpy(benchmark::State& state, Case c, bool with_map) {
+    const Frames& frames = FramesFor(c.width, c.height, c.depth);
+    const std::size_t bytes = frames.input.storage.size();
+    std::vector<uint8_t> device_input(bytes), device_map(frames.map.storage.size());
+    World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
+    for (auto _ : state) {
+        std::memcpy(device_input.data(), frames.input.storage.data(), bytes);
+        if (with_map) {
+            std::memcpy(device_map.data(), frames.map.storage.data(), device_map.size());
+        }
+        benchmark::ClobberMemory();
+        std::memcpy(output.storage.data(), device_input.data(),
+                    std::min(bytes, output.storage.size()));
+        benchmark::ClobberMemory();
+    }
+    const std::size_t moved =
+        bytes + output.storage.size() + (with_map ? frames.map.storage.size() : 0);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(moved));
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+std::string SizeName(A_long width, A_long height, int depth) {
+    return std::to_string(width) + "x" + std::to_string(height) + "/" + std::to_string(depth) +
+           "bit";
+}
+
+void Register() {
+    std::vector<std::pair<A_long, A_long>> sizes = {{1920, 1080}, {3840, 2160}};
+    if (!g_options.input.empty()) {
+        const Frames& probe = FramesFor(0, 0, 8);
+        sizes = {{probe.input.def.width, probe.input.def.height}};
+    }
+    for (const auto& [width, height] : sizes) {
+        for (int depth : {8, 32}) {
+            const std::string size = SizeName(width, height, depth);
+            for (const Config& config : Configs()) {
+                const Case c{&config, width, height, depth};
+                const std::string tail = std::string(config.name) + "/" + size;
+                benchmark::RegisterBenchmark(("frame/" + tail).c_str(), BM_Frame, c)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime()
+                    ->MeasureProcessCPUTime();
+                benchmark::RegisterBenchmark(("breakdown/" + tail).c_str(), BM_Breakdown, c)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime()
+                    ->MeasureProcessCPUTime();
+            }
+            for (bool with_map : {false, true}) {
+                const Case c{&Configs().front(), width, height, depth};
+                const std::string name =
+                    std::string("memcpy/") + (with_map ? "map/" : "nomap/") + size;
+                benchmark::RegisterBenchmark(name.c_str(), BM_Memcpy, c, with_map)
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            }
+        }
+    }
+}
+
+// Takes --vexo_* options out of argv; false on a malformed one.
+bool TakeOptions(int* argc, char** argv) {
+    int kept = 1;
+    for (int i = 1; i < *argc; ++i) {
+        const std::string a = argv[i];
+        const auto value = [&](const char* flag, std::string* out) {
+            const std::string prefix = std::string(flag) + "=";
+            if (a.rfind(prefix, 0) != 0) return false;
+            *out = a.substr(prefix.size());
+            return true;
+        };
+        std::string timing;
+        if (value("--vexo_module", &g_options.module) || value("--vexo_input", &g_options.input) ||
+            value("--vexo_map", &g_options.map)) {
+            continue;
+        }
+        if (value("--vexo_timing", &timing)) {
+            if (timing == "auto") {
+                g_options.timing = vexo_bench::Timing::kAuto;
+            } else if (timing == "query") {
+                g_options.timing = vexo_bench::Timing::kQuery;
+            } else if (timing == "wall") {
+                g_options.timing = vexo_bench::Timing::kWall;
+            } else {
+                std::fprintf(stderr, "vexo_bench: --vexo_timing is auto, query or wall\n");
+                return false;
+            }
+            continue;
+        }
+        if (a.rfind("--vexo_", 0) == 0) {
+            std::fprintf(stderr, "vexo_bench: unknown option %s\n", a.c_str());
+            return false;
+        }
+        argv[kept++] = argv[i];
+    }
+    *argc = kept;
+    argv[kept] = nullptr;
+    if (!g_options.map.empty() && g_options.input.empty()) {
+        std::fprintf(stderr, "vexo_bench: --vexo_map needs --vexo_input\n");
+        return false;
+    }
+    return true;
+}
+
+// One armed frame before any case: makes this thread's context, and learns the renderer and
+// whether its timer queries count, for the report's header.
+bool Probe() {
+    std::string error;
+    auto instance = MakeInstance(Configs().front(), &error);
+    vexo_bench::InstallDrawHooks();
+    vexo_bench::BeginFrame(g_options.timing);
+    const bool ok = instance && WarmUp(instance.get(), Configs().front(), 8, &error);
+    const vexo_bench::FrameTimes times = vexo_bench::EndFrame();
+    vexo_bench::UninstallDrawHooks();
+    if (!ok) {
+        std::fprintf(stderr, "vexo_bench: first frame failed: %s\n", error.c_str());
+        return false;
+    }
+    benchmark::AddCustomContext("gl_renderer", vexo_bench::RendererName());
+    benchmark::AddCustomContext("gl_timer_queries",
+                                vexo_bench::TimerQueriesAvailable() ? "yes" : "no");
+    benchmark::AddCustomContext("breakdown_timing", times.timing == vexo_bench::Timing::kWall
+                                                        ? "glFinish-bounded wall time"
+                                                        : "GL timer queries");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!TakeOptions(&argc, argv)) return 2;
+    // Heavy cases (4K at 4x) take seconds a frame on a software rasterizer: a short minimum time
+    // keeps them to one measured frame while light cases still run many.
+    std::vector<char*> args(argv, argv + argc);
+    bool has_min_time = false;
+    for (int i = 1; i < argc; ++i) {
+        has_min_time = has_min_time || std::strncmp(argv[i], "--benchmark_min_time", 20) == 0;
+    }
+    static char min_time[] = "--benchmark_min_time=0.3";
+    if (!has_min_time) args.insert(args.begin() + 1, min_time);
+    int count = int(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 2;
+
+    if (g_options.module.empty()) g_options.module = vexo_host::DefaultModulePath();
+    std::string error;
+    if (!vexo_host::OpenSession(g_options.module, &g_session, &error)) {
+        std::fprintf(stderr, "vexo_bench: %s\n", error.c_str());
+        return 1;
+    }
+    benchmark::AddCustomContext("module", g_options.module);
+    if (!Probe()) {
+        vexo_host::CloseSession(&g_session);
+        return 1;
+    }
+    Register();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    int code = 0;
+    for (const std::string& problem : vexo_host::CloseSession(&g_session)) {
+        std::fprintf(stderr, "vexo_bench: %s\n", problem.c_str());
+        code = 1;
+    }
+    return code;
+}

@@ -1,0 +1,67 @@
+# cmake -DOBJDUMP=objdump -DMODULE=VexorantPro.aex -DHOST=vexorant.exe -P check_pe.cmake
+#
+# The module exports EffectMain and nothing else, and neither file needs a DLL beyond those every
+# Windows installation has: a host loads the module from its own folder, where no compiler
+# runtime sits beside it.
+cmake_minimum_required(VERSION 3.25)
+set(system_dlls kernel32.dll user32.dll gdi32.dll opengl32.dll msvcrt.dll)
+set(failures "")
+
+function(dump file out)
+  execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "${OBJDUMP} -p ${file} failed (${rc})")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Names from the "[Ordinal/Name Pointer] Table" of the export section.
+function(exported_names text out)
+  set(names "")
+  set(in_table FALSE)
+  string(REPLACE "\n" ";" lines "${text}")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+      set(in_table TRUE)
+    elseif(in_table AND line MATCHES "^[ \t]+\\[ *[0-9]+\\] (.+)$")
+      list(APPEND names "${CMAKE_MATCH_1}")
+    elseif(in_table)
+      break()
+    endif()
+  endforeach()
+  set(${out} "${names}" PARENT_SCOPE)
+endfunction()
+
+function(check_imports file text)
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${text}")
+  if(NOT imports)
+    set(failures "${failures}\n  ${file}: no import table found" PARENT_SCOPE)
+    return()
+  endif()
+  foreach(import IN LISTS imports)
+    string(REGEX REPLACE "^DLL Name: " "" dll "${import}")
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST system_dlls)
+      set(failures "${failures}\n  ${file} needs ${dll}" PARENT_SCOPE)
+    endif()
+  endforeach()
+endfunction()
+
+dump(${MODULE} module_text)
+exported_names("${module_text}" exports)
+message(STATUS "${MODULE} exports: ${exports}")
+if(NOT exports STREQUAL "EffectMain")
+  set(failures "${failures}\n  the module exports [${exports}], not just EffectMain")
+endif()
+if(NOT module_text MATCHES "Characteristics[^\n]*\n(\t[^\n]*\n)*\tDLL\n")
+  set(failures "${failures}\n  the module is not a DLL")
+endif()
+check_imports(${MODULE} "${module_text}")
+
+dump(${HOST} host_text)
+check_imports(${HOST} "${host_text}")
+
+if(failures)
+  message(FATAL_ERROR "Windows files as a host sees them:${failures}")
+endif()
+message(STATUS "exports and imports as expected")
