@@ -60,15 +60,15 @@ int Pattern(const std::string& path, int width, int height, int seed) {
 
 // Both files as float, through OpenImageIO: the Linux build's own reader, independent of the
 // standalone host's code under test.
-bool ReadFloats(const std::string& path, OIIO::ImageSpec* spec, std::vector<float>* pixels) {
+bool ReadFloats(const std::string& path, OIIO::ImageSpec* layout, std::vector<float>* pixels) {
     auto in = OIIO::ImageInput::open(path);
     if (!in) {
         std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), OIIO::geterror().c_str());
         return false;
     }
-    *spec = in->spec();
-    pixels->resize(std::size_t(spec->width) * spec->height * spec->nchannels);
-    if (!in->read_image(0, 0, 0, spec->nchannels, OIIO::TypeDesc::FLOAT, pixels->data())) {
+    *layout = in->spec_dimensions(0);
+    pixels->resize(std::size_t(layout->width) * layout->height * layout->nchannels);
+    if (!in->read_image(0, 0, 0, layout->nchannels, OIIO::TypeDesc::FLOAT, pixels->data())) {
         std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), in->geterror().c_str());
         return false;
     }
