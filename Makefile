@@ -12,7 +12,10 @@ DEB_PACKAGES := cmake ninja-build g++ make binutils pkg-config \
 # for its checks. GLEW for Windows is built from Debian's source package by the build itself.
 WINDOWS_DEB_PACKAGES := g++-mingw-w64-x86-64-posix googletest libstb-dev wine64 xvfb xauth
 
-.PHONY: all deps windows-deps build windows test demo clean
+# clang brings libFuzzer and its sanitizer runtimes for the fuzz target.
+FUZZ_DEB_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: all deps windows-deps fuzz-deps build windows sanitizers fuzz test demo clean
 
 all: build
 
@@ -34,6 +37,9 @@ deps:
 windows-deps:
 	$(call install_missing,$(WINDOWS_DEB_PACKAGES))
 
+fuzz-deps:
+	$(call install_missing,$(FUZZ_DEB_PACKAGES))
+
 build: deps
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
@@ -44,9 +50,27 @@ windows: windows-deps build
 	cmake --preset windows -DVEXO_LINUX_BUILD_DIR=$(CURDIR)/build/$(PRESET)
 	cmake --build --preset windows
 
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer (the soak aside),
+# and the multi-threaded tests under ThreadSanitizer.
+sanitizers: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+	cmake --preset tsan
+	cmake --build --preset tsan
+	ctest --preset tsan
+
+# A short fuzzing session over the checked-in corpus; `cmake --build --preset fuzz --target
+# fuzz-long` runs the long one.
+fuzz: deps fuzz-deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz
+
 test: build windows
 	ctest --preset $(PRESET)
 	ctest --preset windows
+	$(MAKE) --no-print-directory sanitizers fuzz
 
 demo: build
 	./build/$(PRESET)/bin/vexorant demo

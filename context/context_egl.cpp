@@ -31,19 +31,26 @@ struct EglDisplayState {
 
 // Records the current state of a thread that GetCurrentContext found: our own contexts, and
 // foreign states interned by value (so repeated saves of the same host state reuse one record
-// rather than growing without bound). Foreign records live for the process; they are a few
-// bytes per distinct host context ever seen.
+// rather than growing without bound). Foreign records live as long as the module, a few bytes
+// per distinct host context ever seen. The lists are static objects, not heap ones, so that a
+// host that unloads the module gets their memory back; by then every thread's context is gone.
 std::mutex& RegistryMutex() {
     static std::mutex mutex;
     return mutex;
 }
 std::vector<EglContextRecord*>& OwnRecords() {
-    static auto* records = new std::vector<EglContextRecord*>();
-    return *records;
+    static std::vector<EglContextRecord*> records;
+    return records;
 }
+struct ForeignList {
+    std::vector<EglContextRecord*> records;
+    ~ForeignList() {
+        for (EglContextRecord* record : records) delete record;
+    }
+};
 std::vector<EglContextRecord*>& ForeignRecords() {
-    static auto* records = new std::vector<EglContextRecord*>();
-    return *records;
+    static ForeignList list;
+    return list.records;
 }
 
 thread_local int requested_major = 3;

@@ -107,7 +107,9 @@ PF_Err UserChangedParam(PF_InData* in_data, PF_OutData*, PF_ParamDef*[],
 }
 
 PF_Err UpdateParamsUI(PF_InData* in_data, PF_OutData*, PF_ParamDef* params[]) {
-    if (!params) return PF_Err_BAD_CALLBACK_PARAM;
+    // The host hands over `num_params` definitions; fewer than were declared means the
+    // parameters were never set up, and there is nothing to update.
+    if (!params || in_data->num_params < kParamCount) return PF_Err_BAD_CALLBACK_PARAM;
     // Only copies are changed and handed back; the host's definitions are left as they are.
     PF_ParamDef defs[kParamCount];
     for (int i = 0; i < kParamCount; ++i) {

@@ -2,6 +2,7 @@
 
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <cstring>
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/mat4x4.hpp>
@@ -16,10 +17,12 @@ void GenIdentityMatrix(myParams* params) {
 void GenVertexMatrices(myParams* params, PF_LayerDef* map, PF_LayerDef* input) {
     const float sx = float(double(map->width) / double(input->width));
     const float sy = float(double(map->height) / double(input->height));
-    const float tx =
-        float(2.0 * double(map->origin_x - input->origin_x) / double(input->width) / double(sx));
-    const float ty =
-        float(2.0 * double(map->origin_y - input->origin_y) / double(input->height) / double(sy));
+    // Origins may lie anywhere in the composition: their difference is taken in double, where
+    // it cannot overflow.
+    const float tx = float(2.0 * (double(map->origin_x) - double(input->origin_x)) /
+                           double(input->width) / double(sx));
+    const float ty = float(2.0 * (double(map->origin_y) - double(input->origin_y)) /
+                           double(input->height) / double(sy));
     const glm::mat4 identity(1.0f);
     const glm::mat4 m = glm::translate(identity, glm::vec3(-1.0f, -1.0f, 0.0f)) *
                         glm::scale(identity, glm::vec3(sx, sy, 1.0f)) *
@@ -81,6 +84,16 @@ float SupersampleFactor(int32_t anti_aliasing) {
 
 bool OffUnity(double multiplier) { return multiplier > 1.001 || multiplier < 0.999; }
 
+// The blur takes one tap per pixel of radius. A softness past the control's range (left by an
+// expression or a damaged project, or scaled by a factor above one) would keep the GPU on one
+// frame for as long as it likes, and one that is no number would blur into NaN: the radius is
+// held to what the control itself allows.
+double BlurRadius(double softness, double downsample) {
+    const double radius = softness * downsample;
+    if (!(radius > 0.0)) return 0.0;
+    return std::min(radius, double(FindParamRow(kParamMapSoftness)->valid_max));
+}
+
 }  // namespace
 
 void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
@@ -101,7 +114,7 @@ void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
     p->channelMode = popup(kParamChannel);
     p->invertMap = checked(kParamInvertMap);
     p->mapGamma = slider(kParamMapGamma);
-    p->blurRadius = slider(kParamMapSoftness) * p->downsampleX;
+    p->blurRadius = BlurRadius(slider(kParamMapSoftness), p->downsampleX);
     p->mapOffset = slider(kParamDisplacementOffset);
     p->easingMode = popup(kParamDisplacementEasing);
     p->shiftX = slider(kParamTranslateX) * 0.01;

@@ -115,9 +115,10 @@ TEST_F(QuadPodTest, QuadPodDescribesOneStripWithThreeAttributes) {
 
     ASSERT_EQ(pod.attributes.size(), 3u);
     ASSERT_EQ(pod.buffers.size(), 2u);
-    const AttributeType& vertex = pod.attributes.at("vertex");
-    const AttributeType& tex = pod.attributes.at("tex");
-    const AttributeType& texCoordIn = pod.attributes.at("texCoordIn");
+    // Copies: the pod is destroyed below, and its entries with it.
+    const AttributeType vertex = pod.attributes.at("vertex");
+    const AttributeType tex = pod.attributes.at("tex");
+    const AttributeType texCoordIn = pod.attributes.at("texCoordIn");
     EXPECT_EQ(vertex.buffer, pod.buffers[0]);
     EXPECT_EQ(vertex.size, 4);
     EXPECT_EQ(vertex.stride, 16);
