@@ -9,7 +9,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -190,7 +189,7 @@ World MakeLayer(FuzzedDataProvider& in, int render_depth) {
             rowbytes = InterestingLong(in);
             break;
     }
-    // What the promises cover: `height` rows of `rowbytes`, at least one pixel row's worth.
+    // Exactly what the row length and height promise, so that a read past it is a fault.
     const long long promised = std::max<long long>(
         0, (long long)std::max<A_long>(height, 0) * std::max<long long>((long long)rowbytes, 0));
     const long long storage = std::min<long long>(promised, kMaxPixels * 16 * 2);
