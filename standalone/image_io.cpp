@@ -1,6 +1,6 @@
 #include "image_io.h"
 
-#include <unistd.h>
+#include "output_file.h"
 
 #include <OpenImageIO/imageio.h>
 #include <cstdint>
@@ -111,15 +111,7 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
         }
     }
 
-    // The temporary keeps the extension: it chooses the file format.
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    const std::string ext = dot != std::string::npos && (slash == std::string::npos || dot > slash)
-                                ? path.substr(dot)
-                                : "";
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string temp = dir + ".vexorant-" + std::to_string(getpid()) + "-" +
-                             std::to_string(reinterpret_cast<std::uintptr_t>(&world)) + ext;
+    const std::string temp = TemporaryBeside(path, &world);
     auto out = OIIO::ImageOutput::create(temp);
     if (!out) return Fail(error, "cannot write " + path + ": " + OIIO::geterror());
     bool ok =
@@ -127,12 +119,7 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
                                          : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
     std::string why = ok ? "" : out->geterror();
     ok = out->close() && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        why = "cannot rename into place";
-    }
-    if (!ok) {
-        std::remove(temp.c_str());
+    if (!CommitTemporary(temp, path, ok, &why)) {
         return Fail(error, "cannot write " + path + (why.empty() ? "" : ": " + why));
     }
     return true;

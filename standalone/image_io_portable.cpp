@@ -23,6 +23,7 @@
 #include <stb/stb_image_write.h>
 
 #include "image_io.h"
+#include "output_file.h"
 
 namespace vexo_host {
 
@@ -256,24 +257,6 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
     return ok ? true : Fail(error, "cannot write " + path + ": cannot encode the image");
 }
 
-long ProcessId() {
-#if defined(_WIN32)
-    return long(GetCurrentProcessId());
-#else
-    return long(getpid());
-#endif
-}
-
-// Moves the finished temporary over the output name, replacing a file already there.
-bool Replace(const std::string& from, const std::string& to) {
-#if defined(_WIN32)
-    // rename() refuses an existing target on Windows.
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(from.c_str(), to.c_str()) == 0;
-#endif
-}
-
 }  // namespace
 
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
@@ -317,11 +300,7 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
     std::vector<uint8_t> bytes;
     if (!Encode(path, world, &bytes, error)) return false;
 
-    const std::size_t slash = path.find_last_of("/\\");
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string temp = dir + ".vexorant-" + std::to_string(ProcessId()) + "-" +
-                             std::to_string(reinterpret_cast<std::uintptr_t>(&world)) +
-                             Extension(path);
+    const std::string temp = TemporaryBeside(path, &world);
     std::string why;
     bool ok = false;
     if (FILE* f = std::fopen(temp.c_str(), "wb")) {
@@ -334,12 +313,7 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
     } else {
         why = std::strerror(errno);
     }
-    if (ok && !Replace(temp, path)) {
-        ok = false;
-        why = "cannot rename into place";
-    }
-    if (!ok) {
-        std::remove(temp.c_str());
+    if (!CommitTemporary(temp, path, ok, &why)) {
         return Fail(error, "cannot write " + path + (why.empty() ? "" : ": " + why));
     }
     return true;
