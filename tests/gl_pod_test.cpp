@@ -50,8 +50,8 @@ class QuadPodTest : public vexo_test::GLTest {
         GLTest::SetUp();
         if (HasFatalFailure()) return;
         baseline_ = CountLiveGLObjects().total();
-        shift_ = vexo_test::BuildFeedbackProgram(kShiftVertex, vexo_test::kFlatFragmentSource,
-                                                 "captured");
+        shift_ =
+            vexo_test::BuildTestProgram(kShiftVertex, vexo_test::kFlatFragmentSource, "captured");
         uv_ =
             vexo_test::BuildTestProgram(vexo_test::kQuadVertexSource, vexo_test::kUvFragmentSource);
         ASSERT_NE(shift_, 0u);

@@ -112,7 +112,8 @@ GLuint CompileTestShader(GLenum type, const char* source) {
 
 }  // namespace
 
-GLuint BuildTestProgram(const char* vertex_source, const char* fragment_source) {
+GLuint BuildTestProgram(const char* vertex_source, const char* fragment_source,
+                        const char* feedback_varying) {
     const GLuint vs = CompileTestShader(GL_VERTEX_SHADER, vertex_source);
     const GLuint fs = CompileTestShader(GL_FRAGMENT_SHADER, fragment_source);
     if (!vs || !fs) {
@@ -123,6 +124,9 @@ GLuint BuildTestProgram(const char* vertex_source, const char* fragment_source) 
     GLuint program = glCreateProgram();
     glAttachShader(program, vs);
     glAttachShader(program, fs);
+    if (feedback_varying) {
+        glTransformFeedbackVaryings(program, 1, &feedback_varying, GL_INTERLEAVED_ATTRIBS);
+    }
     glLinkProgram(program);
     glDetachShader(program, vs);
     glDetachShader(program, fs);

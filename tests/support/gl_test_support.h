@@ -66,6 +66,8 @@ std::string Describe(const GLObjectCounts& counts);
 
 // Compiles and links a program from a vertex and a fragment text, failing the test (and
 // returning 0) with the logs when either step fails. Delete it with glDeleteProgram.
-GLuint BuildTestProgram(const char* vertex_source, const char* fragment_source);
+// With `feedback_varying`, that vertex output is captured by transform feedback.
+GLuint BuildTestProgram(const char* vertex_source, const char* fragment_source,
+                        const char* feedback_varying = nullptr);
 
 }  // namespace vexo_test

@@ -98,34 +98,4 @@ PX_FBO MakeFloatTarget(uint32_t width, uint32_t height, const std::vector<float>
     return target;
 }
 
-GLuint BuildFeedbackProgram(const char* vertex_source, const char* fragment_source,
-                            const char* varying) {
-    const char* sources[2] = {vertex_source, fragment_source};
-    const GLenum types[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
-    GLuint program = glCreateProgram();
-    GLuint shaders[2] = {};
-    for (int k = 0; k < 2; ++k) {
-        shaders[k] = glCreateShader(types[k]);
-        glShaderSource(shaders[k], 1, &sources[k], nullptr);
-        glCompileShader(shaders[k]);
-        glAttachShader(program, shaders[k]);
-    }
-    glTransformFeedbackVaryings(program, 1, &varying, GL_INTERLEAVED_ATTRIBS);
-    glLinkProgram(program);
-    for (GLuint shader : shaders) {
-        glDetachShader(program, shader);
-        glDeleteShader(shader);
-    }
-    GLint linked = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (linked != GL_TRUE) {
-        char log[2048] = {};
-        glGetProgramInfoLog(program, sizeof(log), nullptr, log);
-        ADD_FAILURE() << "feedback program does not link: " << log;
-        glDeleteProgram(program);
-        return 0;
-    }
-    return program;
-}
-
 }  // namespace vexo_test

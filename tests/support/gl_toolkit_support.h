@@ -53,8 +53,4 @@ void FillTarget(const PX_FBO& target, const std::vector<float>& rgba);
 PX_FBO MakeFloatTarget(uint32_t width, uint32_t height, const std::vector<float>& rgba,
                        int32_t wrap = GL_CLAMP_TO_EDGE);
 
-// Links a program whose vertex stage's `varying` is captured by transform feedback.
-GLuint BuildFeedbackProgram(const char* vertex_source, const char* fragment_source,
-                            const char* varying);
-
 }  // namespace vexo_test
