@@ -22,14 +22,14 @@
 #include <tuple>
 #include <vector>
 
-#include "gl_timing.h"
-#include "image_io.h"
-#include "instance.h"
-#include "module.h"
-#include "param_table.h"
-#include "render_host.h"
-#include "session.h"
-#include "world.h"
+#include "bench/gl_timing.h"
+#include "effect/param_table.h"
+#include "standalone/image_io.h"
+#include "standalone/instance.h"
+#include "standalone/module.h"
+#include "standalone/render_host.h"
+#include "standalone/session.h"
+#include "standalone/world.h"
 
 using vexo_host::World;
 

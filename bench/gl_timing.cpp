@@ -1,4 +1,4 @@
-#include "gl_timing.h"
+#include "bench/gl_timing.h"
 
 #include <EGL/egl.h>
 #include <GL/glew.h>

@@ -37,7 +37,7 @@ endfunction()
 
 vexo_native_tool(vexo_pipl_gen
   SOURCES ${CMAKE_SOURCE_DIR}/effect/pipl_gen.cpp
-  INCLUDES ${CMAKE_SOURCE_DIR}/effect)
+  INCLUDES ${CMAKE_SOURCE_DIR})
 
 add_custom_command(
   OUTPUT ${VEXO_PIPL_BIN} ${VEXO_PIPL_RC}

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 // Exported for hosts that look for it; the macOS build has no window class of its own.
 extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";

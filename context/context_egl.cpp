@@ -10,7 +10,7 @@
 #include <mutex>
 #include <vector>
 
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 namespace {
 

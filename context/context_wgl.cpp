@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";
 

@@ -1,11 +1,11 @@
-#include "render_data.h"
+#include "context/render_data.h"
 
 #include <GL/glew.h>
 
 #include <cstdint>
 
-#include "program.h"
-#include "shaders.h"
+#include "gl/program.h"
+#include "render/shaders/shaders.h"
 
 namespace {
 

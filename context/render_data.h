@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "AE_Effect.h"
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 // Program ids in slot order; 0 means none.
 struct GLPrograms {

@@ -1,7 +1,7 @@
 #include <new>
 
 #include "AE_Effect.h"
-#include "handlers.h"
+#include "effect/handlers.h"
 
 #if defined(_WIN32)
 #define VEXO_EXPORT __declspec(dllexport)

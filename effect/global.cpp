@@ -2,12 +2,12 @@
 #include <cstring>
 #include <string>
 
-#include "AEGP_SuiteHandler.h"
 #include "AE_EffectSuites.h"
-#include "VexorantPro.h"
-#include "gl_context.h"
-#include "handlers.h"
-#include "render_data.h"
+#include "context/gl_context.h"
+#include "context/render_data.h"
+#include "effect/VexorantPro.h"
+#include "effect/handlers.h"
+#include "host/AEGP_SuiteHandler.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Linked into the module itself (not the effect library) so the property list always travels
 // with it: hosts read the section from the file without running any code.
-#include "pipl.h"
+#include "effect/pipl.h"
 
 #if defined(__ELF__)
 extern "C" {

@@ -1,4 +1,4 @@
-#include "param_table.h"
+#include "effect/param_table.h"
 
 #include <cmath>
 #include <cstring>

@@ -2,12 +2,12 @@
 // Every suite a command may need is acquired before its first host call: a missing suite then
 // ends the command before it holds anything the host must get back (an effect handle, a stream
 // reference, an open undo group).
-#include "param_ui.h"
+#include "effect/param_ui.h"
 
 #include <cstdio>
 
 #include "AE_EffectSuites.h"
-#include "handlers.h"
+#include "effect/handlers.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Reactions to the user's edits: the reset buttons, and which controls are shown.
 #pragma once
-#include "AEGP_SuiteHandler.h"
 #include "AE_GeneralPlug.h"
-#include "param_table.h"
+#include "effect/param_table.h"
+#include "host/AEGP_SuiteHandler.h"
 
 // A reset button and the controls it puts back to their declared defaults, as one undo step.
 struct ResetGroup {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "VexorantPro.h"
+#include "effect/VexorantPro.h"
 
 namespace vexo {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "pipl.h"
+#include "effect/pipl.h"
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {

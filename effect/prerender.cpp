@@ -1,7 +1,7 @@
 // Smart pre-render: check out the input and the map layer for the requested region and report
 // the input's rectangles as the effect's own.
-#include "handlers.h"
-#include "messages.h"
+#include "effect/handlers.h"
+#include "host/messages.h"
 
 namespace {
 constexpr PF_ParamIndex kInputLayer = 0;

@@ -17,15 +17,15 @@
 #include <string>
 #include <vector>
 
-#include "aegp_suites.h"
-#include "host.h"
-#include "instance.h"
-#include "param_table.h"
-#include "render_data.h"
-#include "render_host.h"
-#include "suites.h"
-#include "undo.h"
-#include "world.h"
+#include "context/render_data.h"
+#include "effect/param_table.h"
+#include "standalone/aegp_suites.h"
+#include "standalone/host.h"
+#include "standalone/instance.h"
+#include "standalone/render_host.h"
+#include "standalone/suites.h"
+#include "standalone/undo.h"
+#include "standalone/world.h"
 
 extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                              PF_ParamDef* params[], PF_LayerDef* output, void* extra);

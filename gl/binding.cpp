@@ -1,4 +1,4 @@
-#include "binding.h"
+#include "gl/binding.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "fbo.h"
+#include "gl/fbo.h"
 
 #include <cstdio>
 

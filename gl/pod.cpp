@@ -1,4 +1,4 @@
-#include "pod.h"
+#include "gl/pod.h"
 
 #include <cstdio>
 

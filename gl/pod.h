@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "A.h"
-#include "binding.h"
-#include "fbo.h"
+#include "gl/binding.h"
+#include "gl/fbo.h"
 
 // Indices into GL_Pod::params. 0 switches every optional feature off.
 namespace PodParam {

@@ -1,4 +1,4 @@
-#include "program.h"
+#include "gl/program.h"
 
 #include <GL/glew.h>
 

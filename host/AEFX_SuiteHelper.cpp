@@ -1,4 +1,4 @@
-#include "AEFX_SuiteHelper.h"
+#include "host/AEFX_SuiteHelper.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "AEGP_SuiteHandler.h"
+#include "host/AEGP_SuiteHandler.h"
 
 #include "AE_Effect.h"
 

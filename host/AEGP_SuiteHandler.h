@@ -2,7 +2,7 @@
 // released, once, when the handler goes out of scope.
 #pragma once
 #include "SPBasic.h"
-#include "SuiteTable.h"
+#include "host/SuiteTable.h"
 
 class AEGP_SuiteHandler {
   public:

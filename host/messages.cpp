@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "host/messages.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,12 +1,12 @@
-#include "passes.h"
+#include "render/passes.h"
 
 #include <GL/glew.h>
 
 #include <algorithm>
 
-#include "fbo.h"
-#include "messages.h"
-#include "pod.h"
+#include "gl/fbo.h"
+#include "gl/pod.h"
+#include "host/messages.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The GPU work of one frame: upload, map placement, softness, displacement, readback.
 #pragma once
 #include "AE_Effect.h"
-#include "render_data.h"
-#include "render_settings.h"
+#include "context/render_data.h"
+#include "render/render_settings.h"
 
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. Deletes every GL object it made before returning. Fails only when a render

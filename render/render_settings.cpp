@@ -1,4 +1,4 @@
-#include "render_settings.h"
+#include "render/render_settings.h"
 
 #include <GL/glew.h>
 
@@ -7,7 +7,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/mat4x4.hpp>
 
-#include "param_table.h"
+#include "effect/param_table.h"
 
 void GenIdentityMatrix(myParams* params) {
     std::memset(params->identityXform, 0, sizeof params->identityXform);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "AE_Effect.h"
-#include "binding.h"
+#include "gl/binding.h"
 
 struct myParams {
     int16_t bitDepth;

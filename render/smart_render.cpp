@@ -3,12 +3,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "handlers.h"
-#include "messages.h"
-#include "param_table.h"
-#include "passes.h"
-#include "render_data.h"
-#include "render_settings.h"
+#include "context/render_data.h"
+#include "effect/param_table.h"
+#include "host/messages.h"
+#include "render/passes.h"
+#include "render/render_settings.h"
+#include "render/smart_render.h"
 
 namespace {
 

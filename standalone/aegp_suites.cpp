@@ -1,8 +1,8 @@
-#include "aegp_suites.h"
+#include "standalone/aegp_suites.h"
 
 #include "AE_EffectSuites.h"
-#include "suites.h"
-#include "undo.h"
+#include "standalone/suites.h"
+#include "standalone/undo.h"
 
 namespace vexo_host {
 namespace {

@@ -1,7 +1,7 @@
 // The AEGP suites and the parameter utility suite, as the application provides them to effects:
 // effect handles and stream references name streams of an Instance.
 #pragma once
-#include "instance.h"
+#include "standalone/instance.h"
 
 namespace vexo_host {
 

@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli.h"
-#include "image_io.h"
-#include "render_host.h"
-#include "session.h"
-#include "settings.h"
+#include "standalone/cli.h"
+#include "standalone/image_io.h"
+#include "standalone/render_host.h"
+#include "standalone/session.h"
+#include "standalone/settings.h"
 
 namespace vexo_host {
 namespace {

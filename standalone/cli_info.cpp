@@ -4,12 +4,12 @@
 #include <fstream>
 #include <memory>
 
-#include "cli.h"
-#include "instance.h"
-#include "json.h"
-#include "session.h"
-#include "settings.h"
-#include "undo.h"
+#include "standalone/cli.h"
+#include "standalone/instance.h"
+#include "standalone/json.h"
+#include "standalone/session.h"
+#include "standalone/settings.h"
+#include "standalone/undo.h"
 
 namespace vexo_host {
 namespace {

@@ -1,9 +1,9 @@
-#include "host.h"
+#include "standalone/host.h"
 
 #include <cstdio>
 #include <exception>
 
-#include "suites.h"
+#include "standalone/suites.h"
 
 namespace vexo_host {
 

@@ -1,6 +1,6 @@
-#include "image_io.h"
+#include "standalone/image_io.h"
 
-#include "output_file.h"
+#include "standalone/output_file.h"
 
 #include <OpenImageIO/imageio.h>
 #include <cstdint>

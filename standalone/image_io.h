@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "world.h"
+#include "standalone/world.h"
 
 namespace vexo_host {
 

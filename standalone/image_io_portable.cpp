@@ -22,8 +22,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
-#include "image_io.h"
-#include "output_file.h"
+#include "standalone/image_io.h"
+#include "standalone/output_file.h"
 
 namespace vexo_host {
 

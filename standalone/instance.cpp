@@ -1,13 +1,13 @@
-#include "instance.h"
+#include "standalone/instance.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "aegp_suites.h"
-#include "suites.h"
-#include "undo.h"
+#include "standalone/aegp_suites.h"
+#include "standalone/suites.h"
+#include "standalone/undo.h"
 
 namespace vexo_host {
 namespace {

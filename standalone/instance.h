@@ -10,7 +10,7 @@
 
 #include "AE_Effect.h"
 #include "AE_GeneralPlug.h"
-#include "host.h"
+#include "standalone/host.h"
 
 namespace vexo_host {
 

@@ -1,4 +1,4 @@
-#include "json.h"
+#include "standalone/json.h"
 
 #include <cmath>
 #include <cstdio>

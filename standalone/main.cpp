@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cli.h"
-#include "settings.h"
+#include "standalone/cli.h"
+#include "standalone/settings.h"
 
 namespace {
 

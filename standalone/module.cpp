@@ -1,4 +1,4 @@
-#include "module.h"
+#include "standalone/module.h"
 
 #if defined(_WIN32)
 #include <windows.h>

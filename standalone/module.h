@@ -3,7 +3,7 @@
 #include <string>
 
 #include "AE_Effect.h"
-#include "pipl_reader.h"
+#include "standalone/pipl_reader.h"
 
 namespace vexo_host {
 

@@ -1,4 +1,4 @@
-#include "output_file.h"
+#include "standalone/output_file.h"
 
 #include <cstdint>
 #include <cstdio>

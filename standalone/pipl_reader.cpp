@@ -1,4 +1,4 @@
-#include "pipl_reader.h"
+#include "standalone/pipl_reader.h"
 
 #include <algorithm>
 #include <cstring>

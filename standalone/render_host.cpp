@@ -1,9 +1,9 @@
-#include "render_host.h"
+#include "standalone/render_host.h"
 
 #include <algorithm>
 #include <map>
 
-#include "suites.h"
+#include "standalone/suites.h"
 
 namespace vexo_host {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "instance.h"
-#include "world.h"
+#include "standalone/instance.h"
+#include "standalone/world.h"
 
 namespace vexo_host {
 

@@ -1,6 +1,6 @@
-#include "session.h"
+#include "standalone/session.h"
 
-#include "suites.h"
+#include "standalone/suites.h"
 
 namespace vexo_host {
 

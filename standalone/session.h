@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
-#include "module.h"
+#include "standalone/host.h"
+#include "standalone/module.h"
 
 namespace vexo_host {
 

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "standalone/settings.h"
 
 #include <cctype>
 #include <cerrno>

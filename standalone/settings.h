@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
-#include "instance.h"
+#include "standalone/cli.h"
+#include "standalone/instance.h"
 
 namespace vexo_host {
 

@@ -1,4 +1,4 @@
-#include "suites.h"
+#include "standalone/suites.h"
 
 #include <cmath>
 #include <cstdarg>

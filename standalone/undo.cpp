@@ -1,4 +1,4 @@
-#include "undo.h"
+#include "standalone/undo.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,10 +1,10 @@
-#include "world.h"
+#include "standalone/world.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "suites.h"
+#include "standalone/suites.h"
 
 namespace vexo_host {
 

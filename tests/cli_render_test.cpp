@@ -7,9 +7,9 @@
 #include <cmath>
 #include <string>
 
-#include "image_io.h"
-#include "render_test_support.h"
-#include "shell.h"
+#include "standalone/image_io.h"
+#include "tests/support/render_test_support.h"
+#include "tests/support/shell.h"
 
 namespace {
 

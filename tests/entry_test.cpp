@@ -2,9 +2,9 @@
 // the host.
 #include <cstring>
 
-#include "AEGP_SuiteHandler.h"
-#include "effect_test_support.h"
-#include "render_data.h"
+#include "context/render_data.h"
+#include "host/AEGP_SuiteHandler.h"
+#include "tests/support/effect_test_support.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <set>
 #include <sstream>
 
-#include "binding.h"
-#include "gl_test_support.h"
-#include "gl_toolkit_support.h"
+#include "gl/binding.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/gl_toolkit_support.h"
 
 using vexo_test::CaptureStdout;
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "gl_context.h"
-#include "gl_test_support.h"
+#include "context/gl_context.h"
+#include "tests/support/gl_test_support.h"
 
 namespace {
 

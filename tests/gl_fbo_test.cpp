@@ -5,10 +5,10 @@
 #include <cstring>
 #include <functional>
 
-#include "fbo.h"
-#include "gl_test_support.h"
-#include "gl_toolkit_support.h"
-#include "pod.h"
+#include "gl/fbo.h"
+#include "gl/pod.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/gl_toolkit_support.h"
 
 using vexo_test::CaptureStdout;
 using vexo_test::CountLiveGLObjects;

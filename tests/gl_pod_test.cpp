@@ -4,9 +4,9 @@
 #include <array>
 #include <cstring>
 
-#include "gl_test_support.h"
-#include "gl_toolkit_support.h"
-#include "pod.h"
+#include "gl/pod.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/gl_toolkit_support.h"
 
 using vexo_test::CaptureStdout;
 using vexo_test::CountLiveGLObjects;

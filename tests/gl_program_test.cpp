@@ -7,10 +7,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "gl_test_support.h"
-#include "program.h"
-#include "render_data.h"
-#include "shaders.h"
+#include "context/render_data.h"
+#include "gl/program.h"
+#include "render/shaders/shaders.h"
+#include "tests/support/gl_test_support.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "AEGP_SuiteHandler.h"
-#include "aegp_suites.h"
-#include "host_test_support.h"
-#include "settings.h"
-#include "undo.h"
+#include "host/AEGP_SuiteHandler.h"
+#include "standalone/aegp_suites.h"
+#include "standalone/settings.h"
+#include "standalone/undo.h"
+#include "tests/support/host_test_support.h"
 
 using namespace vexo_host;
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
-#include "param_table.h"
-#include "render_settings.h"
-#include "render_test_support.h"
+#include "effect/param_table.h"
+#include "render/render_settings.h"
+#include "tests/support/render_test_support.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
+#include "host/messages.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "memory_usage.h"
-#include "session.h"
-#include "suites.h"
+#include "standalone/session.h"
+#include "standalone/suites.h"
+#include "tests/support/memory_usage.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The module file as a host sees it, and the standalone host's front door.
 #include <gtest/gtest.h>
 
-#include "shell.h"
+#include "tests/support/shell.h"
 
 #include <fstream>
 #include <iterator>

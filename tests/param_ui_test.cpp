@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "aegp_suites.h"
-#include "host_test_support.h"
-#include "undo.h"
+#include "standalone/aegp_suites.h"
+#include "standalone/undo.h"
+#include "tests/support/host_test_support.h"
 
 using namespace vexo_host;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "handlers.h"
-#include "param_table.h"
+#include "effect/handlers.h"
+#include "effect/param_table.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "pipl.h"
-#include "pipl_reader.h"
+#include "effect/pipl.h"
+#include "standalone/pipl_reader.h"
 
 namespace {
 

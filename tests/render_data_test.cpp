@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "effect_test_support.h"
-#include "gl_test_support.h"
-#include "render_data.h"
+#include "context/render_data.h"
+#include "tests/support/effect_test_support.h"
+#include "tests/support/gl_test_support.h"
 
 namespace {
 

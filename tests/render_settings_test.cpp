@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "param_table.h"
-#include "render_settings.h"
+#include "effect/param_table.h"
+#include "render/render_settings.h"
 
 namespace {
 

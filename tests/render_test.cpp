@@ -4,10 +4,10 @@
 #include <cmath>
 #include <thread>
 
-#include "gl_test_support.h"
-#include "messages.h"
-#include "render_data.h"
-#include "render_test_support.h"
+#include "context/render_data.h"
+#include "host/messages.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/render_test_support.h"
 
 namespace {
 

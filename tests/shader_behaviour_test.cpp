@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "gl_test_support.h"
-#include "gl_toolkit_support.h"
-#include "pod.h"
-#include "render_data.h"
+#include "context/render_data.h"
+#include "gl/pod.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/gl_toolkit_support.h"
 
 using vexo_test::CaptureStdout;
 

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
-#include "gl_test_support.h"
-#include "memory_usage.h"
-#include "render_data.h"
-#include "render_test_support.h"
+#include "context/render_data.h"
+#include "tests/support/gl_test_support.h"
+#include "tests/support/memory_usage.h"
+#include "tests/support/render_test_support.h"
 
 namespace {
 

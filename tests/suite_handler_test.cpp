@@ -4,9 +4,9 @@
 #include <utility>
 #include <vector>
 
-#include "AEFX_SuiteHelper.h"
-#include "AEGP_SuiteHandler.h"
-#include "effect_test_support.h"
+#include "host/AEFX_SuiteHelper.h"
+#include "host/AEGP_SuiteHandler.h"
+#include "tests/support/effect_test_support.h"
 
 namespace {
 

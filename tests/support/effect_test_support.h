@@ -5,8 +5,8 @@
 #include <string>
 
 #include "AE_Effect.h"
-#include "host.h"
-#include "suites.h"
+#include "standalone/host.h"
+#include "standalone/suites.h"
 
 extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                              PF_ParamDef* params[], PF_LayerDef* output, void* extra);

@@ -1,4 +1,4 @@
-#include "gl_test_support.h"
+#include "tests/support/gl_test_support.h"
 
 #include <unistd.h>
 

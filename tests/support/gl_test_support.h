@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 namespace vexo_test {
 

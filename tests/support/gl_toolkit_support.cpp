@@ -1,4 +1,4 @@
-#include "gl_toolkit_support.h"
+#include "tests/support/gl_toolkit_support.h"
 
 #include <gtest/gtest.h>
 

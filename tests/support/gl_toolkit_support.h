@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
-#include "fbo.h"
+#include "gl/fbo.h"
 
 namespace vexo_test {
 

@@ -1,4 +1,4 @@
-#include "host_test_support.h"
+#include "tests/support/host_test_support.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "VexorantPro.h"
-#include "aegp_suites.h"
-#include "undo.h"
+#include "effect/VexorantPro.h"
+#include "standalone/aegp_suites.h"
+#include "standalone/undo.h"
 
 using namespace vexo_host;
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "effect_test_support.h"
-#include "instance.h"
-#include "param_table.h"
+#include "effect/param_table.h"
+#include "standalone/instance.h"
+#include "tests/support/effect_test_support.h"
 
 // Fails the test if the instance still holds handles, references, checkouts or an open undo
 // group when it ends.

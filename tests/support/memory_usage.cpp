@@ -1,4 +1,4 @@
-#include "memory_usage.h"
+#include "tests/support/memory_usage.h"
 
 #include <malloc.h>
 #include <unistd.h>

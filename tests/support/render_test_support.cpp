@@ -1,4 +1,4 @@
-#include "render_test_support.h"
+#include "tests/support/render_test_support.h"
 
 #include <algorithm>
 #include <cmath>

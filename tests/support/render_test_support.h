@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "effect_test_support.h"
-#include "instance.h"
-#include "param_table.h"
-#include "render_host.h"
-#include "world.h"
+#include "effect/param_table.h"
+#include "standalone/instance.h"
+#include "standalone/render_host.h"
+#include "standalone/world.h"
+#include "tests/support/effect_test_support.h"
 
 class RenderTest : public HostTest {
   protected:

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "image_io.h"
+#include "standalone/image_io.h"
 
 namespace {
 

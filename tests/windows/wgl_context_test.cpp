@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "gl_context.h"
+#include "context/gl_context.h"
 
 namespace {
 
