@@ -3,7 +3,7 @@
 #include <string>
 
 #include "AEGP_SuiteHandler.h"
-#include "AE_EffectSuites.h"
+#include "AE_EffectCBSuites.h"
 #include "VexorantPro.h"
 #include "gl_context.h"
 #include "handlers.h"

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "AE_EffectCB.h"
 #include "handlers.h"
 #include "messages.h"
 #include "param_table.h"

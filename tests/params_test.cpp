@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AE_EffectCB.h"
 #include "handlers.h"
 #include "param_table.h"
 
