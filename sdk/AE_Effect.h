@@ -156,11 +156,19 @@ enum {
     PF_PUI_INVISIBLE = 1L << 9
 };
 
-enum { PF_ValueDisplayFlag_NONE = 0, PF_ValueDisplayFlag_PERCENT = 1, PF_ValueDisplayFlag_PIXEL = 2 };
+enum {
+    PF_ValueDisplayFlag_NONE = 0,
+    PF_ValueDisplayFlag_PERCENT = 1,
+    PF_ValueDisplayFlag_PIXEL = 2
+};
 
 enum { PF_LayerDefault_MYSELF = -1, PF_LayerDefault_NONE = 0 };
 
-enum { PF_MAX_EFFECT_PARAM_NAME_LEN = 31, PF_MAX_PARAM_DESCRIPTION_LEN = 31, PF_MAX_EFFECT_MSG_LEN = 255 };
+enum {
+    PF_MAX_EFFECT_PARAM_NAME_LEN = 31,
+    PF_MAX_PARAM_DESCRIPTION_LEN = 31,
+    PF_MAX_EFFECT_MSG_LEN = 255
+};
 
 typedef struct {
     A_long left, top, right, bottom;

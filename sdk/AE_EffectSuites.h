@@ -17,8 +17,7 @@ typedef struct PF_ParamUtilsSuite3 {
     PF_Err (*PF_UpdateParamUI)(PF_ProgPtr effect_ref, PF_ParamIndex param_index,
                                const PF_ParamDef* defP);
     PF_Err (*PF_GetCurrentState)(PF_ProgPtr effect_ref, PF_ParamIndex param_index,
-                                 const A_Time* startPT, const A_Time* durationPT,
-                                 PF_State* stateP);
+                                 const A_Time* startPT, const A_Time* durationPT, PF_State* stateP);
     PF_Err (*PF_AreStatesIdentical)(PF_ProgPtr effect_ref, const PF_State* state1P,
                                     const PF_State* state2P, A_Boolean* samePB);
     PF_Err (*PF_IsIdenticalCheckout)(PF_ProgPtr effect_ref, PF_ParamIndex param_index,

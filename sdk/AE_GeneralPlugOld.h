@@ -16,8 +16,8 @@ typedef struct AEGP_StreamSuite2 {
     void* reserved2[2];
     A_Err (*AEGP_GetEffectNumParamStreams)(AEGP_EffectRefH effect_refH, A_long* num_paramsPL);
     A_Err (*AEGP_GetNewEffectStreamByIndex)(AEGP_PluginID aegp_plugin_id,
-                                            AEGP_EffectRefH effect_refH,
-                                            PF_ParamIndex param_index, AEGP_StreamRefH* streamPH);
+                                            AEGP_EffectRefH effect_refH, PF_ParamIndex param_index,
+                                            AEGP_StreamRefH* streamPH);
     void* reserved6[1];
     A_Err (*AEGP_DisposeStream)(AEGP_StreamRefH streamH);
     void* reserved8[7];
@@ -33,8 +33,8 @@ typedef struct AEGP_StreamSuite4 {
     void* reserved2[2];
     A_Err (*AEGP_GetEffectNumParamStreams)(AEGP_EffectRefH effect_refH, A_long* num_paramsPL);
     A_Err (*AEGP_GetNewEffectStreamByIndex)(AEGP_PluginID aegp_plugin_id,
-                                            AEGP_EffectRefH effect_refH,
-                                            PF_ParamIndex param_index, AEGP_StreamRefH* streamPH);
+                                            AEGP_EffectRefH effect_refH, PF_ParamIndex param_index,
+                                            AEGP_StreamRefH* streamPH);
     void* reserved6[1];
     A_Err (*AEGP_DisposeStream)(AEGP_StreamRefH streamH);
     void* reserved8[7];

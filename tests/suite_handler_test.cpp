@@ -180,7 +180,8 @@ TEST_F(ParamHostTest, EachCommandAcquiresExactlyItsSuitesAtTheirVersions) {
              return SendAbout(*effect, &text);
          },
          {{"PF ANSI Suite", 1}}},
-        {"global setup", [](Effect* effect, Instance*) { return SendGlobalSetup(effect); },
+        {"global setup",
+         [](Effect* effect, Instance*) { return SendGlobalSetup(effect); },
          {{"PF Handle Suite", 2}}},
         {"params setup",
          [](Effect* effect, Instance*) {
@@ -219,7 +220,8 @@ TEST_F(ParamHostTest, EachCommandAcquiresExactlyItsSuitesAtTheirVersions) {
              return err;
          },
          none},
-        {"global setdown", [](Effect* effect, Instance*) { return SendGlobalSetdown(effect); },
+        {"global setdown",
+         [](Effect* effect, Instance*) { return SendGlobalSetdown(effect); },
          {{"PF Handle Suite", 2}}},
     };
     for (const CommandSuites& row : rows) {
