@@ -26,7 +26,7 @@ function(vexo_native_tool name)
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${VEXO_NATIVE_DIR}
     COMMAND ${VEXO_NATIVE_CXX} -std=c++17 -O2 -Wall -Wextra -Werror -MD -MF ${output}.d
-      ${includes} -I${CMAKE_SOURCE_DIR}/sdk
+      ${includes} -I${CMAKE_SOURCE_DIR}/sdk -I${CMAKE_SOURCE_DIR}/sdk/SP
       ${tool_SOURCES} -o ${output} ${tool_LIBS}
     DEPENDS ${tool_SOURCES}
     DEPFILE ${output}.d

@@ -78,7 +78,8 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
 
     // Threads only get a context when global setup proved one can be made.
     PF_Handle global = in_data ? in_data->global_data : nullptr;
-    const auto* block = global ? static_cast<const LocalGLStruct*>(*global) : nullptr;
+    const auto* block =
+        global ? static_cast<const LocalGLStruct*>(static_cast<void*>(*global)) : nullptr;
     if (!block || !block->context) return;
 
     local_render_data.reset(new LocalGLStruct{});

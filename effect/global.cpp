@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "AE_EffectCBSuites.h"
 #include "AE_EffectSuites.h"
 #include "context/gl_context.h"
 #include "context/render_data.h"

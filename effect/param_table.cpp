@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "AE_EffectCB.h"
+
 namespace {
 
 constexpr ParamRow Layer(PF_ParamIndex index, A_long id, const char* name, A_long dephault) {

@@ -31,7 +31,7 @@ constexpr ResetGroup kResetGroups[] = {
 };
 
 // Writes one stream's value. The reference is given back whatever happened to the write.
-A_Err ResetStream(const AEGP_StreamSuite9* streams, AEGP_EffectRefH effect, PF_ParamIndex index,
+A_Err ResetStream(const AEGP_StreamSuite4* streams, AEGP_EffectRefH effect, PF_ParamIndex index,
                   double value) {
     AEGP_StreamRefH stream = nullptr;
     A_Err err = streams->AEGP_GetNewEffectStreamByIndex(kPluginId, effect, index, &stream);
@@ -68,7 +68,7 @@ const ResetGroup* FindResetGroup(PF_ParamIndex button) {
 
 A_Err hideStream(AEGP_SuiteHandler* suites, int index, AEGP_EffectRefH* effect,
                  unsigned char hide) {
-    const AEGP_StreamSuite7* streams = suites->StreamSuite7();
+    const AEGP_StreamSuite2* streams = suites->StreamSuite7();
     const AEGP_DynamicStreamSuite2* dynamic = suites->DynamicStreamSuite2();
     AEGP_StreamRefH stream = nullptr;
     A_Err err = streams->AEGP_GetNewEffectStreamByIndex(kPluginId, *effect, index, &stream);
@@ -86,8 +86,8 @@ PF_Err UserChangedParam(PF_InData* in_data, PF_OutData*, PF_ParamDef*[],
     const ResetGroup* group = FindResetGroup(extra->param_index);
     const AEGP_PFInterfaceSuite1* pf_interface = suites.PFInterfaceSuite1();
     const AEGP_EffectSuite3* effects = suites.EffectSuite3();
-    const AEGP_UtilitySuite7* utility = group ? suites.UtilitySuite7() : nullptr;
-    const AEGP_StreamSuite9* streams = group ? suites.StreamSuite9() : nullptr;
+    const AEGP_UtilitySuite3* utility = group ? suites.UtilitySuite7() : nullptr;
+    const AEGP_StreamSuite4* streams = group ? suites.StreamSuite9() : nullptr;
 
     AEGP_EffectRefH effect = nullptr;
     A_Err err = pf_interface->AEGP_GetNewEffectForEffect(kPluginId, in_data->effect_ref, &effect);

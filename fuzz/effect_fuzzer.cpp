@@ -209,7 +209,7 @@ World MakeLayer(FuzzedDataProvider& in, int render_depth) {
                              std::size_t(std::max<A_long>(height, 0)),
                          0x5A);
     }
-    w.def.data = w.storage.empty() ? nullptr : w.storage.data();
+    w.def.data = w.storage.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(w.storage.data());
     if (in.ConsumeIntegralInRange(0, 15) == 0) w.def.data = nullptr;
     return w;
 }

@@ -1,5 +1,9 @@
 #include "host/AEFX_SuiteHelper.h"
 
+#include "AE_EffectCB.h"
+#include "SPBasic.h"
+#include "SPErrorCodes.h"
+
 namespace {
 
 constexpr const char* kAcquireFailed = "Not able to acquire AEFX Suite.";

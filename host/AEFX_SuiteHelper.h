@@ -1,7 +1,7 @@
 // Suite acquisition for callers that report failure to the user instead of raising.
 #pragma once
 #include "AE_Effect.h"
-#include "DrawbotSuite.h"
+#include "adobesdk/DrawbotSuite.h"
 
 #ifdef __cplusplus
 extern "C" {

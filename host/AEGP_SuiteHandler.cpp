@@ -1,6 +1,7 @@
 #include "host/AEGP_SuiteHandler.h"
 
 #include "AE_Effect.h"
+#include "SPErrorCodes.h"
 
 namespace {
 

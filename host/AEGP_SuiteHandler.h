@@ -2,6 +2,7 @@
 // released, once, when the handler goes out of scope.
 #pragma once
 #include "SPBasic.h"
+#include "SPTypes.h"
 #include "host/SuiteTable.h"
 
 class AEGP_SuiteHandler {

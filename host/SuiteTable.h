@@ -1,6 +1,9 @@
 // The host suites an effect may reach, in the order they are released. One row per name and
 // version: X(accessor, name, version, function table type or void where the effect has none).
+// Accessors are named by the version asked for; the tables are the SDK's records, which are
+// numbered by their own sequence ("AEGP Stream Suite" 9 is AEGP_StreamSuite4).
 #pragma once
+#include "AE_EffectCBSuites.h"
 #include "AE_EffectSuites.h"
 #include "AE_GeneralPlug.h"
 
@@ -12,9 +15,9 @@
     X(LayerSuite8, "AEGP Layer Suite", 8, void) \
     X(LayerSuite10, "AEGP Layer Suite", 10, void) \
     X(StreamSuite10, "AEGP Stream Suite", 10, void) \
-    X(StreamSuite9, "AEGP Stream Suite", 9, AEGP_StreamSuite9) \
+    X(StreamSuite9, "AEGP Stream Suite", 9, AEGP_StreamSuite4) \
     X(StreamSuite8, "AEGP Stream Suite", 8, void) \
-    X(StreamSuite7, "AEGP Stream Suite", 7, AEGP_StreamSuite7) \
+    X(StreamSuite7, "AEGP Stream Suite", 7, AEGP_StreamSuite2) \
     X(StreamSuite4, "AEGP Stream Suite", 4, void) \
     X(DynamicStreamSuite2, "AEGP Dynamic Stream Suite", 2, AEGP_DynamicStreamSuite2) \
     X(DynamicStreamSuite3, "AEGP Dynamic Stream Suite", 3, void) \
@@ -64,7 +67,7 @@
     X(MaskOutlineSuite3, "AEGP Mask Outline Suite", 3, void) \
     X(MaskOutlineSuite5, "AEGP Mask Outline Suite", 5, void) \
     X(CommandSuite1, "AEGP Command Suite", 1, void) \
-    X(UtilitySuite7, "AEGP Utility Suite", 7, AEGP_UtilitySuite7) \
+    X(UtilitySuite7, "AEGP Utility Suite", 7, AEGP_UtilitySuite3) \
     X(RenderSuite1, "AEGP Render Suite", 1, void) \
     X(RenderSuite2, "AEGP Render Suite", 2, void) \
     X(RenderSuite3, "AEGP Render Suite", 3, void) \

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "AE_EffectCB.h"
 #include "context/render_data.h"
 #include "effect/param_table.h"
 #include "host/messages.h"

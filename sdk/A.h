@@ -12,8 +12,9 @@ typedef unsigned char A_Boolean;
 typedef double A_FpLong;
 typedef float A_FpShort;
 typedef A_long A_Err;
-typedef int64_t A_long64;
 typedef uint64_t A_u_longlong;
+// Sizes of host memory handles.
+typedef A_u_longlong A_HandleSize;
 
 enum { A_Err_NONE = 0 };
 

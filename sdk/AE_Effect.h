@@ -1,8 +1,9 @@
 // Effect records, commands, flags and errors of the host API, under the host SDK's own names.
-// Only what the effect and its standalone host use is declared.
+// Only what the effect and its standalone host use is declared by name; members nobody uses are
+// reserved bytes, so every record has the host's size and offsets (layout.tsv).
 #pragma once
 #include "A.h"
-#include "SPBasic.h"
+#include "SP/SPBasic.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,12 +26,18 @@ typedef A_long PF_FSliderFlags;
 typedef A_long PF_ChannelMask;
 typedef A_long PF_Field;
 typedef A_long PF_Quality;
-typedef A_long PF_RenderOutputFlags;
+typedef A_short PF_RenderOutputFlags;
 typedef A_long PF_GPU_Framework;
 typedef A_u_char PF_Boolean;
 typedef double PF_FpLong;
 typedef float PF_FpShort;
+// A handle is a pointer to the block's master pointer. The host's headers give it the platform's
+// own handle type: char** outside Windows, so code must not rely on what it points to.
+#if defined(_WIN32)
 typedef void** PF_Handle;
+#else
+typedef char** PF_Handle;
+#endif
 typedef struct _PF_ProgressInfo* PF_ProgPtr;
 
 enum {
@@ -149,11 +156,19 @@ enum {
     PF_PUI_INVISIBLE = 1L << 9
 };
 
-enum { PF_ValueDisplayFlag_NONE = 0, PF_ValueDisplayFlag_PERCENT = 1, PF_ValueDisplayFlag_PIXEL = 2 };
+enum {
+    PF_ValueDisplayFlag_NONE = 0,
+    PF_ValueDisplayFlag_PERCENT = 1,
+    PF_ValueDisplayFlag_PIXEL = 2
+};
 
 enum { PF_LayerDefault_MYSELF = -1, PF_LayerDefault_NONE = 0 };
 
-enum { PF_MAX_EFFECT_PARAM_NAME_LEN = 31, PF_MAX_PARAM_DESCRIPTION_LEN = 31, PF_MAX_EFFECT_MSG_LEN = 255 };
+enum {
+    PF_MAX_EFFECT_PARAM_NAME_LEN = 31,
+    PF_MAX_PARAM_DESCRIPTION_LEN = 31,
+    PF_MAX_EFFECT_MSG_LEN = 255
+};
 
 typedef struct {
     A_long left, top, right, bottom;
@@ -179,7 +194,13 @@ typedef struct {
     PF_FpShort alpha, red, green, blue;
 } PF_PixelFloat, PF_Pixel32;
 
-typedef void* PF_PixelPtr;
+// Effects that handle 16- and 32-bit worlds define PF_DEEP_COLOR_AWARE and must cast to the
+// pixel type of the world's depth.
+#ifdef PF_DEEP_COLOR_AWARE
+typedef struct _PF_PixelOpaque* PF_PixelPtr;
+#else
+typedef PF_Pixel* PF_PixelPtr;
+#endif
 
 // The host's image. A layer parameter's definition is one too, with `dephault` naming its default.
 typedef struct PF_LayerDef {
@@ -291,36 +312,25 @@ typedef struct {
     PF_Err (*add_param)(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def);
     PF_Err (*abort)(PF_ProgPtr effect_ref);
     PF_Err (*progress)(PF_ProgPtr effect_ref, A_long current, A_long total);
+    void* reserved[17];
 } PF_InteractCallbacks;
 
-// The host's C-library entries, reached through `in_data->utils->ansi`.
-typedef struct {
-    A_FpLong (*atan)(A_FpLong);
-    A_FpLong (*atan2)(A_FpLong y, A_FpLong x);
-    A_FpLong (*ceil)(A_FpLong);
-    A_FpLong (*cos)(A_FpLong);
-    A_FpLong (*exp)(A_FpLong);
-    A_FpLong (*fabs)(A_FpLong);
-    A_FpLong (*floor)(A_FpLong);
-    A_FpLong (*fmod)(A_FpLong x, A_FpLong y);
-    A_FpLong (*hypot)(A_FpLong x, A_FpLong y);
-    A_FpLong (*log)(A_FpLong);
-    A_FpLong (*log10)(A_FpLong);
-    A_FpLong (*pow)(A_FpLong x, A_FpLong y);
-    A_FpLong (*sin)(A_FpLong);
-    A_FpLong (*sqrt)(A_FpLong);
-    A_FpLong (*tan)(A_FpLong);
-    int (*sprintf)(A_char*, const A_char*, ...);
-    A_char* (*strcpy)(A_char*, const A_char*);
-    A_FpLong (*asin)(A_FpLong);
-    A_FpLong (*acos)(A_FpLong);
-} PF_ANSICallbacks;
+typedef A_long PF_SoundChannels;
+typedef A_long PF_SoundSampleSize;
 
-typedef struct _PF_UtilCallbacks {
-    PF_Err (*fill)(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,
-                   PF_EffectWorld* world);
-    PF_ANSICallbacks ansi;
-} PF_UtilCallbacks;
+typedef struct {
+    PF_FpLong rateF;
+    PF_SoundChannels num_channels;
+    PF_SoundSampleSize bytes_per_sample;
+} PF_SoundFormatInfo;
+
+typedef struct {
+    PF_SoundFormatInfo fi;
+    A_long num_samples;
+    void* dataP;
+} PF_SoundWorld;
+
+struct _PF_UtilCallbacks;  // AE_EffectCB.h
 
 typedef struct PF_InData {
     PF_InteractCallbacks inter;
@@ -356,7 +366,7 @@ typedef struct PF_InData {
     A_long start_sampL;
     A_long dur_sampL;
     A_long total_sampL;
-    void* src_snd;
+    PF_SoundWorld src_snd;
     SPBasicSuite* pica_basicP;
     A_long pre_effect_source_origin_x;
     A_long pre_effect_source_origin_y;
@@ -378,7 +388,7 @@ typedef struct {
     A_char return_msg[PF_MAX_EFFECT_MSG_LEN + 1];
     A_long start_sampL;
     A_long dur_sampL;
-    void* dest_snd;
+    PF_SoundWorld dest_snd;
     PF_OutFlags2 out_flags2;
 } PF_OutData;
 
@@ -400,7 +410,7 @@ typedef struct {
     PF_LRect result_rect;
     PF_LRect max_result_rect;
     PF_RationalScale par;
-    A_long solid;
+    PF_Boolean solid;
     PF_Boolean reservedB[3];
     A_long ref_width;
     A_long ref_height;
@@ -431,6 +441,7 @@ typedef struct {
     PF_Err (*checkout_layer)(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_idL,
                              const PF_RenderRequest* req, A_long what_time, A_long time_step,
                              A_u_long time_scale, PF_CheckoutResult* checkout_result);
+    PF_Err (*GuidMixInPtr)(PF_ProgPtr effect_ref, A_u_long buf_sizeLu, const void* buf);
 } PF_PreRenderCallbacks;
 
 typedef struct {
@@ -459,13 +470,6 @@ typedef struct {
     PF_SmartRenderInput* input;
     PF_SmartRenderCallbacks* cb;
 } PF_SmartRenderExtra;
-
-// The entry point every effect module exports.
-typedef PF_Err (*PF_EffectMainFunc)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                                    PF_ParamDef* params[], PF_LayerDef* output, void* extra);
-
-#define PF_FILL(COLOR, RECT, DST) \
-    (*in_data->utils->fill)(in_data->effect_ref, (COLOR), (RECT), (DST))
 
 #ifdef __cplusplus
 }

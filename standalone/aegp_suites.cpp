@@ -1,6 +1,7 @@
 #include "standalone/aegp_suites.h"
 
 #include "AE_EffectSuites.h"
+#include "AE_GeneralPlug.h"
 #include "standalone/suites.h"
 #include "standalone/undo.h"
 
@@ -69,10 +70,15 @@ A_Err GetNewEffectForEffect(AEGP_PluginID, PF_ProgPtr effect_ref, AEGP_EffectRef
     return A_Err_NONE;
 }
 
-const AEGP_PFInterfaceSuite1 g_pf_interface = {GetEffectLayer, GetNewEffectForEffect, nullptr,
-                                               nullptr, nullptr};
+AEGP_PFInterfaceSuite1 MakePFInterfaceSuite() {
+    AEGP_PFInterfaceSuite1 suite{};
+    suite.AEGP_GetEffectLayer = GetEffectLayer;
+    suite.AEGP_GetNewEffectForEffect = GetNewEffectForEffect;
+    return suite;
+}
+const AEGP_PFInterfaceSuite1 g_pf_interface = MakePFInterfaceSuite();
 
-// --- AEGP Utility Suite 7
+// --- "AEGP Utility Suite" 7: the SDK's AEGP_UtilitySuite3
 
 A_Err ReportInfo(AEGP_PluginID, const A_char* info) {
     if (const PF_Err err = InjectedFailure("AEGP_ReportInfo")) return err;
@@ -94,16 +100,16 @@ A_Err EndUndoGroupEntry() {
     return EndUndoGroup() ? A_Err(A_Err_NONE) : A_Err(PF_Err_BAD_CALLBACK_PARAM);
 }
 
-AEGP_UtilitySuite7 MakeUtilitySuite() {
-    AEGP_UtilitySuite7 suite{};
+AEGP_UtilitySuite3 MakeUtilitySuite() {
+    AEGP_UtilitySuite3 suite{};
     suite.AEGP_ReportInfo = ReportInfo;
     suite.AEGP_StartUndoGroup = StartUndoGroup;
     suite.AEGP_EndUndoGroup = EndUndoGroupEntry;
     return suite;
 }
-const AEGP_UtilitySuite7 g_utility = MakeUtilitySuite();
+const AEGP_UtilitySuite3 g_utility = MakeUtilitySuite();
 
-// --- AEGP Stream Suite 7 and 9: one layout, one set of entries.
+// --- "AEGP Stream Suite" 7 and 9, the SDK's AEGP_StreamSuite2 and 4: one set of entries.
 
 A_Err CanVaryOverTime(AEGP_StreamRefH streamH, A_Boolean* can_varyPB) {
     StreamRecord stream;
@@ -172,8 +178,8 @@ Suite MakeStreamSuite() {
     suite.AEGP_SetStreamValue = SetStreamValue;
     return suite;
 }
-const AEGP_StreamSuite7 g_stream7 = MakeStreamSuite<AEGP_StreamSuite7>();
-const AEGP_StreamSuite9 g_stream9 = MakeStreamSuite<AEGP_StreamSuite9>();
+const AEGP_StreamSuite2 g_stream7 = MakeStreamSuite<AEGP_StreamSuite2>();
+const AEGP_StreamSuite4 g_stream9 = MakeStreamSuite<AEGP_StreamSuite4>();
 
 // --- AEGP Dynamic Stream Suite 2
 
@@ -222,8 +228,15 @@ PF_Err IsIdenticalCheckout(PF_ProgPtr, PF_ParamIndex, A_long, A_long, A_u_long, 
     return PF_Err_INVALID_CALLBACK;
 }
 
-const PF_ParamUtilsSuite3 g_param_utils = {UpdateParamUI, GetCurrentState, AreStatesIdentical,
-                                           IsIdenticalCheckout};
+PF_ParamUtilsSuite3 MakeParamUtilsSuite() {
+    PF_ParamUtilsSuite3 suite{};
+    suite.PF_UpdateParamUI = UpdateParamUI;
+    suite.PF_GetCurrentState = GetCurrentState;
+    suite.PF_AreStatesIdentical = AreStatesIdentical;
+    suite.PF_IsIdenticalCheckout = IsIdenticalCheckout;
+    return suite;
+}
+const PF_ParamUtilsSuite3 g_param_utils = MakeParamUtilsSuite();
 
 // --- AEGP Effect Suite 2 and 3
 
@@ -250,9 +263,9 @@ const AEGP_EffectSuite3 g_effect3 = MakeEffectSuite<AEGP_EffectSuite3>();
 void RegisterAegpSuites() {
     // Every time, not once: a test may have put its own table under one of these names.
     RegisterSuite(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &g_pf_interface);
-    RegisterSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7, &g_utility);
-    RegisterSuite(kAEGPStreamSuite, kAEGPStreamSuiteVersion7, &g_stream7);
-    RegisterSuite(kAEGPStreamSuite, kAEGPStreamSuiteVersion9, &g_stream9);
+    RegisterSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3, &g_utility);
+    RegisterSuite(kAEGPStreamSuite, kAEGPStreamSuiteVersion2, &g_stream7);
+    RegisterSuite(kAEGPStreamSuite, kAEGPStreamSuiteVersion4, &g_stream9);
     RegisterSuite(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion2, &g_dynamic_stream);
     RegisterSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &g_param_utils);
     RegisterSuite(kAEGPEffectSuite, kAEGPEffectSuiteVersion2, &g_effect2);

@@ -6,9 +6,13 @@
 
 namespace vexo_host {
 
+// The entry point every effect module exports.
+using EffectMainFunc = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                  PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+
 // What the host keeps of one loaded effect between commands.
 struct Effect {
-    PF_EffectMainFunc entry = nullptr;
+    EffectMainFunc entry = nullptr;
     PF_Handle global_data = nullptr;
     A_u_long version = 0;
     PF_OutFlags out_flags = 0;

@@ -68,7 +68,7 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     for (A_long y = 0; y < layout.height; ++y) {
         for (A_long x = 0; x < layout.width; ++x) {
             const std::size_t at = (std::size_t(y) * layout.width + x) * n;
-            uint8_t* px = static_cast<uint8_t*>(world->def.data) +
+            uint8_t* px = reinterpret_cast<uint8_t*>(world->def.data) +
                           std::ptrdiff_t(y) * world->def.rowbytes +
                           std::ptrdiff_t(x) * PixelBytes(depth);
             if (deep) {
@@ -96,7 +96,7 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
     for (A_long y = 0; y < h; ++y) {
         for (A_long x = 0; x < w; ++x) {
             const std::size_t at = (std::size_t(y) * w + x) * 4;
-            const uint8_t* px = static_cast<const uint8_t*>(world.def.data) +
+            const uint8_t* px = reinterpret_cast<const uint8_t*>(world.def.data) +
                                 std::ptrdiff_t(y) * world.def.rowbytes +
                                 std::ptrdiff_t(x) * PixelBytes(world.depth);
             if (deep) {

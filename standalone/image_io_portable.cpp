@@ -190,7 +190,7 @@ std::vector<uint8_t> RgbaBytes(const World& world) {
     for (A_long y = 0; y < h; ++y) {
         for (A_long x = 0; x < w; ++x) {
             uint8_t* px = &out[(std::size_t(y) * w + x) * 4];
-            const uint8_t* src = static_cast<const uint8_t*>(world.def.data) +
+            const uint8_t* src = reinterpret_cast<const uint8_t*>(world.def.data) +
                                  std::ptrdiff_t(y) * world.def.rowbytes +
                                  std::ptrdiff_t(x) * PixelBytes(world.depth);
             if (world.depth == 32) {
@@ -279,7 +279,7 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     for (A_long y = 0; y < d.height; ++y) {
         for (A_long x = 0; x < d.width; ++x) {
             const std::size_t at = (std::size_t(y) * d.width + x) * n;
-            uint8_t* px = static_cast<uint8_t*>(world->def.data) +
+            uint8_t* px = reinterpret_cast<uint8_t*>(world->def.data) +
                           std::ptrdiff_t(y) * world->def.rowbytes +
                           std::ptrdiff_t(x) * PixelBytes(depth);
             if (depth == 32) {

@@ -67,7 +67,7 @@ bool LoadModule(const std::string& path, LoadedModule* module, std::string* erro
     loaded.library = OpenLibrary(path, error);
     if (!loaded.library) return false;
     loaded.entry =
-        reinterpret_cast<PF_EffectMainFunc>(Symbol(loaded.library, loaded.pipl.entry_point));
+        reinterpret_cast<EffectMainFunc>(Symbol(loaded.library, loaded.pipl.entry_point));
     if (!loaded.entry) {
         *error = path + " does not export its entry point '" + loaded.pipl.entry_point + "'";
         CloseLibrary(loaded.library);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "AE_Effect.h"
+#include "standalone/host.h"
 #include "standalone/pipl_reader.h"
 
 namespace vexo_host {
@@ -11,7 +12,7 @@ struct LoadedModule {
     std::string path;
     PiPLInfo pipl;
     void* library = nullptr;
-    PF_EffectMainFunc entry = nullptr;
+    EffectMainFunc entry = nullptr;
 };
 
 // The module built beside the running executable.

@@ -130,7 +130,8 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
     pre_input.output_request.channel_mask = 0xF;  // alpha, red, green, blue
     pre_input.bitdepth = A_short(options.depth);
     PF_PreRenderOutput pre_output{};
-    PF_PreRenderCallbacks pre_cb{CheckoutLayer};
+    PF_PreRenderCallbacks pre_cb{};
+    pre_cb.checkout_layer = CheckoutLayer;
     PF_PreRenderExtra pre{&pre_input, &pre_output, &pre_cb};
     PF_OutData out{};
     PF_Err err =

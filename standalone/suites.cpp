@@ -10,7 +10,8 @@
 #include <set>
 #include <utility>
 
-#include "AE_EffectSuites.h"
+#include "AE_EffectCBSuites.h"
+#include "SPErrorCodes.h"
 
 namespace vexo_host {
 namespace {
@@ -86,16 +87,26 @@ SPErr ReallocateBlock(void* block, size_t size, void** out) {
 
 SPErr Undefined() { return PF_Err_BAD_CALLBACK_PARAM; }
 
-SPBasicSuite g_basic = {AcquireSuite, ReleaseSuite,    IsEqual,  AllocateBlock,
-                        FreeBlock,    ReallocateBlock, Undefined};
+SPBasicSuite MakeBasicSuite() {
+    SPBasicSuite suite{};
+    suite.AcquireSuite = AcquireSuite;
+    suite.ReleaseSuite = ReleaseSuite;
+    suite.IsEqual = IsEqual;
+    suite.AllocateBlock = AllocateBlock;
+    suite.FreeBlock = FreeBlock;
+    suite.ReallocateBlock = ReallocateBlock;
+    suite.Undefined = Undefined;
+    return suite;
+}
+SPBasicSuite g_basic = MakeBasicSuite();
 
 // --- Handle suite: a handle points at the block's master pointer, as on the real host.
 struct HandleBlock {
     void* data;
-    A_u_longlong size;
+    A_HandleSize size;
 };
 
-PF_Handle NewHandle(A_u_longlong size) {
+PF_Handle NewHandle(A_HandleSize size) {
     if (InjectedFailure("host_new_handle")) return nullptr;
     auto* block = new HandleBlock{std::calloc(1, size ? size : 1), size};
     if (!block->data) {
@@ -132,12 +143,12 @@ void DisposeHandle(PF_Handle handle) {
     }
 }
 
-A_u_longlong HandleSize(PF_Handle handle) {
+A_HandleSize HandleSize(PF_Handle handle) {
     HandleBlock* block = Known(handle);
     return block ? block->size : 0;
 }
 
-PF_Err ResizeHandle(A_u_longlong size, PF_Handle* handle) {
+PF_Err ResizeHandle(A_HandleSize size, PF_Handle* handle) {
     HandleBlock* block = handle ? Known(*handle) : nullptr;
     if (!block) return PF_Err_BAD_CALLBACK_PARAM;
     void* grown = std::realloc(block->data, size ? size : 1);
@@ -149,8 +160,17 @@ PF_Err ResizeHandle(A_u_longlong size, PF_Handle* handle) {
     return PF_Err_NONE;
 }
 
-const PF_HandleSuite1 g_handle_suite = {NewHandle,     LockHandle, UnlockHandle,
-                                        DisposeHandle, HandleSize, ResizeHandle};
+PF_HandleSuite1 MakeHandleSuite() {
+    PF_HandleSuite1 suite{};
+    suite.host_new_handle = NewHandle;
+    suite.host_lock_handle = LockHandle;
+    suite.host_unlock_handle = UnlockHandle;
+    suite.host_dispose_handle = DisposeHandle;
+    suite.host_get_handle_size = HandleSize;
+    suite.host_resize_handle = ResizeHandle;
+    return suite;
+}
+const PF_HandleSuite1 g_handle_suite = MakeHandleSuite();
 
 // --- ANSI suite and callbacks.
 int Sprintf(A_char* out, const A_char* format, ...) {
@@ -164,25 +184,43 @@ int Sprintf(A_char* out, const A_char* format, ...) {
 
 A_char* Strcpy(A_char* dst, const A_char* src) { return std::strcpy(dst, src); }
 
-#define VEXO_ANSI_MATH                                                                    \
-    [](A_FpLong x) { return std::atan(x); },                                              \
-        [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); },                          \
-        [](A_FpLong x) { return std::ceil(x); }, [](A_FpLong x) { return std::cos(x); },  \
-        [](A_FpLong x) { return std::exp(x); }, [](A_FpLong x) { return std::fabs(x); },  \
-        [](A_FpLong x) { return std::floor(x); },                                         \
-        [](A_FpLong x, A_FpLong y) { return std::fmod(x, y); },                           \
-        [](A_FpLong x, A_FpLong y) { return std::hypot(x, y); },                          \
-        [](A_FpLong x) { return std::log(x); }, [](A_FpLong x) { return std::log10(x); }, \
-        [](A_FpLong x, A_FpLong y) { return std::pow(x, y); },                            \
-        [](A_FpLong x) { return std::sin(x); }, [](A_FpLong x) { return std::sqrt(x); },  \
-        [](A_FpLong x) { return std::tan(x); }, Sprintf, Strcpy,                          \
-        [](A_FpLong x) { return std::asin(x); }, [](A_FpLong x) { return std::acos(x); }
+// Filled by name: the two records list the same entries, and the host's headers decide where.
+template <typename Ansi>
+Ansi MakeAnsi() {
+    Ansi ansi{};
+    ansi.atan = [](A_FpLong x) { return std::atan(x); };
+    ansi.atan2 = [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); };
+    ansi.ceil = [](A_FpLong x) { return std::ceil(x); };
+    ansi.cos = [](A_FpLong x) { return std::cos(x); };
+    ansi.exp = [](A_FpLong x) { return std::exp(x); };
+    ansi.fabs = [](A_FpLong x) { return std::fabs(x); };
+    ansi.floor = [](A_FpLong x) { return std::floor(x); };
+    ansi.fmod = [](A_FpLong x, A_FpLong y) { return std::fmod(x, y); };
+    ansi.hypot = [](A_FpLong x, A_FpLong y) { return std::hypot(x, y); };
+    ansi.log = [](A_FpLong x) { return std::log(x); };
+    ansi.log10 = [](A_FpLong x) { return std::log10(x); };
+    ansi.pow = [](A_FpLong x, A_FpLong y) { return std::pow(x, y); };
+    ansi.sin = [](A_FpLong x) { return std::sin(x); };
+    ansi.sqrt = [](A_FpLong x) { return std::sqrt(x); };
+    ansi.tan = [](A_FpLong x) { return std::tan(x); };
+    ansi.sprintf = Sprintf;
+    ansi.strcpy = Strcpy;
+    ansi.asin = [](A_FpLong x) { return std::asin(x); };
+    ansi.acos = [](A_FpLong x) { return std::acos(x); };
+    return ansi;
+}
 
-const PF_ANSICallbacksSuite1 g_ansi_suite = {VEXO_ANSI_MATH};
+const PF_ANSICallbacksSuite1 g_ansi_suite = MakeAnsi<PF_ANSICallbacksSuite1>();
 
 PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world);
 
-PF_UtilCallbacks g_utils = {Fill, {VEXO_ANSI_MATH}};
+PF_UtilCallbacks MakeUtilCallbacks() {
+    PF_UtilCallbacks utils{};
+    utils.fill = Fill;
+    utils.ansi = MakeAnsi<PF_ANSICallbacks>();
+    return utils;
+}
+PF_UtilCallbacks g_utils = MakeUtilCallbacks();
 
 }  // namespace
 
@@ -203,7 +241,7 @@ PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWor
     r.bottom = std::min<A_long>(r.bottom, world->height);
     const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
     for (A_long y = r.top; y < r.bottom; ++y) {
-        char* row = static_cast<char*>(world->data) + std::ptrdiff_t(y) * world->rowbytes;
+        char* row = reinterpret_cast<char*>(world->data) + std::ptrdiff_t(y) * world->rowbytes;
         for (A_long x = r.left; x < r.right; ++x) {
             char* px = row + std::ptrdiff_t(x) * pixel_bytes;
             if (deep) {
@@ -220,7 +258,7 @@ PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWor
 
 struct BuiltIns {
     BuiltIns() {
-        RegisterSuite(kPFHandleSuite, 2, &g_handle_suite);
+        RegisterSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &g_handle_suite);
         RegisterSuite(kPFANSISuite, kPFANSISuiteVersion1, &g_ansi_suite);
     }
 };

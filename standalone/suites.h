@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AE_Effect.h"
+#include "AE_EffectCB.h"
 #include "SPBasic.h"
 
 namespace vexo_host {

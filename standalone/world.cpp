@@ -9,7 +9,7 @@
 namespace vexo_host {
 
 World::World(const World& other) : def(other.def), storage(other.storage), depth(other.depth) {
-    def.data = storage.empty() ? nullptr : storage.data();
+    def.data = storage.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(storage.data());
 }
 
 World& World::operator=(const World& other) {
@@ -17,7 +17,7 @@ World& World::operator=(const World& other) {
         def = other.def;
         storage = other.storage;
         depth = other.depth;
-        def.data = storage.empty() ? nullptr : storage.data();
+        def.data = storage.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(storage.data());
     }
     return *this;
 }
@@ -32,13 +32,13 @@ World MakeWorld(A_long width, A_long height, int depth, A_long row_padding) {
     w.def.pix_aspect_ratio = {1, 1};
     w.def.extent_hint = {0, 0, width, height};
     w.storage.assign(std::size_t(w.def.rowbytes) * std::size_t(height), 0);
-    w.def.data = w.storage.empty() ? nullptr : w.storage.data();
+    w.def.data = w.storage.empty() ? nullptr : reinterpret_cast<PF_PixelPtr>(w.storage.data());
     return w;
 }
 
 namespace {
 uint8_t* Pixel(const World& w, A_long x, A_long y) {
-    return static_cast<uint8_t*>(w.def.data) + std::ptrdiff_t(y) * w.def.rowbytes +
+    return reinterpret_cast<uint8_t*>(w.def.data) + std::ptrdiff_t(y) * w.def.rowbytes +
            std::ptrdiff_t(x) * PixelBytes(w.depth);
 }
 }  // namespace

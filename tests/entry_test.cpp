@@ -66,7 +66,7 @@ TEST_F(HostTest, GlobalSetupDeclaresVersionAndFlagsAndSetdownFreesTheBlock) {
     ASSERT_NE(effect_.global_data, nullptr);
     EXPECT_EQ(LiveHandles(), handles + 1);
 
-    const auto* block = static_cast<const LocalGLStruct*>(*effect_.global_data);
+    const auto* block = static_cast<const LocalGLStruct*>(static_cast<void*>(*effect_.global_data));
     ASSERT_NE(block, nullptr);
     if (!block->context) {
         const GLPrograms none{};

@@ -246,7 +246,7 @@ TEST_F(ParamHostTest, ACheckoutCarriesTheCurrentValueAndIsCountedUntilCheckedIn)
 
 TEST_F(ParamHostTest, StreamsKeepTheirValuesInRangeAndRefuseWhatTheyCannotHold) {
     AEGP_SuiteHandler suites(BasicSuite());
-    const AEGP_StreamSuite9* streams = suites.StreamSuite9();
+    const AEGP_StreamSuite4* streams = suites.StreamSuite9();
     AEGP_EffectRefH effect = nullptr;
     ASSERT_EQ(
         suites.PFInterfaceSuite1()->AEGP_GetNewEffectForEffect(0, RefOf(instance_.get()), &effect),

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AE_EffectCB.h"
 #include "effect/handlers.h"
 #include "effect/param_table.h"
 

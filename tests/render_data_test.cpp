@@ -48,7 +48,7 @@ struct GlobalData {
 
     explicit GlobalData(GLContextHandle context) {
         block.context = context;
-        in_data.global_data = &pointer;
+        in_data.global_data = reinterpret_cast<PF_Handle>(&pointer);
     }
 };
 
@@ -179,7 +179,7 @@ TEST_F(RenderDataTest, NoGlobalContextMeansNoRecord) {
     GlobalData no_context(nullptr);
     void* no_block = nullptr;
     PF_InData no_block_in{};
-    no_block_in.global_data = &no_block;
+    no_block_in.global_data = reinterpret_cast<PF_Handle>(&no_block);
     PF_InData no_handle{};
     OnRenderThread([&] {
         for (int round = 0; round < 2; ++round) {
@@ -256,7 +256,7 @@ TEST_F(GlobalRecordTest, SetupBuildsItAndKeepsTheCallersContext) {
     ASSERT_EQ(vexo_host::SendGlobalSetup(&effect_), PF_Err_NONE);
     EXPECT_EQ(GetCurrentContext(), callers.handle());
     ASSERT_NE(effect_.global_data, nullptr);
-    const auto* block = static_cast<const LocalGLStruct*>(*effect_.global_data);
+    const auto* block = static_cast<const LocalGLStruct*>(static_cast<void*>(*effect_.global_data));
     ASSERT_NE(block, nullptr);
     ASSERT_NE(block->context, nullptr);
     EXPECT_NE(block->context, callers.handle());
@@ -282,7 +282,7 @@ TEST_F(GlobalRecordTest, SetupWithoutAContextIsNoError) {
     RequestContextVersionForTesting(0, 0);
     ASSERT_EQ(err, PF_Err_NONE);
     ASSERT_NE(effect_.global_data, nullptr);
-    const auto* block = static_cast<const LocalGLStruct*>(*effect_.global_data);
+    const auto* block = static_cast<const LocalGLStruct*>(static_cast<void*>(*effect_.global_data));
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(block->context, nullptr);
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Slot(block->programs, i), 0u);

@@ -1,4 +1,5 @@
 // Scoped suite access and the user-facing suite helpers.
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <utility>
@@ -6,7 +7,9 @@
 
 #include "host/AEFX_SuiteHelper.h"
 #include "host/AEGP_SuiteHandler.h"
+#include "standalone/render_host.h"
 #include "tests/support/effect_test_support.h"
+#include "tests/support/host_test_support.h"
 
 namespace {
 
@@ -153,6 +156,84 @@ TEST_F(HostTest, NullBasicSuiteRaises516) {
         ADD_FAILURE() << "no error raised";
     } catch (PF_Err err) {
         EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
+    }
+}
+
+// The host serves each (name, version) its own table layout: a handler asking for another
+// version than the one its calls are written against reads the wrong slots.
+using SuiteSet = std::vector<std::pair<std::string, int>>;
+
+struct CommandSuites {
+    const char* command;
+    std::function<PF_Err(Effect*, Instance*)> send;
+    SuiteSet suites;  // sorted
+};
+
+TEST_F(ParamHostTest, EachCommandAcquiresExactlyItsSuitesAtTheirVersions) {
+    const SuiteSet none;
+    const World input = MakeWorld(8, 4, 8);
+    // In this order: each row runs on what the rows before it left.
+    const CommandSuites rows[] = {
+        {"about",
+         [](Effect* effect, Instance*) {
+             std::string text;
+             return SendAbout(*effect, &text);
+         },
+         {{"PF ANSI Suite", 1}}},
+        {"global setup",
+         [](Effect* effect, Instance*) { return SendGlobalSetup(effect); },
+         {{"PF Handle Suite", 2}}},
+        {"params setup",
+         [](Effect* effect, Instance*) {
+             Instance fresh(effect);
+             PF_OutData out{};
+             return SendToInstance(&fresh, PF_Cmd_PARAMS_SETUP, &out, nullptr);
+         },
+         none},
+        {"update params UI",
+         [](Effect*, Instance* instance) { return SendUpdateParamsUI(instance); },
+         {{"AEGP Dynamic Stream Suite", 2},
+          {"AEGP Effect Suite", 2},
+          {"AEGP PF Interface Suite", 1},
+          {"AEGP Stream Suite", 7},
+          {"PF Param Utils Suite", 3}}},
+        {"user changed a reset button",
+         [](Effect*, Instance* instance) {
+             return SendUserChangedParam(instance, kParamResetTransforms);
+         },
+         {{"AEGP Effect Suite", 3},
+          {"AEGP PF Interface Suite", 1},
+          {"AEGP Stream Suite", 9},
+          {"AEGP Utility Suite", 7}}},
+        {"user changed uniform scale",
+         [](Effect*, Instance* instance) {
+             return SendUserChangedParam(instance, kParamUniformScale);
+         },
+         {{"AEGP Effect Suite", 3}, {"AEGP PF Interface Suite", 1}}},
+        {"smart pre-render and render",
+         [&input](Effect*, Instance* instance) {
+             World output = MakeWorld(8, 4, 8);
+             std::vector<std::string> problems;
+             const PF_Err err =
+                 RenderFrame(instance, FrameLayers{&input, nullptr}, {}, &output, &problems);
+             EXPECT_TRUE(problems.empty()) << problems.front();
+             return err;
+         },
+         none},
+        {"global setdown",
+         [](Effect* effect, Instance*) { return SendGlobalSetdown(effect); },
+         {{"PF Handle Suite", 2}}},
+    };
+    for (const CommandSuites& row : rows) {
+        ClearSuiteEvents();
+        EXPECT_EQ(row.send(&effect_, instance_.get()), PF_Err_NONE) << row.command;
+        SuiteSet acquired, released;
+        for (const SuiteEvent& e : SuiteEvents())
+            (e.acquire ? acquired : released).emplace_back(e.name, e.version);
+        std::sort(acquired.begin(), acquired.end());
+        std::sort(released.begin(), released.end());
+        EXPECT_EQ(acquired, row.suites) << row.command;
+        EXPECT_EQ(released, acquired) << row.command;
     }
 }
 

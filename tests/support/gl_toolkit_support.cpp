@@ -46,7 +46,7 @@ HostImage::HostImage(int width, int height, int depth_, int padding) : depth(dep
     layer.height = height;
     layer.rowbytes = width * bytesPerPixel() + padding;
     storage.assign(static_cast<size_t>(layer.rowbytes) * (height + 1), kCanary);
-    layer.data = storage.data();
+    layer.data = reinterpret_cast<PF_PixelPtr>(storage.data());
 }
 
 bool HostImage::canariesIntact() const {

@@ -1,6 +1,5 @@
 // Drawing suites of the host API; the effect only acquires and releases them.
 #pragma once
-#include "SPBasic.h"
 
 #define kDRAWBOT_DrawSuite "DRAWBOT Draw Suite"
 #define kDRAWBOT_DrawSuite_VersionCurrent 1

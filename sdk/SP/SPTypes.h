@@ -6,5 +6,3 @@
 typedef int32_t SPErr;
 typedef int32_t SPInt32;
 typedef unsigned char SPBoolean;
-
-enum { kSPNoError = 0 };

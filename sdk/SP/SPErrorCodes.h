@@ -1,0 +1,4 @@
+// Result codes of the host's suite broker.
+#pragma once
+
+#define kSPNoError 0
