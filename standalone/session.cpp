@@ -15,8 +15,7 @@ std::string Hex(uint32_t v) {
     return buf;
 }
 
-}  // namespace
-
+// Where the property list and global setup disagree, one line each.
 std::vector<std::string> PiPLDisagreements(const PiPLInfo& pipl, const Effect& effect) {
     std::vector<std::string> out;
     if (pipl.effect_version != effect.version) {
@@ -33,6 +32,8 @@ std::vector<std::string> PiPLDisagreements(const PiPLInfo& pipl, const Effect& e
     }
     return out;
 }
+
+}  // namespace
 
 bool OpenSession(const std::string& module_path, Session* session, std::string* error) {
     if (!LoadModule(module_path, &session->module, error)) return false;

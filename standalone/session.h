@@ -20,8 +20,6 @@ bool OpenSession(const std::string& module_path, Session* session, std::string* 
 // the version and both flag words must agree, as the application requires before it offers the
 // effect. On failure the module is set down and unloaded, and false comes back with a message.
 bool StartSession(Session* session, std::string* error);
-// Where the property list and global setup disagree, one line each.
-std::vector<std::string> PiPLDisagreements(const PiPLInfo& pipl, const Effect& effect);
 // Sends global setdown and unloads. Returns the problems found: a setdown error, suites still
 // acquired, handles still alive.
 std::vector<std::string> CloseSession(Session* session);
