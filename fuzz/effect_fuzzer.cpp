@@ -259,12 +259,14 @@ void Render(Instance* instance, FuzzedDataProvider& in) {
     const World input = MakeLayer(in, options.depth);
     const bool has_map = in.ConsumeBool();
     const World map = has_map ? MakeLayer(in, options.depth) : World();
-    World output = MakeOutput(input, options.depth, in);
+    World given = MakeOutput(input, options.depth, in);
+    if (in.ConsumeBool()) options.given_output = &given;  // else sized from the pre-render
 
+    World output;
     std::vector<std::string> problems;
     RenderFrame(instance, FrameLayers{&input, has_map ? &map : nullptr}, options, &output,
                 &problems);
-    if (!problems.empty()) Fault("render left checkouts behind: " + problems.front());
+    if (!problems.empty()) Fault("the host found a fault of the effect: " + problems.front());
     CheckHostLedger("a render");
 }
 

@@ -88,8 +88,14 @@ A_Err ReportInfo(AEGP_PluginID, const A_char* info) {
     return A_Err_NONE;
 }
 
+// Undo groups and stream writes belong to a user's edit: the application takes them only while
+// the effect answers one, on the thread that sent it.
 A_Err StartUndoGroup(const A_char* undo_name) {
     if (const PF_Err err = InjectedFailure("AEGP_StartUndoGroup")) return err;
+    if (const PF_Err err = RefuseOutside(InstanceOnThisThread(), {PF_Cmd_USER_CHANGED_PARAM},
+                                         "AEGP_StartUndoGroup")) {
+        return err;
+    }
     if (!undo_name) return PF_Err_BAD_CALLBACK_PARAM;
     BeginUndoGroup(undo_name);
     return A_Err_NONE;
@@ -97,6 +103,10 @@ A_Err StartUndoGroup(const A_char* undo_name) {
 
 A_Err EndUndoGroupEntry() {
     if (const PF_Err err = InjectedFailure("AEGP_EndUndoGroup")) return err;
+    if (const PF_Err err = RefuseOutside(InstanceOnThisThread(), {PF_Cmd_USER_CHANGED_PARAM},
+                                         "AEGP_EndUndoGroup")) {
+        return err;
+    }
     return EndUndoGroup() ? A_Err(A_Err_NONE) : A_Err(PF_Err_BAD_CALLBACK_PARAM);
 }
 
@@ -160,6 +170,10 @@ A_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* 
     if (const PF_Err err = InjectedFailure("AEGP_SetStreamValue")) return err;
     StreamRecord stream;
     if (!valueP || !LiveStream(streamH, &stream)) return PF_Err_BAD_CALLBACK_PARAM;
+    if (const PF_Err err =
+            RefuseOutside(stream.instance, {PF_Cmd_USER_CHANGED_PARAM}, "AEGP_SetStreamValue")) {
+        return err;
+    }
     std::string name;
     {
         std::lock_guard<std::mutex> lock(stream.instance->mutex);
@@ -196,6 +210,11 @@ A_Err SetDynamicStreamFlag(AEGP_StreamRefH streamH, AEGP_DynStreamFlags one_flag
     if (const PF_Err err = InjectedFailure("AEGP_SetDynamicStreamFlag")) return err;
     StreamRecord stream;
     if (!LiveStream(streamH, &stream)) return PF_Err_BAD_CALLBACK_PARAM;
+    if (const PF_Err err =
+            RefuseOutside(stream.instance, {PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_USER_CHANGED_PARAM},
+                          "AEGP_SetDynamicStreamFlag")) {
+        return err;
+    }
     return SetDynamicFlag(stream.instance, stream.index, one_flag, undoableB != 0, setB != 0);
 }
 

@@ -73,7 +73,7 @@ int Edit(Instance* instance, const std::vector<std::string>& texts) {
 }
 
 int RenderTo(Instance* instance, const World& image, const World& map, const std::string& path) {
-    World output = MakeWorld(image.def.width, image.def.height, image.depth);
+    World output;
     std::vector<std::string> problems;
     const PF_Err err =
         RenderFrame(instance, FrameLayers{&image, &map}, FrameOptions{}, &output, &problems);

@@ -34,24 +34,6 @@ std::string VersionText(uint32_t v) {
            std::to_string(v & 0x1FF);
 }
 
-// The property list must promise what global setup declares.
-std::vector<std::string> Disagreements(const PiPLInfo& pipl, const Effect& effect) {
-    std::vector<std::string> out;
-    if (pipl.effect_version != effect.version) {
-        out.push_back("version " + Hex(pipl.effect_version) + " in the property list, " +
-                      Hex(effect.version) + " at global setup");
-    }
-    if (pipl.out_flags != uint32_t(effect.out_flags)) {
-        out.push_back("out flags " + Hex(pipl.out_flags) + " in the property list, " +
-                      Hex(uint32_t(effect.out_flags)) + " at global setup");
-    }
-    if (pipl.out_flags2 != uint32_t(effect.out_flags2)) {
-        out.push_back("out flags 2 " + Hex(pipl.out_flags2) + " in the property list, " +
-                      Hex(uint32_t(effect.out_flags2)) + " at global setup");
-    }
-    return out;
-}
-
 // The shortest decimal text that reads back as the same float: bounds such as 1.3 are single
 // precision, and "1.29999995" would say more than was declared.
 std::string FloatText(float v) {
@@ -365,7 +347,7 @@ int RunInfo(const Args& args) {
     if (!OpenSession(o.module, &session, &error)) return Complain(1, error);
     std::string about;
     const PF_Err about_err = SendAbout(session.effect, &about);
-    std::vector<std::string> problems = Disagreements(session.module.pipl, session.effect);
+    std::vector<std::string> problems;
     if (about_err) problems.push_back("about failed with host error " + std::to_string(about_err));
 
     // One instance, as when the user applies the effect; it must go before global setdown.

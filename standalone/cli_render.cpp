@@ -216,7 +216,7 @@ int RenderOne(const Job& job, long frame, std::string* error) {
         input = scaled(input);
         if (has_map) map = scaled(map);
     }
-    World output = MakeWorld(input.def.width, input.def.height, input.depth);
+    World output;  // the host sizes it from the pre-render's answer
     FrameOptions options;
     options.depth = input.depth;
     options.downsample = ScaleOf(o.downsample);
@@ -227,6 +227,7 @@ int RenderOne(const Job& job, long frame, std::string* error) {
     if (err) {
         *error = "frame " + std::to_string(frame) + " (" + in_name +
                  "): render failed with host error " + std::to_string(err);
+        if (!problems.empty()) *error += " (" + problems.front() + ")";
         return 1;
     }
     if (!problems.empty()) {

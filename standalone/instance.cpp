@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "standalone/aegp_suites.h"
+#include "standalone/render_host.h"
 #include "standalone/suites.h"
 #include "standalone/undo.h"
 
@@ -26,6 +27,30 @@ Live& L() {
 PF_Err Refuse(Instance* instance, PF_Err code, const std::string& why) {
     if (instance) instance->refusal = why;
     return code;
+}
+
+// The command this thread is sending, and to which instance.
+struct ThreadCommand {
+    Instance* instance = nullptr;
+    PF_Cmd cmd = kNoCommand;
+};
+thread_local ThreadCommand t_command;
+
+std::string CommandText(PF_Cmd cmd) {
+    switch (cmd) {
+        case PF_Cmd_PARAMS_SETUP:
+            return "parameter setup";
+        case PF_Cmd_USER_CHANGED_PARAM:
+            return "a user change";
+        case PF_Cmd_UPDATE_PARAMS_UI:
+            return "an interface update";
+        case PF_Cmd_SMART_PRE_RENDER:
+            return "the pre-render";
+        case PF_Cmd_SMART_RENDER:
+            return "the render";
+        default:
+            return "command " + std::to_string(cmd);
+    }
 }
 
 bool NameTerminated(const A_char* name) {
@@ -170,10 +195,8 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
     Instance* instance = InstanceFromRef(effect_ref);
     if (!instance) return PF_Err_BAD_CALLBACK_PARAM;
     if (const PF_Err err = InjectedFailure("add_param")) return err;
+    if (const PF_Err err = RefuseOutside(instance, {PF_Cmd_PARAMS_SETUP}, "add_param")) return err;
     std::lock_guard<std::mutex> lock(instance->mutex);
-    if (instance->command != PF_Cmd_PARAMS_SETUP) {
-        return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM, "add_param outside parameter setup");
-    }
     if (!def) return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM, "add_param without a definition");
     const PF_ParamIndex next = PF_ParamIndex(instance->params.size());
     if (index != -1 && index != next) {
@@ -282,6 +305,45 @@ Instance::~Instance() {
     ForgetInstance(this);
 }
 
+CommandScope::CommandScope(Instance* instance, PF_Cmd cmd)
+    : previous_instance(t_command.instance), previous_cmd(t_command.cmd) {
+    t_command = ThreadCommand{instance, cmd};
+}
+
+CommandScope::~CommandScope() { t_command = ThreadCommand{previous_instance, previous_cmd}; }
+
+PF_Cmd CommandOnThisThread(const Instance* instance) {
+    return instance && t_command.instance == instance ? t_command.cmd : kNoCommand;
+}
+
+Instance* InstanceOnThisThread() {
+    return t_command.instance ? t_command.instance : InstanceRenderingOnThisThread();
+}
+
+PF_Err RefuseOutside(Instance* instance, std::initializer_list<PF_Cmd> allowed, const char* call) {
+    const PF_Cmd cmd = CommandOnThisThread(instance);
+    if (cmd != kNoCommand && std::find(allowed.begin(), allowed.end(), cmd) != allowed.end()) {
+        return PF_Err_NONE;
+    }
+    std::string why = std::string(call) + " ";
+    if (instance && InstanceRenderingOnThisThread() == instance) {
+        why += "from a render thread";
+    } else if (cmd != kNoCommand) {
+        why += "during " + CommandText(cmd);
+    } else {
+        why += "outside any command of the effect";
+    }
+    why += "; it is accepted only during ";
+    for (auto it = allowed.begin(); it != allowed.end(); ++it) {
+        why += (it == allowed.begin() ? "" : " or ") + CommandText(*it);
+    }
+    if (instance) {
+        std::lock_guard<std::mutex> lock(instance->mutex);
+        instance->refusal = why;
+    }
+    return PF_Err_BAD_CALLBACK_PARAM;
+}
+
 Instance* InstanceFromRef(PF_ProgPtr effect_ref) {
     auto* instance = reinterpret_cast<Instance*>(effect_ref);
     std::lock_guard<std::mutex> lock(L().mutex);
@@ -308,9 +370,11 @@ PF_Err SendToInstance(Instance* instance, PF_Cmd cmd, PF_OutData* out_data, void
     std::vector<PF_ParamDef*> pointers;
     for (PF_ParamDef& def : defs) pointers.push_back(&def);
 
-    instance->command = cmd;
-    const PF_Err err = Send(*instance->effect, cmd, &in, out_data, pointers.data(), nullptr, extra);
-    instance->command = kNoCommand;
+    PF_Err err;
+    {
+        CommandScope scope(instance, cmd);
+        err = Send(*instance->effect, cmd, &in, out_data, pointers.data(), nullptr, extra);
+    }
     if (out_data->out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) {
         out_data->return_msg[sizeof out_data->return_msg - 1] = '\0';
         instance->messages.push_back(out_data->return_msg);
@@ -521,6 +585,11 @@ bool HasValue(PF_ParamType type) {
            type == PF_Param_ANGLE;
 }
 
+bool FitsFixed(double value) {
+    const double fixed = std::round(value * 65536.0);
+    return fixed >= -2147483648.0 && fixed <= 2147483647.0;
+}
+
 PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,
                    const std::string& step_name) {
     std::lock_guard<std::mutex> lock(instance->mutex);
@@ -552,6 +621,16 @@ PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,
             value = std::fmin(std::fmax(value, double(param.def.u.fs_d.valid_min)),
                               double(param.def.u.fs_d.valid_max));
             break;
+        case PF_Param_ANGLE:
+            // Effects read angles as 16.16 fixed point: a larger value would reach them wrapped.
+            if (!FitsFixed(value)) {
+                char degrees[32];
+                std::snprintf(degrees, sizeof degrees, "%g", value);
+                return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                              label + " cannot hold " + degrees +
+                                  " degrees; a fixed-point angle holds -32768 to 32767.99998");
+            }
+            break;
         default:
             break;
     }
@@ -575,12 +654,11 @@ PF_Err SetDynamicFlag(Instance* instance, PF_ParamIndex index, AEGP_DynStreamFla
 }
 
 PF_Err UpdateShownParam(Instance* instance, PF_ParamIndex index, const PF_ParamDef* def) {
-    std::lock_guard<std::mutex> lock(instance->mutex);
-    if (instance->command != PF_Cmd_UPDATE_PARAMS_UI &&
-        instance->command != PF_Cmd_USER_CHANGED_PARAM) {
-        return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
-                      "PF_UpdateParamUI outside an interface update or a user change");
+    if (const PF_Err err = RefuseOutside(
+            instance, {PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_USER_CHANGED_PARAM}, "PF_UpdateParamUI")) {
+        return err;
     }
+    std::lock_guard<std::mutex> lock(instance->mutex);
     if (index < 1 || std::size_t(index) >= instance->params.size()) {
         return Refuse(
             instance, PF_Err_INVALID_INDEX,

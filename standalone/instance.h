@@ -1,6 +1,7 @@
 // One effect instance as the host keeps it: the declared parameters, their streams, and how the
 // controls are shown. The `effect_ref` handed to the effect is a pointer to the Instance.
 #pragma once
+#include <initializer_list>
 #include <mutex>
 #include <set>
 #include <string>
@@ -40,7 +41,6 @@ struct Instance {
     const Effect* effect;
     std::vector<ParamStream> params;  // [0] is the input layer, supplied by the host
     bool set_up = false;
-    PF_Cmd command = kNoCommand;        // the command being sent to the effect, if any
     int open_groups = 0;                // group starts declared and not yet closed
     std::string refusal;                // why the host last refused one of the effect's calls
     std::vector<std::string> messages;  // texts the effect asked the host to show
@@ -49,6 +49,27 @@ struct Instance {
     std::multiset<std::pair<std::thread::id, const PF_ParamDef*>> checkouts;
     mutable std::mutex mutex;  // streams and checkouts; render threads check out concurrently
 };
+
+// Marks the calling thread as sending `cmd` to the instance until the scope ends. What the
+// effect may ask of the host depends on it; other threads (render threads among them) are in no
+// command of the instance meanwhile.
+struct CommandScope {
+    CommandScope(Instance* instance, PF_Cmd cmd);
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+    Instance* previous_instance;
+    PF_Cmd previous_cmd;
+};
+
+// The command the calling thread is sending to the instance; kNoCommand for none.
+PF_Cmd CommandOnThisThread(const Instance* instance);
+// The instance the calling thread is sending a command to, else the one whose frame it renders.
+Instance* InstanceOnThisThread();
+
+// Refuses a call of the effect unless the calling thread is sending one of `allowed` to the
+// instance: returns PF_Err_BAD_CALLBACK_PARAM and keeps why in the instance's `refusal`.
+PF_Err RefuseOutside(Instance* instance, std::initializer_list<PF_Cmd> allowed, const char* call);
 
 // The instance an `effect_ref` names, or null when it names none alive.
 Instance* InstanceFromRef(PF_ProgPtr effect_ref);
@@ -97,6 +118,12 @@ const char* ParamTypeName(PF_ParamType type);
 std::vector<std::string> SplitEntries(const std::string& entries);
 inline bool IsSeparatorEntry(const std::string& entry) { return entry.rfind("(-", 0) == 0; }
 bool HasValue(PF_ParamType type);
+
+// What a 16.16 fixed-point value such as an angle in degrees holds: -32768 up to 1/65536 below
+// 32768. Beyond that a value would wrap around.
+constexpr double kFixedMin = -32768.0;
+constexpr double kFixedMax = 32767.0 + 65535.0 / 65536.0;
+bool FitsFixed(double value);
 
 // Writes a stream value as AEGP_SetStreamValue does, noting the undo step.
 PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,

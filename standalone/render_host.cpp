@@ -10,19 +10,22 @@ namespace {
 
 struct LayerCheckout {
     PF_ParamIndex index;
-    const World* layer;       // null: the parameter names no layer
-    PF_EffectWorld def;       // the copy handed to the effect
-    bool pixels_out = false;  // checked out as pixels and not yet checked in
+    const World* layer;        // null: the parameter names no layer
+    PF_EffectWorld def;        // the copy handed to the effect
+    PF_RenderRequest request;  // as the effect asked for it
+    PF_LRect result_rect;      // what the host answered
+    bool pixels_out = false;   // checked out as pixels and not yet checked in
 };
 
 // What the host knows of the frame being rendered on this thread. The callbacks carry only the
 // effect reference, and one instance may render frames on several threads at once.
 struct Frame {
-    Instance* instance;
+    Instance* instance = nullptr;
     FrameLayers layers;
-    World* output;
+    World* output = nullptr;
     std::map<A_long, LayerCheckout> checkouts;
     bool output_out = false;
+    PF_Err checkout_error = PF_Err_NONE;  // the first checkout_layer the host failed
 };
 
 thread_local Frame* t_frame = nullptr;
@@ -35,18 +38,31 @@ PF_LRect Bounds(const World* layer) {
     return layer ? PF_LRect{0, 0, layer->def.width, layer->def.height} : PF_LRect{0, 0, 0, 0};
 }
 
+bool Empty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
+
+bool Inverted(const PF_LRect& r) { return r.left > r.right || r.top > r.bottom; }
+
+// `inner` lies within `outer`; an empty rectangle lies within anything.
+bool Within(const PF_LRect& inner, const PF_LRect& outer) {
+    return Empty(inner) || (inner.left >= outer.left && inner.top >= outer.top &&
+                            inner.right <= outer.right && inner.bottom <= outer.bottom);
+}
+
+std::string Text(const PF_LRect& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
+}
+
 PF_LRect Intersect(const PF_LRect& a, const PF_LRect& b) {
     PF_LRect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
                std::min(a.bottom, b.bottom)};
-    if (r.left >= r.right || r.top >= r.bottom) r = PF_LRect{0, 0, 0, 0};
+    if (Empty(r)) r = PF_LRect{0, 0, 0, 0};
     return r;
 }
 
-PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id,
-                     const PF_RenderRequest* request, A_long, A_long, A_u_long,
-                     PF_CheckoutResult* result) {
+PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
+                        const PF_RenderRequest* request, PF_CheckoutResult* result) {
     if (const PF_Err err = InjectedFailure("checkout_layer")) return err;
-    Frame* frame = FrameFor(effect_ref);
     if (!frame || !request || !result) return PF_Err_BAD_CALLBACK_PARAM;
     const World* layer = nullptr;
     if (index == 0) {
@@ -58,15 +74,26 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
         return PF_Err_INVALID_INDEX;
     }
     if (frame->checkouts.count(checkout_id)) return PF_Err_BAD_CALLBACK_PARAM;
-    LayerCheckout checkout{index, layer, layer ? layer->def : PF_EffectWorld{}, false};
-    frame->checkouts.emplace(checkout_id, checkout);
     *result = PF_CheckoutResult{};
     result->max_result_rect = Bounds(layer);
     result->result_rect = Intersect(request->rect, result->max_result_rect);
     result->par = {1, 1};
     result->ref_width = layer ? layer->def.width : 0;
     result->ref_height = layer ? layer->def.height : 0;
+    LayerCheckout checkout{index, layer, layer ? layer->def : PF_EffectWorld{}, *request,
+                           result->result_rect};
+    frame->checkouts.emplace(checkout_id, checkout);
     return PF_Err_NONE;
+}
+
+// Remembers the first failure the effect was handed: it must come back as the command's result.
+PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id,
+                     const PF_RenderRequest* request, A_long, A_long, A_u_long,
+                     PF_CheckoutResult* result) {
+    Frame* frame = FrameFor(effect_ref);
+    const PF_Err err = CheckoutLayerFor(frame, index, checkout_id, request, result);
+    if (err && frame && !frame->checkout_error) frame->checkout_error = err;
+    return err;
 }
 
 PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels) {
@@ -93,7 +120,7 @@ PF_Err CheckinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
 PF_Err CheckoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
     if (const PF_Err err = InjectedFailure("checkout_output")) return err;
     Frame* frame = FrameFor(effect_ref);
-    if (!frame || !output) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!frame || !output || !frame->output) return PF_Err_BAD_CALLBACK_PARAM;
     *output = &frame->output->def;
     frame->output_out = true;
     return PF_Err_NONE;
@@ -106,14 +133,60 @@ struct FrameScope {
     Frame* previous;
 };
 
+// What a host relies on in the pre-render's answer. The effect must check out the input layer,
+// ask for pixels wherever the host asks for some, and promise a result rectangle that lies
+// within both the request and its own maximum; a request for pixels of a layer that has some
+// cannot come back empty.
+std::vector<std::string> PreRenderFaults(const Frame& frame, const PF_RenderRequest& asked,
+                                         const PF_PreRenderOutput& answer) {
+    std::vector<std::string> faults;
+    const PF_LRect& result = answer.result_rect;
+    const PF_LRect& max = answer.max_result_rect;
+    if (Inverted(result) || Inverted(max)) {
+        faults.push_back("the pre-render reports an inverted rectangle: result " + Text(result) +
+                         ", maximum " + Text(max));
+        return faults;
+    }
+    const LayerCheckout* input = nullptr;
+    for (const auto& [id, checkout] : frame.checkouts) {
+        if (checkout.index == 0 && !input) input = &checkout;
+        const PF_RenderRequest& r = checkout.request;
+        if (!Empty(asked.rect) && (Empty(r.rect) || r.channel_mask == 0)) {
+            faults.push_back("checkout " + std::to_string(id) + " of parameter " +
+                             std::to_string(checkout.index) + " asks for no pixels (rectangle " +
+                             Text(r.rect) + ", channels " + std::to_string(r.channel_mask) +
+                             ") where the host asks for " + Text(asked.rect));
+        }
+    }
+    if (!input) faults.push_back("the pre-render did not check out the input layer");
+    if (input && !Empty(input->result_rect) && Empty(result)) {
+        faults.push_back("the pre-render promises nothing for a request of " + Text(asked.rect) +
+                         " on an input that has " + Text(input->result_rect));
+    }
+    if (!Within(result, max)) {
+        faults.push_back("the result rectangle " + Text(result) + " reaches outside the maximum " +
+                         Text(max));
+    }
+    if (!Within(result, asked.rect)) {
+        faults.push_back("the result rectangle " + Text(result) + " reaches outside the request " +
+                         Text(asked.rect));
+    }
+    return faults;
+}
+
 }  // namespace
+
+Instance* InstanceRenderingOnThisThread() { return t_frame ? t_frame->instance : nullptr; }
 
 PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
                    World* output, std::vector<std::string>* problems) {
-    Frame frame{instance, layers, output, {}, false};
+    Frame frame;
+    frame.instance = instance;
+    frame.layers = layers;
     FrameScope scope(&frame);
     const std::thread::id thread = std::this_thread::get_id();
     const std::size_t checkouts_before = OutstandingCheckouts(*instance, thread);
+    if (!options.given_output) *output = World{};
 
     PF_InData in = MakeInstanceInData(instance);
     in.current_time = options.time;
@@ -132,17 +205,51 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
     PF_PreRenderOutput pre_output{};
     PF_PreRenderCallbacks pre_cb{};
     pre_cb.checkout_layer = CheckoutLayer;
-    PF_PreRenderExtra pre{&pre_input, &pre_output, &pre_cb};
+    PF_PreRenderExtra pre{};
+    pre.input = &pre_input;
+    pre.output = &pre_output;
+    pre.cb = &pre_cb;
     PF_OutData out{};
     PF_Err err =
         Send(*instance->effect, PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &pre);
 
+    if (frame.checkout_error && err != frame.checkout_error) {
+        problems->push_back("the pre-render answered " + std::to_string(err) +
+                            " after checkout_layer failed with " +
+                            std::to_string(frame.checkout_error));
+        if (!err) err = frame.checkout_error;
+    }
     if (!err) {
+        const std::vector<std::string> faults =
+            PreRenderFaults(frame, pre_input.output_request, pre_output);
+        problems->insert(problems->end(), faults.begin(), faults.end());
+        if (!faults.empty()) err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+
+    // The output covers the promised result, placed where it lies on the layer. A frame that
+    // promises nothing is not rendered.
+    const PF_LRect& result = pre_output.result_rect;
+    if (!err && (!Empty(result) || options.given_output)) {
+        if (options.given_output) {
+            if (options.given_output != output) *output = *options.given_output;
+        } else {
+            *output = MakeWorld(result.right - result.left, result.bottom - result.top,
+                                options.depth == 32 ? 32 : 8);
+            output->def.origin_x = result.left;
+            output->def.origin_y = result.top;
+        }
+        frame.output = output;
+
         PF_SmartRenderInput render_input{};
         render_input.output_request = pre_input.output_request;
         render_input.bitdepth = A_short(options.depth);
-        PF_SmartRenderCallbacks render_cb{CheckoutLayerPixels, CheckinLayerPixels, CheckoutOutput};
-        PF_SmartRenderExtra render{&render_input, &render_cb};
+        PF_SmartRenderCallbacks render_cb{};
+        render_cb.checkout_layer_pixels = CheckoutLayerPixels;
+        render_cb.checkin_layer_pixels = CheckinLayerPixels;
+        render_cb.checkout_output = CheckoutOutput;
+        PF_SmartRenderExtra render{};
+        render.input = &render_input;
+        render.cb = &render_cb;
         out = PF_OutData{};
         err = Send(*instance->effect, PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &render);
     }

@@ -18,12 +18,22 @@ struct FrameOptions {
     int depth = 8;
     PF_RationalScale downsample = {1, 1};
     A_long time = 0;
+    // Test seam: the buffer handed to the effect as its output instead of the one the host makes
+    // from the pre-render's answer (poisoned, padded, or of another size), even for an empty
+    // result. May be `output` itself.
+    World* given_output = nullptr;
 };
 
-// Renders one frame into `output`, which the caller makes at the input's size and depth. The
-// host checks what a real host checks afterwards (every parameter and layer checkout given back)
-// and adds what it found to `problems`. Returns the first error of the two commands.
+// Renders one frame. The host asks for the input's whole rectangle, checks the pre-render's
+// answer (the checkouts it made, the rectangles it reports), then makes `output` the size of
+// the reported result rectangle, placed at its corner, and sends the render. An empty result
+// is no render: `output` stays empty. Afterwards every parameter and layer checkout must have
+// been given back. Faults of the effect are added to `problems`; a wrong pre-render answer
+// fails the frame with PF_Err_INTERNAL_STRUCT_DAMAGED. Returns the first error.
 PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
                    World* output, std::vector<std::string>* problems);
+
+// The instance whose frame this thread is rendering, or null.
+Instance* InstanceRenderingOnThisThread();
 
 }  // namespace vexo_host

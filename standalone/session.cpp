@@ -1,15 +1,61 @@
 #include "standalone/session.h"
 
+#include <cstdint>
+#include <cstdio>
 #include "standalone/suites.h"
 
 namespace vexo_host {
 
+namespace {
+
+std::string Hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
+// Where the property list and global setup disagree, one line each.
+std::vector<std::string> PiPLDisagreements(const PiPLInfo& pipl, const Effect& effect) {
+    std::vector<std::string> out;
+    if (pipl.effect_version != effect.version) {
+        out.push_back("version " + Hex(pipl.effect_version) + " in the property list, " +
+                      Hex(effect.version) + " at global setup");
+    }
+    if (pipl.out_flags != uint32_t(effect.out_flags)) {
+        out.push_back("out flags " + Hex(pipl.out_flags) + " in the property list, " +
+                      Hex(uint32_t(effect.out_flags)) + " at global setup");
+    }
+    if (pipl.out_flags2 != uint32_t(effect.out_flags2)) {
+        out.push_back("out flags 2 " + Hex(pipl.out_flags2) + " in the property list, " +
+                      Hex(uint32_t(effect.out_flags2)) + " at global setup");
+    }
+    return out;
+}
+
+}  // namespace
+
 bool OpenSession(const std::string& module_path, Session* session, std::string* error) {
     if (!LoadModule(module_path, &session->module, error)) return false;
+    return StartSession(session, error);
+}
+
+bool StartSession(Session* session, std::string* error) {
     session->effect = Effect{};
     session->effect.entry = session->module.entry;
     if (const PF_Err err = SendGlobalSetup(&session->effect)) {
         *error = "global setup failed with host error " + std::to_string(err);
+        UnloadModule(&session->module);
+        return false;
+    }
+    const std::vector<std::string> disagreements =
+        PiPLDisagreements(session->module.pipl, session->effect);
+    if (!disagreements.empty()) {
+        *error = session->module.path +
+                 ": the property list does not promise what global setup declares: ";
+        for (std::size_t i = 0; i < disagreements.size(); ++i) {
+            *error += (i ? "; " : "") + disagreements[i];
+        }
+        SendGlobalSetdown(&session->effect);
         UnloadModule(&session->module);
         return false;
     }

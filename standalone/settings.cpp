@@ -256,6 +256,11 @@ bool ResolveSetRequest(const Instance& instance, const SetRequest& request,
                 *error = label + " takes an angle in degrees, not " + Quoted(request.value);
                 return false;
             }
+            if (!FitsFixed(setting->value)) {
+                *error = label + " takes -32768 to 32767.99998 degrees; " + Number(setting->value) +
+                         " is out of range";
+                return false;
+            }
             return true;
         }
         case PF_Param_LAYER:

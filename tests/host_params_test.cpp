@@ -245,6 +245,7 @@ TEST_F(ParamHostTest, ACheckoutCarriesTheCurrentValueAndIsCountedUntilCheckedIn)
 // --- Streams, through the suites the effect uses.
 
 TEST_F(ParamHostTest, StreamsKeepTheirValuesInRangeAndRefuseWhatTheyCannotHold) {
+    CommandScope command(instance_.get(), PF_Cmd_USER_CHANGED_PARAM);
     AEGP_SuiteHandler suites(BasicSuite());
     const AEGP_StreamSuite4* streams = suites.StreamSuite9();
     AEGP_EffectRefH effect = nullptr;
@@ -269,6 +270,10 @@ TEST_F(ParamHostTest, StreamsKeepTheirValuesInRangeAndRefuseWhatTheyCannotHold) 
     EXPECT_NE(set(kParamResetTransforms, 1), A_Err_NONE) << "a button holds no value";
     EXPECT_NE(set(kParamTransformStart, 1), A_Err_NONE);
     EXPECT_NE(set(kParamMapGamma, std::nan("")), A_Err_NONE);
+    EXPECT_NE(set(kParamRotate, 40000), A_Err_NONE) << "beyond what a fixed-point angle holds";
+    EXPECT_EQ(Value(kParamRotate), 0);
+    EXPECT_EQ(set(kParamRotate, -32768), A_Err_NONE);
+    EXPECT_EQ(CurrentDef(*instance_, kParamRotate).u.ad.value, PF_Fixed(-32768 * 65536));
     EXPECT_EQ(set(kParamCount, 1), A_Err(PF_Err_INVALID_INDEX));
 
     AEGP_StreamRefH stream = nullptr;
@@ -295,14 +300,15 @@ TEST_F(ParamHostTest, InterfaceChangesAreRefusedOutsideTheirCommandsOrWithAnothe
     std::strcpy(def.name, "Renamed");
     EXPECT_NE(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamScaleX, &def), PF_Err_NONE);
 
-    instance_->command = PF_Cmd_UPDATE_PARAMS_UI;
-    def.param_type = PF_Param_POPUP;
-    EXPECT_NE(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamScaleX, &def), PF_Err_NONE);
-    def.param_type = PF_Param_FLOAT_SLIDER;
-    EXPECT_EQ(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamCount, &def),
-              PF_Err_INVALID_INDEX);
-    EXPECT_EQ(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamScaleX, &def), PF_Err_NONE);
-    instance_->command = kNoCommand;
+    {
+        CommandScope command(instance_.get(), PF_Cmd_UPDATE_PARAMS_UI);
+        def.param_type = PF_Param_POPUP;
+        EXPECT_NE(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamScaleX, &def), PF_Err_NONE);
+        def.param_type = PF_Param_FLOAT_SLIDER;
+        EXPECT_EQ(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamCount, &def),
+                  PF_Err_INVALID_INDEX);
+        EXPECT_EQ(utils->PF_UpdateParamUI(RefOf(instance_.get()), kParamScaleX, &def), PF_Err_NONE);
+    }
     EXPECT_EQ(ShownName(kParamScaleX), "Renamed");
 }
 
@@ -373,6 +379,8 @@ TEST_F(ParamHostTest, SetRequestsResolveInDisplayedUnits) {
         Resolves{"Translate X=12.5%", kParamTranslateX, 12.5, false},
         Resolves{"Translate Y=-1000", kParamTranslateY, -1000, false},
         Resolves{"Rotate=-30", kParamRotate, -30, false},
+        Resolves{"Rotate=-32768", kParamRotate, -32768, false},
+        Resolves{"Rotate=32767.99998", kParamRotate, 32767.99998, false},
         Resolves{"Scale=50", kParamScaleX, 50, false},
         Resolves{"Scale X=50", kParamScaleX, 50, false},
         Resolves{"Channel=hue", kParamChannel, 6, false},
@@ -409,6 +417,8 @@ TEST_F(ParamHostTest, SetRequestsThatNameNoVisibleControlOrValueAreRefused) {
                                  "Channel=Purple",
                                  "Invert Map=yes",
                                  "Rotate=inf",
+                                 "Rotate=40000",  // would wrap in 16.16 fixed point
+                                 "Rotate=-32768.5",
                                  "Scale Y=50",
                                  "Left=1",
                                  "Debug=1",

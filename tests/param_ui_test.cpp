@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "AE_EffectSuites.h"
 #include "standalone/aegp_suites.h"
 #include "standalone/undo.h"
 #include "tests/support/host_test_support.h"
@@ -172,6 +174,49 @@ TEST_F(ParamHostTest, UniformScaleShowsOneSliderOrTwo) {
     EXPECT_EQ(CurrentDef(*instance_, kParamScaleY).param_type, PF_Param_FLOAT_SLIDER);
 }
 
+// What the effect hands PF_UpdateParamUI, in order, before the host's own entry takes it.
+struct ShownUpdate {
+    PF_ParamIndex index;
+    std::string name;
+    bool disabled;
+    bool operator==(const ShownUpdate& o) const {
+        return index == o.index && name == o.name && disabled == o.disabled;
+    }
+};
+void PrintTo(const ShownUpdate& u, std::ostream* os) {
+    *os << u.index << " '" << u.name << "'" << (u.disabled ? " disabled" : "");
+}
+std::vector<ShownUpdate> g_updates;
+const PF_ParamUtilsSuite3* g_host_param_utils = nullptr;
+
+PF_Err RecordUpdateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex index, const PF_ParamDef* def) {
+    g_updates.push_back({index, def->name, (def->ui_flags & PF_PUI_DISABLED) != 0});
+    return g_host_param_utils->PF_UpdateParamUI(effect_ref, index, def);
+}
+
+TEST_F(ParamHostTest, ScaleYIsUpdatedBeforeTheSliderBesideIt) {
+    const void* table = nullptr;
+    ASSERT_EQ(BasicSuite()->AcquireSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &table),
+              0);
+    ASSERT_EQ(BasicSuite()->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3), 0);
+    g_host_param_utils = static_cast<const PF_ParamUtilsSuite3*>(table);
+    PF_ParamUtilsSuite3 recording = *g_host_param_utils;
+    recording.PF_UpdateParamUI = RecordUpdateParamUI;
+    RegisterSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3, &recording);
+    g_updates.clear();
+
+    const PF_Err on = SendUpdateParamsUI(instance_.get());
+    const PF_Err off = UserSetValue(instance_.get(), kParamUniformScale, 0);
+    RegisterAegpSuites();
+    EXPECT_EQ(on, PF_Err_NONE);
+    EXPECT_EQ(off, PF_Err_NONE);
+    const std::vector<ShownUpdate> expected = {{kParamScaleY, "Scale Y", true},
+                                               {kParamScaleX, "Scale", false},
+                                               {kParamScaleY, "Scale Y", false},
+                                               {kParamScaleX, "Scale X", false}};
+    EXPECT_EQ(g_updates, expected);
+}
+
 TEST_F(ParamHostTest, TheDebugGroupNeverShows) {
     auto expect_debug_hidden = [&](const char* after) {
         for (PF_ParamIndex i = kParamDebugStart; i <= kParamDebugEnd; ++i) {
@@ -207,10 +252,11 @@ TEST_F(ParamHostTest, AnInterfaceUpdateLeavesTheHostsDefinitionsAlone) {
 
     PF_InData in = MakeInstanceInData(instance_.get());
     PF_OutData out{};
-    instance_->command = PF_Cmd_UPDATE_PARAMS_UI;
-    const PF_Err err =
-        EffectMain(PF_Cmd_UPDATE_PARAMS_UI, &in, &out, pointers.data(), nullptr, nullptr);
-    instance_->command = kNoCommand;
+    PF_Err err;
+    {
+        CommandScope command(instance_.get(), PF_Cmd_UPDATE_PARAMS_UI);
+        err = EffectMain(PF_Cmd_UPDATE_PARAMS_UI, &in, &out, pointers.data(), nullptr, nullptr);
+    }
     ASSERT_EQ(err, PF_Err_NONE);
     EXPECT_EQ(std::memcmp(defs.data(), before.data(), defs.size() * sizeof(PF_ParamDef)), 0);
 }

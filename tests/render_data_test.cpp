@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -273,6 +274,29 @@ TEST_F(GlobalRecordTest, SetupBuildsItAndKeepsTheCallersContext) {
     // Setdown leaves no context current.
     EXPECT_EQ(GetCurrentContext(), nullptr);
     EXPECT_EQ(vexo_host::LiveHandles(), handles);
+}
+
+TEST_F(GlobalRecordTest, SetupPutsBackWhateverWasCurrentWhetherOrNotItMadeAContext) {
+    for (const bool can_make : {true, false}) {
+        for (const bool callers_current : {true, false}) {
+            SCOPED_TRACE(std::string(can_make ? "made" : "not made") +
+                         (callers_current ? ", caller's context current" : ", none current"));
+            std::unique_ptr<vexo_test::ScopedGLContext> callers;
+            if (callers_current) {
+                callers = std::make_unique<vexo_test::ScopedGLContext>();
+                ASSERT_TRUE(callers->ok());
+            }
+            const EGLContext before = eglGetCurrentContext();
+            if (!can_make) RequestContextVersionForTesting(99, 0);
+            PF_Err err = PF_Err_NONE;
+            CaptureStdout([&] { err = vexo_host::SendGlobalSetup(&effect_); });
+            RequestContextVersionForTesting(0, 0);
+            EXPECT_EQ(err, PF_Err_NONE);
+            EXPECT_EQ(eglGetCurrentContext(), before);
+            EXPECT_EQ(GetCurrentContext(), callers ? callers->handle() : nullptr);
+            EXPECT_EQ(vexo_host::SendGlobalSetdown(&effect_), PF_Err_NONE);
+        }
+    }
 }
 
 TEST_F(GlobalRecordTest, SetupWithoutAContextIsNoError) {

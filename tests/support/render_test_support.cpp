@@ -29,6 +29,7 @@ void RenderTest::Set(PF_ParamIndex index, double value) {
 PF_Err RenderTest::Render(const World& input, const World* map, World* output,
                           FrameOptions options) {
     options.depth = input.depth;
+    if (!output->storage.empty()) options.given_output = output;
     std::vector<std::string> problems;
     const PF_Err err =
         RenderFrame(instance_.get(), FrameLayers{&input, map}, options, output, &problems);
@@ -37,7 +38,7 @@ PF_Err RenderTest::Render(const World& input, const World* map, World* output,
 }
 
 World RenderTest::Render(const World& input, const World* map, FrameOptions options) {
-    World output = MakeWorld(input.def.width, input.def.height, input.depth);
+    World output;
     EXPECT_EQ(Render(input, map, &output, options), PF_Err_NONE);
     return output;
 }

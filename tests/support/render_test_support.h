@@ -20,8 +20,9 @@ class RenderTest : public HostTest {
     // A user edit in the stream's units (percent, degrees, popup entry, 0/1).
     void Set(PF_ParamIndex index, double value);
 
-    // Renders one frame into a world of the input's size and depth; fails the test when the
-    // host found checkouts not given back.
+    // Renders one frame into the output the host makes from the pre-render's answer; fails the
+    // test when the host found a fault. An `output` that already holds pixels is handed to the
+    // effect as it is instead (poisoned, or of another size).
     PF_Err Render(const vexo_host::World& input, const vexo_host::World* map,
                   vexo_host::World* output, vexo_host::FrameOptions options = {});
     vexo_host::World Render(const vexo_host::World& input, const vexo_host::World* map = nullptr,
