@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "standalone/cli.h"
+#include "standalone/frei0r_params.h"
 #include "standalone/instance.h"
 #include "standalone/json.h"
 #include "standalone/session.h"
@@ -17,6 +18,7 @@ namespace {
 struct InfoOptions {
     std::string module = DefaultModulePath();
     bool json = false;
+    bool frei0r = false;
     std::string pipl_dump;
     std::vector<SetRequest> sets;
 };
@@ -322,6 +324,8 @@ int RunInfo(const Args& args) {
             if (!set_error.empty()) return Complain(2, "info: " + set_error);
         } else if (a == "--json") {
             o.json = true;
+        } else if (a == "--frei0r") {
+            o.frei0r = true;
         } else if (a == "--module" && has_value) {
             o.module = args[++i];
         } else if (a == "--pipl-dump" && has_value) {
@@ -345,6 +349,15 @@ int RunInfo(const Args& args) {
     Session session;
     std::string error;
     if (!OpenSession(o.module, &session, &error)) return Complain(1, error);
+    if (o.frei0r) {
+        std::vector<Frei0rParam> params;
+        const bool built = BuildFrei0rParams(&session.effect, &params, &error);
+        if (built) std::printf("%s", Frei0rTable(params).c_str());
+        std::vector<std::string> problems = CloseSession(&session);
+        if (!built) problems.insert(problems.begin(), error);
+        for (const std::string& p : problems) Complain(1, p);
+        return problems.empty() ? 0 : 1;
+    }
     std::string about;
     const PF_Err about_err = SendAbout(session.effect, &about);
     std::vector<std::string> problems;

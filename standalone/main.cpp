@@ -18,6 +18,7 @@ void Usage(FILE* to) {
         "                     the effect's about text, property list and controls as the\n"
         "                     user sees them after the edits given with --set; --json adds\n"
         "                     every parameter under \"params\"\n"
+        "  info --frei0r        the controls as the frei0r modules' parameters\n"
         "  render --input IN [--map MAP] [--map-origin X,Y] [--set ...] [--depth 8|32]\n"
         "         [--downsample F] [--threads N] [--frames A-B] --output OUT\n"
         "                     renders image files (or numbered sequences, with %%04d or ####\n"

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+
 #include "standalone/suites.h"
 
 namespace vexo_host {

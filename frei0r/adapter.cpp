@@ -1,0 +1,405 @@
+// A frei0r module over the standalone host: it loads the effect module from its own folder and
+// drives it as `vexorant render` does. Built twice: as the filter `vexorant`, whose layer is its
+// own map, and as the two-input mixer `vexorant_map`, whose second input is the map layer.
+//
+// Every exported function is one boundary: whatever fails becomes a line on standard error and
+// a frame passed through unchanged, never an exception or an abort in the host.
+#include <dlfcn.h>
+
+// The header declares the entry points without C linkage or visibility of its own.
+#pragma GCC visibility push(default)
+extern "C" {
+#include <frei0r.h>
+}
+#pragma GCC visibility pop
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "standalone/frei0r_params.h"
+#include "standalone/instance.h"
+#include "standalone/render_host.h"
+#include "standalone/session.h"
+#include "standalone/undo.h"
+#include "standalone/world.h"
+
+#ifndef VEXO_FREI0R_NAME
+#error "VEXO_FREI0R_NAME names the module"
+#endif
+
+#define VEXO_FREI0R_EXPORT extern "C"
+
+namespace {
+
+using namespace vexo_host;
+
+constexpr bool kMixer = VEXO_FREI0R_MIXER != 0;
+constexpr const char* kName = VEXO_FREI0R_NAME;
+
+void Say(const std::string& text) { std::fprintf(stderr, "%s: %s\n", kName, text.c_str()); }
+
+// What the module shares between its instances: the effect loaded once, and the parameters.
+struct Plugin {
+    std::mutex mutex;
+    int inits = 0;
+    int instances = 0;
+    bool loaded = false;
+    std::string load_error;
+    Session session;
+    std::vector<Frei0rParam> params;
+};
+
+// Never destroyed: a host may leave without f0r_deinit, and the effect must not be set down
+// during static teardown, after its threads' contexts have gone.
+Plugin& P() {
+    static Plugin* plugin = new Plugin;
+    return *plugin;
+}
+
+std::string ModuleFolder() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&ModuleFolder), &info) || !info.dli_fname) return "./";
+    const std::string self = info.dli_fname;
+    const std::size_t slash = self.find_last_of('/');
+    return slash == std::string::npos ? "./" : self.substr(0, slash + 1);
+}
+
+// Under the plugin's lock.
+void Load(Plugin* p) {
+    if (p->loaded || !p->load_error.empty()) return;
+    const std::string path = ModuleFolder() + "VexorantPro.so";
+    std::string error;
+    if (!OpenSession(path, &p->session, &error)) {
+        p->load_error = error;
+        Say(error + "; frames pass through unchanged");
+        return;
+    }
+    if (!BuildFrei0rParams(&p->session.effect, &p->params, &error)) {
+        p->params.clear();
+        for (const std::string& problem : CloseSession(&p->session)) Say(problem);
+        p->load_error = error;
+        Say(error + "; frames pass through unchanged");
+        return;
+    }
+    p->loaded = true;
+}
+
+void Unload(Plugin* p) {
+    if (p->loaded) {
+        for (const std::string& problem : CloseSession(&p->session)) Say(problem);
+    }
+    p->loaded = false;
+    p->load_error.clear();
+    p->params.clear();
+}
+
+// The parameters, loading the effect first if the host asks before f0r_init.
+const std::vector<Frei0rParam>& Params() {
+    Plugin& p = P();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    Load(&p);
+    return p.params;
+}
+
+struct Frei0rInstance {
+    unsigned width = 0, height = 0;
+    std::unique_ptr<Instance> instance;  // null: the effect is not there; frames pass through
+    // What the host set, as it reads it back.
+    std::vector<double> values;
+    std::vector<std::string> texts;
+    // Parameters holding a value the effect refused, with the reason; while any is set the
+    // frames pass through, rather than render controls other than those the user asked for.
+    std::vector<std::string> refused;
+    World input, map, output;
+    std::set<std::string> said;  // a frame fault repeats every frame; it is told once
+
+    void SayOnce(const std::string& text) {
+        if (said.insert(text).second) Say(text);
+    }
+};
+
+std::string SizeText(const Frei0rInstance& f) {
+    return std::to_string(f.width) + "x" + std::to_string(f.height);
+}
+
+template <typename F>
+void Guard(const char* what, F&& body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        Say(std::string(what) + ": out of memory");
+    } catch (const std::exception& e) {
+        Say(std::string(what) + ": " + e.what());
+    } catch (...) {
+        Say(std::string(what) + ": unexpected failure");
+    }
+}
+
+bool ParamIndexOk(int index, const char* what) {
+    const std::size_t n = Params().size();
+    if (index >= 0 && std::size_t(index) < n) return true;
+    Say(std::string(what) + ": there is no parameter " + std::to_string(index) +
+        (n ? " (0 to " + std::to_string(n - 1) + ")" : ""));
+    return false;
+}
+
+void SetParam(Frei0rInstance* f, const void* value, int index) {
+    const Frei0rParam& p = Params()[std::size_t(index)];
+    double stream = 0;
+    std::string why;
+    bool ok = false;
+    if (p.kind == Frei0rKind::kString) {
+        const char* text = *static_cast<const char* const*>(value);
+        ok = Frei0rTextToStream(p, text, &stream, &why);
+        if (ok) f->texts[std::size_t(index)] = text;
+    } else {
+        const double number = *static_cast<const double*>(value);
+        ok = Frei0rValueToStream(p, number, &stream, &why);
+        if (ok) f->values[std::size_t(index)] = p.kind == Frei0rKind::kBool ? stream : number;
+    }
+    std::string& refused = f->refused[std::size_t(index)];
+    if (!ok) {
+        // Hosts set every parameter before every frame: tell each new refusal once.
+        if (refused != why) Say(why + "; frames pass through unchanged");
+        refused = why;
+        return;
+    }
+    refused.clear();
+    if (!f->instance) return;
+    if (stream == f->instance->params[std::size_t(p.index)].value) return;
+    if (const PF_Err err = UserSetValue(f->instance.get(), p.index, stream)) {
+        refused = p.name + ": the effect refused the value (host error " + std::to_string(err) +
+                  (f->instance->refusal.empty() ? "" : ", " + f->instance->refusal) + ")";
+        Say(refused + "; frames pass through unchanged");
+    }
+    // Frames have no undo; keep the journal from growing with every animated value.
+    ForgetInstance(f->instance.get());
+}
+
+// Host frames are red, green, blue, alpha; the host's worlds alpha first.
+void ToWorld(const uint32_t* frame, World* world) {
+    const auto* src = reinterpret_cast<const uint8_t*>(frame);
+    for (A_long y = 0; y < world->def.height; ++y) {
+        uint8_t* dst =
+            static_cast<uint8_t*>(world->def.data) + std::ptrdiff_t(y) * world->def.rowbytes;
+        for (A_long x = 0; x < world->def.width; ++x, src += 4, dst += 4) {
+            dst[0] = src[3], dst[1] = src[0], dst[2] = src[1], dst[3] = src[2];
+        }
+    }
+}
+
+void FromWorld(const World& world, uint32_t* frame) {
+    auto* dst = reinterpret_cast<uint8_t*>(frame);
+    for (A_long y = 0; y < world.def.height; ++y) {
+        const uint8_t* src =
+            static_cast<const uint8_t*>(world.def.data) + std::ptrdiff_t(y) * world.def.rowbytes;
+        for (A_long x = 0; x < world.def.width; ++x, src += 4, dst += 4) {
+            dst[0] = src[1], dst[1] = src[2], dst[2] = src[3], dst[3] = src[0];
+        }
+    }
+}
+
+void PassThrough(const Frei0rInstance& f, const uint32_t* in, uint32_t* out) {
+    const std::size_t bytes = std::size_t(f.width) * f.height * 4;
+    if (in) {
+        if (in != out) std::memmove(out, in, bytes);
+    } else {
+        std::memset(out, 0, bytes);
+    }
+}
+
+// Renders one frame, or says why not and leaves the input in `out`.
+void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* map,
+            uint32_t* out) {
+    if (!out) {
+        f->SayOnce("a frame without an output buffer is skipped");
+        return;
+    }
+    if (f->width == 0 || f->height == 0) {
+        f->SayOnce("a " + SizeText(*f) + " frame has no pixels to render");
+        return;
+    }
+    if (!in || (kMixer && !map)) {
+        f->SayOnce(std::string("a frame without its ") + (in ? "map" : "input") + " is left black");
+        return PassThrough(*f, nullptr, out);
+    }
+    if (!f->instance) return PassThrough(*f, in, out);
+    for (const std::string& why : f->refused) {
+        if (!why.empty()) return PassThrough(*f, in, out);
+    }
+    // The host's worlds count in 32-bit rows; the GPU's limits the effect checks itself.
+    const uint64_t row_bytes = uint64_t(f->width) * 4;
+    if (row_bytes > uint64_t(std::numeric_limits<A_long>::max()) ||
+        f->height > unsigned(std::numeric_limits<A_long>::max())) {
+        f->SayOnce("a " + SizeText(*f) + " frame is too large to render; passed through");
+        return PassThrough(*f, in, out);
+    }
+    if (f->output.storage.empty()) {
+        f->input = MakeWorld(A_long(f->width), A_long(f->height), 8);
+        if (kMixer) f->map = MakeWorld(A_long(f->width), A_long(f->height), 8);
+        f->output = MakeWorld(A_long(f->width), A_long(f->height), 8);
+    }
+    ToWorld(in, &f->input);
+    if (kMixer) ToWorld(map, &f->map);
+
+    FrameOptions options;
+    options.depth = 8;
+    // The host's time is in seconds; the effect's in its time scale's units.
+    const PF_InData in_data = MakeInData(*f->instance->effect, nullptr);
+    const double units = time * double(in_data.time_scale);
+    options.time = std::isfinite(units) && std::fabs(units) < 2e9 ? A_long(std::lround(units)) : 0;
+    std::vector<std::string> problems;
+    const PF_Err err =
+        RenderFrame(f->instance.get(), FrameLayers{&f->input, kMixer ? &f->map : nullptr}, options,
+                    &f->output, &problems);
+    for (const std::string& problem : problems) f->SayOnce(problem);
+    if (err) {
+        f->SayOnce("a " + SizeText(*f) + " frame failed to render (host error " +
+                   std::to_string(err) + "); passed through");
+        return PassThrough(*f, in, out);
+    }
+    FromWorld(f->output, out);
+}
+
+}  // namespace
+
+VEXO_FREI0R_EXPORT int f0r_init() {
+    int ok = 0;
+    Guard("f0r_init", [&] {
+        Plugin& p = P();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        ++p.inits;
+        Load(&p);
+        ok = p.loaded ? 1 : 0;
+    });
+    return ok;
+}
+
+VEXO_FREI0R_EXPORT void f0r_deinit() {
+    Guard("f0r_deinit", [&] {
+        Plugin& p = P();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        if (p.inits > 0) --p.inits;
+        // Some hosts load a module more than once; the effect stays until the last is done.
+        if (p.inits == 0 && p.instances == 0) Unload(&p);
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+    Guard("f0r_get_plugin_info", [&] {
+        if (!info) return;
+        info->name = kName;
+        info->author = "Vexorant";
+        info->plugin_type = kMixer ? F0R_PLUGIN_TYPE_MIXER2 : F0R_PLUGIN_TYPE_FILTER;
+        info->color_model = F0R_COLOR_MODEL_RGBA8888;
+        info->frei0r_version = FREI0R_MAJOR_VERSION;
+        info->major_version = 1;
+        info->minor_version = 1;
+        info->num_params = int(Params().size());
+        info->explanation = kMixer ? "Vexorant Pro: displaces the first input by the second, "
+                                     "its map layer"
+                                   : "Vexorant Pro: displaces the input by its own map";
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
+    Guard("f0r_get_param_info", [&] {
+        if (!info || !ParamIndexOk(index, "f0r_get_param_info")) return;
+        const Frei0rParam& p = Params()[std::size_t(index)];
+        info->name = p.name.c_str();
+        info->type = p.kind == Frei0rKind::kBool     ? F0R_PARAM_BOOL
+                     : p.kind == Frei0rKind::kString ? F0R_PARAM_STRING
+                                                     : F0R_PARAM_DOUBLE;
+        info->explanation = p.explanation.c_str();
+    });
+}
+
+VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+    Frei0rInstance* made = nullptr;
+    Guard("f0r_construct", [&] {
+        auto f = std::make_unique<Frei0rInstance>();
+        f->width = width, f->height = height;
+        const std::vector<Frei0rParam>& params = Params();
+        for (const Frei0rParam& p : params) {
+            f->values.push_back(p.frei0r_default);
+            f->texts.push_back(p.kind == Frei0rKind::kString ? PopupText(p, p.stream_default) : "");
+        }
+        f->refused.resize(params.size());
+        Plugin& plugin = P();
+        std::lock_guard<std::mutex> lock(plugin.mutex);
+        if (plugin.loaded) {
+            f->instance = std::make_unique<Instance>(&plugin.session.effect);
+            if (const PF_Err err = SetupInstance(f->instance.get())) {
+                Say("parameter setup failed with host error " + std::to_string(err) +
+                    "; frames pass through unchanged");
+                f->instance.reset();
+            }
+        }
+        ++plugin.instances;
+        made = f.release();
+    });
+    return made;
+}
+
+VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
+    Guard("f0r_destruct", [&] {
+        auto* f = static_cast<Frei0rInstance*>(instance);
+        if (!f) return;
+        if (f->instance) {
+            for (const std::string& problem : InstanceProblems(*f->instance)) Say(problem);
+        }
+        delete f;
+        Plugin& p = P();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        if (p.instances > 0) --p.instances;
+        if (p.inits == 0 && p.instances == 0) Unload(&p);
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    Guard("f0r_set_param_value", [&] {
+        auto* f = static_cast<Frei0rInstance*>(instance);
+        if (!f || !param) return Say("f0r_set_param_value without an instance or a value");
+        if (ParamIndexOk(index, "f0r_set_param_value")) SetParam(f, param, index);
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    Guard("f0r_get_param_value", [&] {
+        auto* f = static_cast<Frei0rInstance*>(instance);
+        if (!f || !param) return Say("f0r_get_param_value without an instance or a place");
+        if (!ParamIndexOk(index, "f0r_get_param_value")) return;
+        if (Params()[std::size_t(index)].kind == Frei0rKind::kString) {
+            *static_cast<const char**>(param) = f->texts[std::size_t(index)].c_str();
+        } else {
+            *static_cast<double*>(param) = f->values[std::size_t(index)];
+        }
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
+                                   uint32_t* outframe) {
+    Guard("f0r_update", [&] {
+        auto* f = static_cast<Frei0rInstance*>(instance);
+        if (!f) return Say("f0r_update without an instance");
+        Update(f, time, inframe, kMixer ? nullptr : inframe, outframe);
+    });
+}
+
+VEXO_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1,
+                                    const uint32_t* inframe2, const uint32_t* /*inframe3*/,
+                                    uint32_t* outframe) {
+    Guard("f0r_update2", [&] {
+        auto* f = static_cast<Frei0rInstance*>(instance);
+        if (!f) return Say("f0r_update2 without an instance");
+        Update(f, time, inframe1, kMixer ? inframe2 : inframe1, outframe);
+    });
+}

@@ -1,0 +1,288 @@
+// The frei0r modules driven as a frei0r host drives them, with the calls no host on this
+// machine makes: bad indices, empty and oversized frames, instances on several threads, and an
+// unload followed by a fresh load.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+namespace {
+
+// The entry points of one loaded module.
+struct Frei0rModule {
+    void* lib = nullptr;
+    int (*init)() = nullptr;
+    void (*deinit)() = nullptr;
+    void (*plugin_info)(f0r_plugin_info_t*) = nullptr;
+    void (*param_info)(f0r_param_info_t*, int) = nullptr;
+    f0r_instance_t (*construct)(unsigned, unsigned) = nullptr;
+    void (*destruct)(f0r_instance_t) = nullptr;
+    void (*set)(f0r_instance_t, f0r_param_t, int) = nullptr;
+    void (*get)(f0r_instance_t, f0r_param_t, int) = nullptr;
+    void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = nullptr;
+    void (*update2)(f0r_instance_t, double, const uint32_t*, const uint32_t*, const uint32_t*,
+                    uint32_t*) = nullptr;
+
+    explicit Frei0rModule(const char* path) {
+        lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (!lib) return;
+        Bind(&init, "f0r_init"), Bind(&deinit, "f0r_deinit");
+        Bind(&plugin_info, "f0r_get_plugin_info"), Bind(&param_info, "f0r_get_param_info");
+        Bind(&construct, "f0r_construct"), Bind(&destruct, "f0r_destruct");
+        Bind(&set, "f0r_set_param_value"), Bind(&get, "f0r_get_param_value");
+        Bind(&update, "f0r_update"), Bind(&update2, "f0r_update2");
+        init();
+    }
+    ~Frei0rModule() {
+        if (!lib) return;
+        deinit();
+        dlclose(lib);
+    }
+    template <typename F>
+    void Bind(F* f, const char* name) {
+        *f = reinterpret_cast<F>(dlsym(lib, name));
+    }
+
+    int Index(const std::string& name) const {
+        f0r_plugin_info_t info{};
+        plugin_info(&info);
+        for (int i = 0; i < info.num_params; ++i) {
+            f0r_param_info_t p{};
+            param_info(&p, i);
+            if (name == p.name) return i;
+        }
+        ADD_FAILURE() << "no parameter " << name;
+        return -1;
+    }
+    void SetDouble(f0r_instance_t instance, const std::string& name, double value) const {
+        set(instance, &value, Index(name));
+    }
+    void SetText(f0r_instance_t instance, const std::string& name, const char* text) const {
+        set(instance, &text, Index(name));
+    }
+};
+
+constexpr unsigned kWidth = 64, kHeight = 48;
+
+// A frame with detail in every channel, so that any displacement changes it.
+std::vector<uint32_t> Pattern(unsigned width = kWidth, unsigned height = kHeight) {
+    std::vector<uint32_t> frame(std::size_t(width) * height);
+    for (unsigned y = 0; y < height; ++y) {
+        for (unsigned x = 0; x < width; ++x) {
+            const uint8_t rgba[4] = {uint8_t(x * 4), uint8_t(y * 5), uint8_t((x ^ y) * 8),
+                                     uint8_t(255 - x)};
+            std::memcpy(&frame[std::size_t(y) * width + x], rgba, 4);
+        }
+    }
+    return frame;
+}
+
+std::vector<uint32_t> Render(const Frei0rModule& m, f0r_instance_t instance,
+                             const std::vector<uint32_t>& in, double time = 0) {
+    std::vector<uint32_t> out(in.size(), 0xDEADBEEF);
+    m.update(instance, time, in.data(), out.data());
+    return out;
+}
+
+TEST(Frei0rModule, ParametersAreTheControlsAUserCanSee) {
+    // No layer, button or debug control; "Scale Y", hidden while the scale is uniform, is there.
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"Channel", F0R_PARAM_STRING},
+        {"Invert Map", F0R_PARAM_BOOL},
+        {"Map Gamma", F0R_PARAM_DOUBLE},
+        {"Map Softness", F0R_PARAM_DOUBLE},
+        {"Displacement Offset", F0R_PARAM_DOUBLE},
+        {"Displacement Easing", F0R_PARAM_STRING},
+        {"Translate X", F0R_PARAM_DOUBLE},
+        {"Translate Y", F0R_PARAM_DOUBLE},
+        {"Rotate", F0R_PARAM_DOUBLE},
+        {"Uniform Scale", F0R_PARAM_BOOL},
+        {"Scale X", F0R_PARAM_DOUBLE},
+        {"Scale Y", F0R_PARAM_DOUBLE},
+        {"Anchor X", F0R_PARAM_DOUBLE},
+        {"Anchor Y", F0R_PARAM_DOUBLE},
+        {"Red", F0R_PARAM_DOUBLE},
+        {"Green", F0R_PARAM_DOUBLE},
+        {"Blue", F0R_PARAM_DOUBLE},
+        {"Edge Behavior", F0R_PARAM_STRING},
+        {"Anti-Aliasing", F0R_PARAM_STRING},
+        {"View", F0R_PARAM_STRING},
+    };
+    for (const char* path : {VEXO_FREI0R_FILTER, VEXO_FREI0R_MIXER}) {
+        SCOPED_TRACE(path);
+        Frei0rModule m(path);
+        ASSERT_NE(m.lib, nullptr) << dlerror();
+        f0r_plugin_info_t info{};
+        m.plugin_info(&info);
+        EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
+        ASSERT_EQ(info.num_params, int(expected.size()));
+        for (int i = 0; i < info.num_params; ++i) {
+            f0r_param_info_t p{};
+            m.param_info(&p, i);
+            EXPECT_EQ(p.name, expected[std::size_t(i)].first);
+            EXPECT_EQ(p.type, expected[std::size_t(i)].second) << p.name;
+        }
+    }
+}
+
+// A refused value leaves the frame as it came, says why, and the next good value renders again.
+TEST(Frei0rModule, RefusedValuesPassFramesThroughWithAMessage) {
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    f0r_instance_t instance = m.construct(kWidth, kHeight);
+    ASSERT_NE(instance, nullptr);
+    const std::vector<uint32_t> in = Pattern();
+    m.SetDouble(instance, "Translate X", 0.75);
+    const std::vector<uint32_t> displaced = Render(m, instance, in);
+    ASSERT_NE(displaced, in);
+
+    struct Case {
+        const char* name;
+        double number;
+        const char* text;
+        bool text_value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"Map Gamma", std::nan(""), nullptr, false, "Map Gamma cannot take NaN"},
+        {"Rotate", INFINITY, nullptr, false, "Rotate takes 0 to 1, not inf"},
+        {"Translate Y", -0.25, nullptr, false, "Translate Y takes 0 to 1, not -0.25"},
+        {"Invert Map", 2, nullptr, false, "Invert Map takes 0 to 1, not 2"},
+        {"Channel", 0, "Purple", true, "Channel has no entry 'Purple'"},
+        {"Edge Behavior", 0, "(-", true, "Edge Behavior has no entry '(-'"},
+        {"Anti-Aliasing", 0, nullptr, true, "Anti-Aliasing cannot take a null text"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        char good_text[32] = "";
+        double good_number = 0;
+        const int index = m.Index(c.name);
+        if (c.text_value) {
+            const char* current = nullptr;
+            m.get(instance, &current, index);
+            std::snprintf(good_text, sizeof good_text, "%s", current);
+        } else {
+            m.get(instance, &good_number, index);
+        }
+        testing::internal::CaptureStderr();
+        if (c.text_value) {
+            m.SetText(instance, c.name, c.text);
+        } else {
+            m.SetDouble(instance, c.name, c.number);
+        }
+        EXPECT_EQ(Render(m, instance, in), in);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find(c.message), std::string::npos) << said;
+        if (c.text_value) {
+            m.SetText(instance, c.name, good_text);
+        } else {
+            m.SetDouble(instance, c.name, good_number);
+        }
+        EXPECT_EQ(Render(m, instance, in), displaced);
+    }
+
+    // Indices the module does not have change nothing and are told.
+    for (const int index : {-1, 20, 1 << 30}) {
+        testing::internal::CaptureStderr();
+        double value = 0.5;
+        m.set(instance, &value, index);
+        m.get(instance, &value, index);
+        EXPECT_EQ(Render(m, instance, in), displaced);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("there is no parameter " + std::to_string(index)), std::string::npos)
+            << said;
+    }
+    m.destruct(instance);
+}
+
+TEST(Frei0rModule, EmptyAndOversizedFramesAreToldAndLeftAlone) {
+    Frei0rModule m(VEXO_FREI0R_MIXER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    testing::internal::CaptureStderr();
+    for (const unsigned width : {0u, kWidth}) {
+        f0r_instance_t instance = m.construct(width, width ? 0 : kHeight);
+        ASSERT_NE(instance, nullptr);
+        uint32_t pixel = 0x12345678;
+        m.update2(instance, 0, &pixel, &pixel, nullptr, &pixel);
+        EXPECT_EQ(pixel, 0x12345678u);
+        m.destruct(instance);
+    }
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("a 0x48 frame has no pixels"), std::string::npos) << said;
+    EXPECT_NE(said.find("a 64x0 frame has no pixels"), std::string::npos) << said;
+
+    // Wider than any GPU's textures (32768 at most today).
+    const unsigned wide = 65552, high = 8;
+    f0r_instance_t instance = m.construct(wide, high);
+    ASSERT_NE(instance, nullptr);
+    const std::vector<uint32_t> in = Pattern(wide, high), map(in.rbegin(), in.rend());
+    std::vector<uint32_t> out(in.size());
+    testing::internal::CaptureStderr();
+    m.update2(instance, 0, in.data(), map.data(), nullptr, out.data());
+    said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out, in);
+    EXPECT_NE(said.find("a 65552x8 frame failed to render"), std::string::npos) << said;
+    m.destruct(instance);
+}
+
+// frei0r lets a host run different instances on different threads at once.
+TEST(Frei0rModule, InstancesOnSeveralThreadsRenderAsAlone) {
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    const std::vector<uint32_t> in = Pattern();
+    constexpr int kThreads = 3, kFrames = 4;
+    std::vector<f0r_instance_t> instances;
+    std::vector<std::vector<uint32_t>> alone;
+    for (int t = 0; t < kThreads; ++t) {
+        instances.push_back(m.construct(kWidth, kHeight));
+        ASSERT_NE(instances.back(), nullptr);
+        m.SetDouble(instances.back(), "Translate X", 0.55 + 0.1 * t);
+        m.SetDouble(instances.back(), "Rotate", 0.5 + 0.05 * t);
+        alone.push_back(Render(m, instances.back(), in));
+    }
+    std::vector<std::vector<std::vector<uint32_t>>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int f = 0; f < kFrames; ++f) got[t].push_back(Render(m, instances[t], in, f));
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int t = 0; t < kThreads; ++t) {
+        for (int f = 0; f < kFrames; ++f) EXPECT_EQ(got[t][f], alone[t]) << t << " " << f;
+        m.destruct(instances[t]);
+    }
+}
+
+// Hosts unload a module when its last filter goes and may load it again later; the effect must
+// give back everything it took, and come back whole.
+TEST(Frei0rModule, UnloadsCleanlyAndLoadsAgain) {
+    std::vector<uint32_t> first;
+    for (int round = 0; round < 2; ++round) {
+        testing::internal::CaptureStderr();
+        {
+            Frei0rModule m(VEXO_FREI0R_FILTER);
+            ASSERT_NE(m.lib, nullptr) << dlerror();
+            f0r_instance_t instance = m.construct(kWidth, kHeight);
+            ASSERT_NE(instance, nullptr);
+            m.SetText(instance, "Channel", "Red");
+            m.SetDouble(instance, "Scale X", 0.25);
+            const std::vector<uint32_t> out = Render(m, instance, Pattern());
+            if (round == 0) first = out;
+            EXPECT_EQ(out, first);
+            m.destruct(instance);
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "round " << round;
+    }
+}
+
+}  // namespace

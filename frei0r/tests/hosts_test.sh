@@ -1,0 +1,206 @@
+#!/bin/bash
+# Runs the frei0r modules in real hosts and compares every frame, byte for byte, with
+# `vexorant render` of the same input frames and the same control values.
+#   hosts_test.sh ffmpeg|melt|gstreamer|bad-input|install BIN_DIR WORK_DIR [BUILD_DIR]
+# Exits 77 (skipped) when the host is not installed.
+set -euo pipefail
+
+case_name=$1
+bin=$(cd "$2" && pwd)
+work=$3
+build=${4:-}
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+
+need() {
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
+}
+need ffmpeg
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+export FREI0R_PATH=$bin
+size=160x120
+frames=3
+
+# Pixels as red, green, blue, alpha bytes, a whole numbered sequence at once: the files'
+# compression may differ, the images not.
+pixels() { ffmpeg -v quiet -i "$1" -f rawvideo -pix_fmt rgba - 2>/dev/null; }
+same_image() { cmp -s <(pixels "$1") <(pixels "$2"); }
+
+# The same frames with and without the effect must match, and the effect must have done
+# something (a comparison of two copies of the input proves nothing).
+compare_frames() {  # PREFIX_GOT PREFIX_WANT PREFIX_INPUT COUNT [identity-ok]
+    local n
+    n=$(ls "$1"[0-9][0-9].png 2>/dev/null | wc -l)
+    [ "$n" -eq "$4" ] || fail "$n frames $1??.png written, not $4"
+    same_image "$1%02d.png" "$2%02d.png" || fail "frames $1??.png differ from $2??.png"
+    if [ -z "${5:-}" ] && same_image "$1%02d.png" "$3%02d.png"; then
+        fail "frames $1??.png are their input unchanged"
+    fi
+    echo "ok: $1 matches $2 ($4 frames)"
+}
+
+make_input() {  # PREFIX SOURCE
+    ffmpeg -v error -f lavfi -i "$2=size=$size:rate=25" -frames:v $frames -vf format=rgba \
+        -y "$1%02d.png"
+}
+
+# The parameter table as `vexorant info --frei0r` prints it: name and default, in frei0r order.
+mapfile -t table < <("$bin/vexorant" info --frei0r | awk -F'|' 'NR > 2 {
+    gsub(/^ +| +$/, "", $3); gsub(/^ +| +$/, "", $4); gsub(/^ +| +$/, "", $5);
+    print $3 "|" $4 "|" $5 }')
+[ ${#table[@]} -gt 0 ] || fail "vexorant info --frei0r printed no parameters"
+
+# FFmpeg takes the parameters in order, all of them up to the last one given, booleans as y/n.
+ffmpeg_params() {  # NAME=VALUE...
+    local row name type value setting out=""
+    for row in "${table[@]}"; do
+        IFS='|' read -r name type value <<<"$row"
+        for setting in "$@"; do
+            [ "${setting%%=*}" = "$name" ] && value=${setting#*=}
+        done
+        if [ "$type" = bool ]; then
+            value=$(awk -v v="$value" 'BEGIN { print (v + 0 >= 0.5) ? "y" : "n" }')
+        fi
+        out+="${out:+|}$value"
+    done
+    printf '%s' "$out"
+}
+
+# Three sets: frei0r values for the hosts, the same values as the user types them for --set.
+frei0r_set1=("Channel=Red" "Translate X=0.625" "Rotate=0.5625" "Edge Behavior=Mirror Repeat")
+vexorant_set1=(--set "Channel=Red" --set "Translate X=25" --set "Rotate=45"
+    --set "Edge Behavior=Mirror Repeat")
+frei0r_set2=("Uniform Scale=0" "Scale X=0.75" "Scale Y=0.375" "Map Softness=0.25" "Red=0.5"
+    "Anti-Aliasing=2x" "Displacement Easing=Ease In & Out" "Translate Y=0.75")
+vexorant_set2=(--set "Uniform Scale=off" --set "Scale X=50" --set "Scale Y=-25"
+    --set "Map Softness=5" --set "Red=0" --set "Anti-Aliasing=2x"
+    --set "Displacement Easing=Ease In & Out" --set "Translate Y=50")
+frei0r_set3=("View=Map" "Invert Map=1" "Map Gamma=0.75" "Displacement Offset=0.25")
+vexorant_set3=(--set "View=Map" --set "Invert Map=on" --set "Map Gamma=1.5"
+    --set "Displacement Offset=-0.5")
+
+render() {  # OUT_PREFIX INPUT_PREFIX [MAP_PREFIX] -- SETTINGS...
+    local out=$1 in=$2 map=()
+    shift 2
+    if [ "$1" != -- ]; then map=(--map "$1%02d.png"); shift; fi
+    shift
+    "$bin/vexorant" render --input "$in%02d.png" "${map[@]}" --frames 1-$frames "$@" \
+        --output "$out%02d.png" >/dev/null
+}
+
+run_ffmpeg() {  # OUT_PREFIX FILTER_ARGS
+    ffmpeg -v error -i in%02d.png -vf "format=rgba,frei0r=$2" -y "$1%02d.png" 2>ffmpeg.err ||
+        { cat ffmpeg.err >&2; fail "ffmpeg failed"; }
+}
+
+case $case_name in
+ffmpeg)
+    make_input in testsrc2
+    # A bare filter renders what the effect does just applied.
+    run_ffmpeg ff0 vexorant
+    render want0 in --
+    compare_frames ff0 want0 in $frames identity-ok
+    for n in 1 2 3; do
+        frei0r_set="frei0r_set$n[@]" vexorant_set="vexorant_set$n[@]"
+        run_ffmpeg ff$n "vexorant:$(ffmpeg_params "${!frei0r_set}")"
+        render want$n in -- "${!vexorant_set}"
+        compare_frames ff$n want$n in $frames
+    done
+    ;;
+melt)
+    need melt
+    cat >profile <<EOF
+description=frei0r test
+frame_rate_num=25
+frame_rate_den=1
+width=${size%x*}
+height=${size#*x}
+progressive=1
+sample_aspect_num=1
+sample_aspect_den=1
+display_aspect_num=${size%x*}
+display_aspect_den=${size#*x}
+colorspace=709
+EOF
+    # MLT reads clips and writes pictures; frames it passes on unfiltered are the input.
+    for clip in a:testsrc2 b:testsrc; do
+        ffmpeg -v error -f lavfi -i "${clip#*:}=size=$size:rate=25" -frames:v $frames \
+            -pix_fmt rgba -c:v rawvideo -y "${clip%:*}.nut"
+    done
+    run_melt() {  # OUT_PREFIX ARGS...
+        local out=$1
+        shift
+        melt -silent -profile profile "$@" -consumer "avformat:$out%02d.png" vcodec=png \
+            pix_fmt=rgba 2>melt.err || { cat melt.err >&2; fail "melt failed"; }
+    }
+    last=$((frames - 1))
+    run_melt in a.nut out=$last
+    run_melt map b.nut out=$last
+    count=$(ls in??.png | wc -l)
+    [ "$count" -ge 1 ] || fail "melt wrote no frames"
+    frames=$count
+    # The filter on one track, parameters by name.
+    run_melt mf1 a.nut out=$last -filter frei0r.vexorant "${frei0r_set1[@]}"
+    render want1 in -- "${vexorant_set1[@]}"
+    compare_frames mf1 want1 in $frames
+    # The mixer as a transition: the map layer on the second track.
+    run_melt mt2 -track a.nut out=$last -track b.nut out=$last \
+        -transition frei0r.vexorant_map a_track=0 b_track=1 "${frei0r_set2[@]}"
+    render want2 in map -- "${vexorant_set2[@]}"
+    compare_frames mt2 want2 in $frames
+    render nomap2 in -- "${vexorant_set2[@]}"
+    if same_image mt2%02d.png nomap2%02d.png; then fail "the transition ignored its map layer"; fi
+    echo "ok: the transition renders with its map layer"
+    ;;
+gstreamer)
+    need gst-launch-1.0
+    export GST_REGISTRY=$work/registry.bin  # a fresh scan finds the modules under test
+    make_input in testsrc2
+    gst-launch-1.0 -q multifilesrc location=in%02d.png start-index=1 stop-index=$frames \
+        caps=image/png,framerate=25/1 ! pngdec ! videoconvert ! video/x-raw,format=RGBA ! \
+        frei0r-filter-vexorant channel=Red translate-x=0.625 rotate=0.5625 \
+        edge-behavior="Mirror Repeat" ! pngenc ! multifilesink location=gst%02d.png index=1 \
+        2>gst.err || { cat gst.err >&2; fail "gst-launch-1.0 failed"; }
+    render want1 in -- "${vexorant_set1[@]}"
+    compare_frames gst want1 in $frames
+    ;;
+bad-input)
+    # The host keeps running and the frames pass through, with a message on standard error.
+    make_input in testsrc2
+    check_refused() {  # LABEL FILTER_ARGS MESSAGE
+        run_ffmpeg "bad$1-" "$2"
+        compare_frames "bad$1-" in in $frames identity-ok
+        grep -qF -- "$3" ffmpeg.err || { cat ffmpeg.err >&2; fail "no message '$3'"; }
+    }
+    check_refused 1 "vexorant:$(ffmpeg_params "Channel=Purple" "Translate X=0.75")" "Channel has no entry 'Purple'"
+    check_refused 2 "vexorant:$(ffmpeg_params "Map Gamma=nan" "Translate X=0.75")" \
+        "Map Gamma cannot take NaN"
+    check_refused 3 "vexorant:$(ffmpeg_params "Translate X=1.5" "Translate Y=0.75")" "Translate X takes 0 to 1"
+    # Wider than any GPU's textures: the effect refuses the frame. (A width of 16 pixels a
+    # step keeps FFmpeg's rows unpadded, as frei0r frames must be.)
+    ffmpeg -v error -f lavfi -i "testsrc2=size=65552x8:rate=25" -frames:v 1 -vf format=rgba \
+        -y wide.png
+    ffmpeg -v error -i wide.png -vf "format=rgba,frei0r=vexorant:$(ffmpeg_params \
+        "Translate X=0.75")" -y wide-out.png 2>ffmpeg.err || { cat ffmpeg.err >&2; fail "ffmpeg failed"; }
+    same_image wide-out.png wide.png || fail "a frame too wide for the GPU was not passed through"
+    grep -q "failed to render" ffmpeg.err || { cat ffmpeg.err >&2; fail "no message for the wide frame"; }
+    echo "ok: refused values and frames pass through with a message"
+    ;;
+install)
+    [ -n "$build" ] || fail "install needs the build folder"
+    cmake --install "$build" --prefix "$work/prefix" >/dev/null
+    installed=$work/prefix/lib/frei0r-1
+    for f in vexorant.so vexorant_map.so VexorantPro.so; do
+        [ -f "$installed/$f" ] || fail "$f was not installed in lib/frei0r-1"
+    done
+    make_input in testsrc2
+    FREI0R_PATH=$installed run_ffmpeg inst "vexorant:$(ffmpeg_params "${frei0r_set1[@]}")"
+    render want1 in -- "${vexorant_set1[@]}"
+    compare_frames inst want1 in $frames
+    ;;
+*)
+    fail "unknown case $case_name"
+    ;;
+esac
