@@ -2,8 +2,11 @@
 #include <GL/glew.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 
+#include "gl_errors.h"
 #include "gl_test_support.h"
 #include "messages.h"
 #include "render_data.h"
@@ -170,6 +173,69 @@ TEST_F(RenderTest, ZeroMultiplierKeepsItsChannelAtScaleOneHundred) {
     }
 }
 
+TEST_F(RenderTest, AnEmptyMapLayerIsAMapThatCoversNothing) {
+    // The map reads 0 everywhere: the picture moves by 1e-5 of the translation, not by its own
+    // luminance as it would with no map layer at all.
+    const World input = Picture(40, 20, 32);
+    Set(kParamTranslateX, 25);  // 10 pixels at a map value of 1
+    for (const auto& size : {std::make_pair(0, 20), std::make_pair(40, 0), std::make_pair(0, 0)}) {
+        SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+        const World empty = MakeWorld(size.first, size.second, 32);
+        Set(kParamView, kViewResult);
+        EXPECT_LT(MaxDifference(Render(input, &empty), input), 1e-4f);
+        Set(kParamView, kViewMap);
+        const World shown = Render(input, &empty);
+        EXPECT_EQ(At(shown, 7, 3, 1), 0.00001f);
+        EXPECT_EQ(At(shown, 31, 17, 3), 0.00001f);
+    }
+}
+
+TEST_F(RenderTest, TheAntiAliasingSeparatorRendersDirect) {
+    // Only an expression or a damaged project can pick it.
+    const World input = Picture(30, 20, 32);
+    const World map = RedMap(30, 20, 32, 0.5f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 10);
+    Set(kParamRotate, 20);
+    const World direct = Render(input, &map);
+    Set(kParamAntiAliasing, 2);
+    EXPECT_EQ(MaxDifference(Render(input, &map), direct), 0.0f);
+}
+
+TEST_F(RenderTest, FloatOutputIsNeverNaNOrInfinite) {
+    const World input = Picture(24, 12, 32);
+    struct Case {
+        const char* what;
+        float map;  // red of the map layer
+        std::vector<std::pair<PF_ParamIndex, double>> controls;
+    } cases[] = {
+        {"gamma 0 on a map value of 0", 0.0f, {{kParamMapGamma, 0}}},
+        {"a negative base under gamma",
+         0.5f,
+         {{kParamDisplacementOffset, -1.5}, {kParamMapGamma, 2}}},
+        {"the pole of the scale", 0.5f, {{kParamScaleX, 50}, {kParamUniformScale, 1}}},
+    };
+    for (const Case& c : cases) {
+        const World map = RedMap(24, 12, 32, c.map);
+        ResetControls();
+        Set(kParamChannel, kChannelRed);
+        Set(kParamTranslateX, 10);
+        for (const auto& control : c.controls) Set(control.first, control.second);
+        for (int view : {kViewResult, kViewMap}) {
+            SCOPED_TRACE(std::string(c.what) + (view == kViewMap ? ", map view" : ""));
+            Set(kParamView, view);
+            const World out = Render(input, &map);
+            for (A_long y = 0; y < 12; ++y) {
+                for (A_long x = 0; x < 24; ++x) {
+                    for (int ch = 0; ch < 4; ++ch) {
+                        ASSERT_TRUE(std::isfinite(At(out, x, y, ch))) << x << "," << y << " " << ch;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(RenderTest, NoGLObjectOutlivesAFrame) {
     const World input = Picture(32, 16, 8);
     const World map = RedMap(24, 12, 8, 0.5f);
@@ -281,6 +347,89 @@ TEST_F(RenderFailureTest, MemoryTheDriverRefusesFailsOnlyThatFrame) {
         [&] { EXPECT_EQ(Render(small, nullptr, &small_out), PF_Err_NONE); });
     EXPECT_EQ(printed, "");
     EXPECT_EQ(MaxDifference(small_out, small), 0.0f);
+}
+
+TEST_F(RenderFailureTest, AMapUploadTheDriverRefusesFailsTheFrame) {
+    // The map's upload texture is the one target no framebuffer check covers: 2 GiB of floats,
+    // more than llvmpipe gives one texture, while the input and every other target are small.
+    // The host's half gigabyte comes from calloc untouched, so it costs no memory unless read.
+    const World input = Picture(16, 8, 8);
+    World map = MakeWorld(0, 0, 8);
+    map.def.width = 16384;
+    map.def.height = 8192;
+    map.def.rowbytes = map.def.width * 4;
+    std::unique_ptr<void, decltype(&std::free)> pixels(
+        std::calloc(size_t(map.def.rowbytes), size_t(map.def.height)), &std::free);
+    ASSERT_NE(pixels, nullptr);
+    map.def.data = pixels.get();
+    World out = Poisoned(16, 8, 8);
+    EXPECT_EQ(Render(input, &map, &out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0], "error creating map upload target err 4 err2 0");
+}
+
+TEST_F(RenderFailureTest, ALostContextFailsItsFrameAndTheNextOneGetsAFreshContext) {
+    const World input = Picture(16, 8, 8);
+    ASSERT_EQ(MaxDifference(Render(input), input), 0.0f);
+    ASSERT_TRUE(local_render_data && local_render_data->context);
+
+    SimulateGLContextLossForTesting();
+    World out = Poisoned(16, 8, 8);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0],
+              "error: GL context lost, a new one is made on the next frame err 512 err2 0");
+    EXPECT_EQ(local_render_data.get(), nullptr);  // the lost context is gone
+
+    EXPECT_EQ(MaxDifference(Render(input), input), 0.0f);
+    ASSERT_TRUE(local_render_data && local_render_data->context);
+    const vexo_test::GLObjectCounts counts = vexo_test::CountLiveGLObjects();
+    EXPECT_EQ(counts.programs, 6);
+    EXPECT_EQ(counts.total(), counts.programs) << vexo_test::Describe(counts);
+}
+
+TEST_F(RenderFailureTest, AContextThatCannotBeMadeIsTriedAgainOnLaterFramesAFewTimes) {
+    const World input = Picture(8, 8, 8);
+    World out = Poisoned(8, 8, 8);
+    std::vector<PF_Err> errors;
+    std::vector<std::string> last_messages;
+    auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            errors.push_back(Render(input, nullptr, &out));
+            last_messages.push_back(g_messages.empty() ? "" : g_messages.back());
+        }
+    };
+    // Made on a later frame, once the platform can.
+    std::thread([&] {
+        RequestContextVersionForTesting(9, 9);
+        frames(kContextCreationTries - 1);
+        RequestContextVersionForTesting(0, 0);
+        frames(1);
+    }).join();
+    ASSERT_EQ(errors.size(), size_t(kContextCreationTries));
+    EXPECT_EQ(errors.back(), PF_Err_NONE);
+    EXPECT_EQ(MaxDifference(out, input), 0.0f);
+
+    // After the last try, every frame fails at once with the reason, and nothing is tried.
+    errors.clear();
+    last_messages.clear();
+    std::thread([&] {
+        RequestContextVersionForTesting(9, 9);
+        frames(kContextCreationTries);
+        RequestContextVersionForTesting(0, 0);
+        const std::string printed = vexo_test::CaptureStdout([&] { frames(2); });
+        EXPECT_EQ(printed, "");  // no creation, so no report from the platform
+    }).join();
+    for (size_t i = 0; i < errors.size(); ++i) {
+        EXPECT_EQ(errors[i], PF_Err_INTERNAL_STRUCT_DAMAGED) << i;
+        EXPECT_EQ(last_messages[i],
+                  i + 1 < size_t(kContextCreationTries)
+                      ? "error on local_render_data.get() err 0 err2 0"
+                      : "error creating GL context, not trying again err 512 err2 3")
+            << i;
+    }
 }
 
 TEST_F(RenderFailureTest, BuffersTheTransfersCannotAddressAreRefused) {
