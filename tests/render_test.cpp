@@ -225,13 +225,13 @@ TEST_F(RenderTest, FloatOutputIsNeverNaNOrInfinite) {
             SCOPED_TRACE(std::string(c.what) + (view == kViewMap ? ", map view" : ""));
             Set(kParamView, view);
             const World out = Render(input, &map);
+            int non_finite = 0;
             for (A_long y = 0; y < 12; ++y) {
                 for (A_long x = 0; x < 24; ++x) {
-                    for (int ch = 0; ch < 4; ++ch) {
-                        ASSERT_TRUE(std::isfinite(At(out, x, y, ch))) << x << "," << y << " " << ch;
-                    }
+                    for (int ch = 0; ch < 4; ++ch) non_finite += !std::isfinite(At(out, x, y, ch));
                 }
             }
+            EXPECT_EQ(non_finite, 0);
         }
     }
 }

@@ -546,6 +546,19 @@ TEST_F(DisplaceGreyTest, MapViewWithChromaticAberrationShowsTheGreenShare) {
     EXPECT_NEAR(shown[2], 0.000005f, 1e-9);
 }
 
+TEST_F(DisplaceGreyTest, NonFiniteValuesLeaveAsZeroAndFiniteOnesBitForBit) {
+    DisplaceSettings s;  // red, no invert, offset, easing or gamma: the grey is the map value
+    const auto finite = Reds({3.0e38f, -2.5f, 1.0e-30f, 7.0f, 0.1f});
+    const std::vector<float> shown = ShownGrey(s, finite);
+    for (size_t i = 0; i < finite.size(); ++i) EXPECT_EQ(shown[i], finite[i][0]) << i;
+
+    s.offsetF = 3.0e38f;  // 3e38 + 3e38 overflows
+    EXPECT_EQ(ShownGrey(s, Reds({3.0e38f}))[0], 0.0f);
+    s.offsetF = -1.5f;  // a negative base under gamma
+    s.gammaF = 2.0f;
+    EXPECT_EQ(ShownGrey(s, Reds({0.5f}))[0], 0.0f);
+}
+
 TEST_F(DisplaceGreyTest, WithoutAuxTextureTheInputIsItsOwnMap) {
     DisplaceSettings s;
     s.usingAuxTex = 0;
