@@ -136,6 +136,44 @@ TEST_F(RenderTest, SoftnessWithoutAMapBlursTheInputIntoTheMap) {
     EXPECT_NEAR(At(soft, 0, 4, 1), 0.00001f, 1e-3f);  // far from the edge: still black
 }
 
+TEST_F(RenderTest, SoftnessBlursTheMapLayerOnlyAboveATenthOfAPixel) {
+    // The input's red grows across the frame; the map layer's red steps from 0 to 1 at column
+    // 20. The map view shows what the displacement reads.
+    const A_long w = 40, h = 16;
+    const World input = Fill(w, h, 32, [&](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = float(x) / float(w);
+    });
+    const World map = Fill(w, h, 32, [](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = x < 20 ? 0.0f : 1.0f;
+    });
+    Set(kParamChannel, kChannelRed);
+    Set(kParamView, kViewMap);
+    const World sharp = Render(input, &map);
+    EXPECT_EQ(At(sharp, 19, 8, 1), 0.00001f);
+    EXPECT_EQ(At(sharp, 20, 8, 1), 1.0f);
+
+    // Softness blurs the map layer, not the input: the step softens, and away from it the
+    // map's own 0 and 1 remain.
+    Set(kParamMapSoftness, 4);
+    const World soft = Render(input, &map);
+    EXPECT_GT(At(soft, 19, 8, 1), 0.2f);
+    EXPECT_LT(At(soft, 20, 8, 1), 0.8f);
+    EXPECT_NEAR(At(soft, 4, 8, 1), 0.00001f, 1e-5f);
+    EXPECT_NEAR(At(soft, 34, 8, 1), 1.0f, 1e-4f);
+
+    // A radius of exactly 0.1 pixels is no blur at all, at full and at half resolution.
+    Set(kParamMapSoftness, 0.1);
+    EXPECT_EQ(MaxDifference(Render(input, &map), sharp), 0.0f);
+    FrameOptions half;
+    half.downsample = {1, 2};
+    Set(kParamMapSoftness, 0);
+    const World sharp_half = Render(input, &map, half);
+    Set(kParamMapSoftness, 0.2);
+    EXPECT_EQ(MaxDifference(Render(input, &map, half), sharp_half), 0.0f);
+}
+
 TEST_F(RenderTest, SupersamplingKeepsTheFrameSizeAndFlatAreas) {
     const World flat = Fill(100, 50, 32, [](A_long, A_long, float* p) {
         p[0] = 1.0f, p[1] = 0.25f, p[2] = 0.5f, p[3] = 0.75f;
