@@ -6,10 +6,12 @@
 #include <memory>
 #include <thread>
 
+#include "displace_model.h"
 #include "gl_errors.h"
 #include "gl_test_support.h"
 #include "messages.h"
 #include "render_data.h"
+#include "render_settings.h"
 #include "render_test_support.h"
 
 namespace {
@@ -35,6 +37,9 @@ World RedMap(A_long w, A_long h, int depth, float red) {
 }
 
 float At(const World& w, A_long x, A_long y, int c) { return GetChannel(w, x, y, c); }
+
+// Predicted pictures differ from drawn ones by the GPU's filtering precision.
+float kPictureTolerance = 2e-3f;
 
 TEST_F(RenderTest, DefaultControlsGiveTheInputBack) {
     const World input = Picture(64, 48, 32);
@@ -191,6 +196,220 @@ TEST_F(RenderTest, SupersamplingKeepsTheFrameSizeAndFlatAreas) {
                 }
             }
         }
+    }
+}
+
+// The input as the passes hold it: red, green, blue, alpha.
+vexo_model::Image AsTexture(const World& w, GLint wrap) {
+    vexo_model::Image image(w.def.width, w.def.height, wrap);
+    for (A_long y = 0; y < w.def.height; ++y) {
+        for (A_long x = 0; x < w.def.width; ++x) {
+            for (int c = 0; c < 4; ++c) image.at(x, y)[c] = At(w, x, y, (c + 1) % 4);
+        }
+    }
+    return image;
+}
+
+// Largest difference between a rendered world and a predicted one (host order per pixel).
+float WorstDifference(const World& out, const std::function<vexo_model::RGBA(A_long, A_long)>& f) {
+    float worst = 0;
+    for (A_long y = 0; y < out.def.height; ++y) {
+        for (A_long x = 0; x < out.def.width; ++x) {
+            const vexo_model::RGBA expected = f(x, y);
+            for (int c = 0; c < 4; ++c) {
+                const float d = std::fabs(At(out, x, y, c) - expected.c[c]);
+                worst = std::isnan(d) ? INFINITY : std::max(worst, d);
+            }
+        }
+    }
+    return worst;
+}
+
+TEST_F(RenderTest, EachControlReachesItsUniformAndThePicture) {
+    const A_long w = 40, h = 24;
+    const World input = Picture(w, h, 32);
+    // A map of four distinct channels, so that each channel choice and each map adjustment
+    // gives its own value.
+    const World map = Fill(w, h, 32, [](A_long, A_long, float* p) {
+        p[0] = 1.0f, p[1] = 0.75f, p[2] = 0.25f, p[3] = 0.5f;
+    });
+    using vexo_model::DisplaceSettings;
+    struct Row {
+        const char* what;
+        std::vector<std::pair<PF_ParamIndex, double>> controls;
+        std::function<void(DisplaceSettings&)> expect;
+        GLint wrap;
+    } rows[] = {
+        {"translate x", {}, [](DisplaceSettings&) {}, GL_CLAMP_TO_BORDER},
+        {"translate y",
+         {{kParamTranslateY, -20}},
+         [](DisplaceSettings& s) { s.translateY = -0.2f; },
+         GL_CLAMP_TO_BORDER},
+        {"rotate",
+         {{kParamRotate, 30}},
+         [](DisplaceSettings& s) { s.rot = 30; },
+         GL_CLAMP_TO_BORDER},
+        {"anchor x",
+         {{kParamRotate, 30}, {kParamAnchorX, 25}},
+         [](DisplaceSettings& s) { s.rot = 30, s.anchorX = 0.25f; },
+         GL_CLAMP_TO_BORDER},
+        {"anchor y",
+         {{kParamRotate, 30}, {kParamAnchorY, 75}},
+         [](DisplaceSettings& s) { s.rot = 30, s.anchorY = 0.75f; },
+         GL_CLAMP_TO_BORDER},
+        {"scale x",
+         {{kParamUniformScale, 0}, {kParamScaleX, 50}},
+         [](DisplaceSettings& s) { s.scaleX = 0.5f; },
+         GL_CLAMP_TO_BORDER},
+        {"scale y",
+         {{kParamUniformScale, 0}, {kParamScaleY, 200}},
+         [](DisplaceSettings& s) { s.scaleY = 2.0f; },
+         GL_CLAMP_TO_BORDER},
+        {"uniform scale",
+         {{kParamScaleY, 300}, {kParamScaleX, 80}},
+         [](DisplaceSettings& s) { s.scaleX = s.scaleY = 0.8f; },
+         GL_CLAMP_TO_BORDER},
+        {"invert",
+         {{kParamInvertMap, 1}},
+         [](DisplaceSettings& s) { s.invert = 1; },
+         GL_CLAMP_TO_BORDER},
+        {"gamma",
+         {{kParamMapGamma, 2}},
+         [](DisplaceSettings& s) { s.gammaF = 2; },
+         GL_CLAMP_TO_BORDER},
+        {"offset",
+         {{kParamDisplacementOffset, 0.2}},
+         [](DisplaceSettings& s) { s.offsetF = 0.2f; },
+         GL_CLAMP_TO_BORDER},
+        {"easing",
+         {{kParamDisplacementEasing, kEasingOut}},
+         [](DisplaceSettings& s) { s.easingL = kEasingOut; },
+         GL_CLAMP_TO_BORDER},
+        {"green channel",
+         {{kParamChannel, kChannelGreen}},
+         [](DisplaceSettings& s) { s.srcL = kChannelGreen; },
+         GL_CLAMP_TO_BORDER},
+        {"luminance",
+         {{kParamChannel, kChannelLuminance}},
+         [](DisplaceSettings& s) { s.srcL = kChannelLuminance; },
+         GL_CLAMP_TO_BORDER},
+        {"red multiplier",
+         {{kParamRedMultiplier, 2}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.redMult = 2; },
+         GL_CLAMP_TO_BORDER},
+        {"green multiplier",
+         {{kParamGreenMultiplier, 0.5}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.greenMult = 0.5f; },
+         GL_CLAMP_TO_BORDER},
+        {"blue multiplier",
+         {{kParamBlueMultiplier, -1}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.blueMult = -1; },
+         GL_CLAMP_TO_BORDER},
+        {"map view",
+         {{kParamView, kViewMap}},
+         [](DisplaceSettings& s) { s.dstL = 1; },
+         GL_CLAMP_TO_BORDER},
+        {"edge",
+         {{kParamEdgeBehavior, kEdgeMirrorRepeat}},
+         [](DisplaceSettings&) {},
+         GL_MIRRORED_REPEAT},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ResetControls();
+        // Every row moves the picture, so that what changes the displacement shows.
+        Set(kParamChannel, kChannelRed);
+        Set(kParamTranslateX, 10);
+        for (const auto& control : row.controls) Set(control.first, control.second);
+        DisplaceSettings expected;
+        expected.translateX = 0.1f;
+        expected.anchorX = expected.anchorY = 0.0f;
+        expected.resV = {float(w), float(h)};
+        row.expect(expected);
+
+        // What the displacement program is given.
+        PF_ParamDef defs[kParamCount];
+        for (PF_ParamIndex i = 0; i < kParamCount; ++i) defs[i] = CurrentDef(*instance_, i);
+        myParams p{};
+        p.inputWorld = const_cast<PF_LayerDef*>(&input.def);
+        p.mapWorld = const_cast<PF_LayerDef*>(&map.def);
+        ResolveRenderSettings(defs, 32, PF_RationalScale{1, 1}, &p);
+        UniformMap given;
+        SendDisplaceUniforms(given, &p);
+        for (const auto& entry : vexo_model::DisplaceUniforms(expected, 0, 0)) {
+            if (entry.second.type == kUniformTex2D) continue;
+            SCOPED_TRACE(entry.first);
+            ASSERT_EQ(given.count(entry.first), 1u);
+            const uniform_t& u = given[entry.first];
+            ASSERT_EQ(u.type, entry.second.type);
+            if (u.type == kUniformInt) {
+                EXPECT_EQ(u.value.i[0], entry.second.value.i[0]);
+            }
+            const int floats = u.type == kUniformFloat2 ? 2 : u.type == kUniformFloat ? 1 : 0;
+            for (int k = 0; k < floats; ++k) EXPECT_FLOAT_EQ(u.value.f[k], entry.second.value.f[k]);
+        }
+
+        // And what it draws with it.
+        const vexo_model::Image in = AsTexture(input, row.wrap), m = AsTexture(map, row.wrap);
+        const World out = Render(input, &map);
+        EXPECT_LT(WorstDifference(out,
+                                  [&](A_long x, A_long y) {
+                                      const double u = (x + 0.5) / w, v = (y + 0.5) / h;
+                                      const vexo_model::RGBA at = m.sample(u, v);
+                                      return vexo_model::Displace(expected, in, at.c, u, v);
+                                  }),
+                  kPictureTolerance);
+    }
+}
+
+TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
+    // Detail a few pixels across, which the upsampling's B-spline visibly softens.
+    const A_long w = 36, h = 24;
+    const World input = Fill(w, h, 32, [](A_long x, A_long y, float* p) {
+        p[0] = 0.6f + 0.3f * std::sin(0.7f * float(x + y));
+        p[1] = 0.5f + 0.4f * std::sin(1.1f * float(x));
+        p[2] = 0.5f + 0.4f * std::cos(0.9f * float(y));
+        p[3] = float(x) / float(w);
+    });
+    const World map = RedMap(w, h, 32, 1.0f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 7.5);
+    Set(kParamTranslateY, 5);
+    Set(kParamRotate, 10);
+    Set(kParamAnchorX, 50);
+    Set(kParamAnchorY, 50);
+    vexo_model::DisplaceSettings s;
+    s.translateX = 0.075f;
+    s.translateY = 0.05f;
+    s.rot = 10;
+    s.resV = {float(w), float(h)};
+    const vexo_model::Image in = AsTexture(input, GL_CLAMP_TO_BORDER);
+    const vexo_model::Image m = AsTexture(map, GL_CLAMP_TO_BORDER);
+    for (int n : {2, 4}) {
+        SCOPED_TRACE(n);
+        Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
+        const int sw = n * w, sh = n * h;
+        vexo_model::Image up(sw, sh, GL_CLAMP_TO_BORDER), displaced(sw, sh, GL_CLAMP_TO_BORDER);
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
+                std::copy(b.c, b.c + 4, up.at(x, y));
+            }
+        }
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                const vexo_model::RGBA d = vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
+                std::copy(d.c, d.c + 4, displaced.at(x, y));
+            }
+        }
+        const World out = Render(input, &map);
+        EXPECT_LT(WorstDifference(out,
+                                  [&](A_long x, A_long y) {
+                                      return vexo_model::Oversampled(displaced, n, x, y, w, h);
+                                  }),
+                  kPictureTolerance);
     }
 }
 
