@@ -39,7 +39,7 @@ World RedMap(A_long w, A_long h, int depth, float red) {
 float At(const World& w, A_long x, A_long y, int c) { return GetChannel(w, x, y, c); }
 
 // Predicted pictures differ from drawn ones by the GPU's filtering precision.
-float kPictureTolerance = 2e-3f;
+constexpr float kPictureTolerance = 2e-3f;
 
 TEST_F(RenderTest, DefaultControlsGiveTheInputBack) {
     const World input = Picture(64, 48, 32);
