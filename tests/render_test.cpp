@@ -38,9 +38,9 @@ World RedMap(A_long w, A_long h, int depth, float red) {
 
 float At(const World& w, A_long x, A_long y, int c) { return GetChannel(w, x, y, c); }
 
-// Predicted pictures differ from drawn ones by the rounding of the GPU's filtering (llvmpipe
-// filters floats in full precision: about 1e-5 here).
-constexpr float kPictureTolerance = 1e-4f;
+// Predicted pictures differ from drawn ones by the rounding of the GPU's filtering: about 1e-5
+// on llvmpipe, which filters floats at full precision. A wrong control or pass is off by 0.1.
+constexpr float kPictureTolerance = 1e-3f;
 
 TEST_F(RenderTest, DefaultControlsGiveTheInputBack) {
     const World input = Picture(64, 48, 32);
