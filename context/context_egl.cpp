@@ -27,6 +27,8 @@ struct EglContextRecord {
 struct EglDisplayState {
     EGLDisplay display = EGL_NO_DISPLAY;
     bool needs_pbuffer = false;
+    // The attribute that asks for reset notification, 0 where the display offers none.
+    EGLint reset_notification = 0;
 };
 
 // Records the current state of a thread that GetCurrentContext found: our own contexts, and
@@ -67,6 +69,16 @@ bool HasExtension(const char* list, const char* name) {
     return false;
 }
 
+// EGL 1.5 names reset notification for desktop GL contexts; before it, the robustness
+// extension does.
+EGLint ResetNotificationAttribute(EGLDisplay display, EGLint major, EGLint minor) {
+    if (major > 1 || (major == 1 && minor >= 5))
+        return EGL_CONTEXT_OPENGL_RESET_NOTIFICATION_STRATEGY;
+    if (HasExtension(eglQueryString(display, EGL_EXTENSIONS), "EGL_EXT_create_context_robustness"))
+        return EGL_CONTEXT_OPENGL_RESET_NOTIFICATION_STRATEGY_EXT;
+    return 0;
+}
+
 // One display for the whole process. It is never terminated: eglTerminate is not reference
 // counted, so it would pull the display out from under every other context on it (another
 // thread's, or the host's own), and tearing it down during process exit races the driver's own
@@ -78,17 +90,21 @@ const EglDisplayState& Display() {
         if (HasExtension(client, "EGL_MESA_platform_surfaceless")) {
             EGLDisplay display =
                 eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-            if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) {
+            EGLint major = 0, minor = 0;
+            if (display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor)) {
                 s.display = display;
                 s.needs_pbuffer = !HasExtension(eglQueryString(display, EGL_EXTENSIONS),
                                                 "EGL_KHR_surfaceless_context");
+                s.reset_notification = ResetNotificationAttribute(display, major, minor);
                 return s;
             }
         }
         EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-        if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) {
+        EGLint major = 0, minor = 0;
+        if (display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor)) {
             s.display = display;
             s.needs_pbuffer = true;
+            s.reset_notification = ResetNotificationAttribute(display, major, minor);
         }
         return s;
     }();
@@ -150,16 +166,24 @@ GLContextHandle CreateContext(GLContextHandle share) {
         return nullptr;
     }
 
-    const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                                         requested_major,
-                                         EGL_CONTEXT_MINOR_VERSION,
-                                         requested_minor,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                         EGL_NONE};
+    // A context that learns of a GPU reset can be replaced; one that does not stays black. The
+    // request goes last so that a driver without robustness gets the same list less that pair.
+    EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                   requested_major,
+                                   EGL_CONTEXT_MINOR_VERSION,
+                                   requested_minor,
+                                   EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                   EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                   state.reset_notification ? state.reset_notification : EGL_NONE,
+                                   EGL_LOSE_CONTEXT_ON_RESET,
+                                   EGL_NONE};
     EglContextRecord* share_record = Record(share);
-    EGLContext context = eglCreateContext(
-        state.display, config, share_record ? share_record->context : nullptr, context_attributes);
+    const EGLContext share_context = share_record ? share_record->context : EGL_NO_CONTEXT;
+    EGLContext context = eglCreateContext(state.display, config, share_context, context_attributes);
+    if (context == EGL_NO_CONTEXT && state.reset_notification) {
+        context_attributes[6] = EGL_NONE;
+        context = eglCreateContext(state.display, config, share_context, context_attributes);
+    }
     if (context == EGL_NO_CONTEXT) {
         printf("OpenGL %i.%i Core Ctx can't be initialized - 0x%04x\n", requested_major,
                requested_minor, eglGetError());

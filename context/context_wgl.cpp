@@ -103,16 +103,25 @@ GLContextHandle CreateContext(GLContextHandle share) {
     }
 
     auto* record = new WinGLContext{hwnd, NULL, hdc};
-    const int attributes[] = {WGL_CONTEXT_MAJOR_VERSION_ARB,
-                              3,
-                              WGL_CONTEXT_MINOR_VERSION_ARB,
-                              2,
-                              WGL_CONTEXT_PROFILE_MASK_ARB,
-                              WGL_CONTEXT_CORE_PROFILE_BIT_ARB,
-                              0};
+    // A context that learns of a GPU reset can be replaced; one that does not stays black. The
+    // request goes last so that a driver that refuses it gets the same list less that pair.
+    const bool robust = WGLEW_ARB_create_context_robustness;
+    int attributes[] = {WGL_CONTEXT_MAJOR_VERSION_ARB,
+                        3,
+                        WGL_CONTEXT_MINOR_VERSION_ARB,
+                        2,
+                        WGL_CONTEXT_PROFILE_MASK_ARB,
+                        WGL_CONTEXT_CORE_PROFILE_BIT_ARB,
+                        robust ? WGL_CONTEXT_RESET_NOTIFICATION_STRATEGY_ARB : 0,
+                        WGL_LOSE_CONTEXT_ON_RESET_ARB,
+                        0};
     const auto* share_record = static_cast<const WinGLContext*>(share);
-    record->hglrc =
-        wglCreateContextAttribsARB(hdc, share_record ? share_record->hglrc : NULL, attributes);
+    const HGLRC share_context = share_record ? share_record->hglrc : NULL;
+    record->hglrc = wglCreateContextAttribsARB(hdc, share_context, attributes);
+    if (!record->hglrc && robust) {
+        attributes[6] = 0;
+        record->hglrc = wglCreateContextAttribsARB(hdc, share_context, attributes);
+    }
     wglMakeCurrent(NULL, NULL);
     wglDeleteContext(legacy);
     if (!record->hglrc) {

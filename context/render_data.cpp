@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "gl/gl_errors.h"
 #include "gl/program.h"
 #include "render/shaders/shaders.h"
 
@@ -66,11 +67,33 @@ thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
 
 std::recursive_mutex globalMutex;
 
+namespace {
+
+// Creations that failed in a row on this thread. A creation can fail for a while (a driver
+// restarting after a reset), so later frames try again, one try each, up to a bound.
+thread_local int t_failed_creations = 0;
+
+void MakeContextAndPrograms(LocalGLStruct* record) {
+    record->context = CreateContext(nullptr);
+    if (!record->context) {
+        ++t_failed_creations;
+        return;
+    }
+    t_failed_creations = 0;
+    SetCurrentContext(record->context);
+    CreateGLPrograms(&record->programs);
+}
+
+}  // namespace
+
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
     static std::mutex tls_mutex;
     std::lock_guard<std::mutex> lock(tls_mutex);
 
     if (local_render_data) {
+        if (!local_render_data->context && !ContextCreationGivenUp()) {
+            MakeContextAndPrograms(local_render_data.get());
+        }
         // A context-less record makes no context current, which is what its thread needs.
         SetCurrentContext(local_render_data->context);
         return;
@@ -83,9 +106,16 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
     if (!block || !block->context) return;
 
     local_render_data.reset(new LocalGLStruct{});
-    local_render_data->context = CreateContext(nullptr);
-    if (local_render_data->context) {
-        SetCurrentContext(local_render_data->context);
-        CreateGLPrograms(&local_render_data->programs);
-    }
+    MakeContextAndPrograms(local_render_data.get());
+}
+
+bool ContextCreationGivenUp() { return t_failed_creations >= kContextCreationTries; }
+
+bool ReleaseLostRenderData() {
+    if (!local_render_data || !local_render_data->context) return false;
+    if (!TakeGLContextLost()) return false;
+    // Its programs and objects went with the reset; deleting them is harmless, and the context
+    // itself must go so that the next frame makes a fresh one.
+    local_render_data.reset();
+    return true;
 }

@@ -39,5 +39,15 @@ extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render
 extern std::recursive_mutex globalMutex;
 
 // Makes the calling thread's record (creating it on first use) current. Reads only the global
-// data handle of `in_data`.
+// data handle of `in_data`. A record whose context could not be made tries again, once per call,
+// until kContextCreationTries creations in a row have failed.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
+
+constexpr int kContextCreationTries = 3;
+// True when the calling thread has stopped trying to make its context.
+bool ContextCreationGivenUp();
+
+// After a frame: when the thread's context was lost (a GPU reset), releases its record so that
+// the next call of InitThreadLocalRenderData builds a fresh context and programs, and returns
+// true. The frame's pixels are then undefined.
+bool ReleaseLostRenderData();

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "gl/gl_errors.h"
+
 namespace {
 
 uniform_t Tagged(int32_t tag) {
@@ -223,7 +225,7 @@ void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
         }
         const uniform_t& value = found->second;
         ApplyUniform(it->second, value, unit);
-        const GLenum error = glGetError();
+        const GLenum error = ReadGLError();
         if (error != GL_NO_ERROR) {
             std::printf("Uniform Error: %s:%d:%u\n", it->first.c_str(), it->second, error);
             std::printf("Uni Index: %d\n", it->second);
@@ -244,7 +246,7 @@ void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
 void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attributes) {
     GLint count = 0;
     glGetProgramiv(program, GL_ACTIVE_ATTRIBUTES, &count);
-    GLenum error = glGetError();
+    GLenum error = ReadGLError();
     if (error != GL_NO_ERROR) std::printf("Active Attrib Error: %x\n", error);
     if (count < 1) std::printf("No Active Attribs shader: %u\n", program);
 
@@ -259,7 +261,7 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
         if (std::strncmp(name, "gl_", 3) == 0) continue;
         const GLint location = glGetAttribLocation(program, name);
         if (location != -1) pending[name] = static_cast<GLuint>(location);
-        error = glGetError();
+        error = ReadGLError();
         if (error != GL_NO_ERROR) std::printf("Attrib Location:%s%u\n", name, error);
     }
 
@@ -272,12 +274,12 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
         }
         const AttributeType& attribute = found->second;
         glBindBuffer(GL_ARRAY_BUFFER, attribute.buffer);
-        error = glGetError();
+        error = ReadGLError();
         if (error != GL_NO_ERROR) std::printf("Buff:%u\n", error);
         glVertexAttribPointer(it->second, attribute.size, attribute.type, GL_FALSE,
                               attribute.stride, nullptr);
         glEnableVertexAttribArray(it->second);
-        error = glGetError();
+        error = ReadGLError();
         if (error != GL_NO_ERROR) std::printf(" Vertex Attrib: %u\n", error);
         it = pending.erase(it);
     }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "gl/gl_errors.h"
+
 const float quad_vertices[16] = {
     -1.0f, -1.0f, 0.0f, 1.0f,  //
     1.0f,  -1.0f, 0.0f, 1.0f,  //
@@ -38,7 +40,7 @@ GLuint CreateBuffer(const void* data, uint32_t size, uint32_t target, uint32_t u
     glGenBuffers(1, &buffer);
     glBindBuffer(target, buffer);
     glBufferData(target, static_cast<GLsizeiptr>(size), data, usage);
-    const GLenum error = glGetError();
+    const GLenum error = ReadGLError();
     if (error != GL_NO_ERROR) std::printf("VEXO: create buffer error: %u\n", error);
     return buffer;
 }
@@ -46,7 +48,7 @@ GLuint CreateBuffer(const void* data, uint32_t size, uint32_t target, uint32_t u
 void DeleteBuffer(GLuint buffer) {
     if (buffer == 0) return;
     glDeleteBuffers(1, &buffer);
-    const GLenum error = glGetError();
+    const GLenum error = ReadGLError();
     if (error != GL_NO_ERROR) std::printf(" Delete Buffer Error: %u\n", error);
 }
 

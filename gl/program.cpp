@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include "gl/gl_errors.h"
+
 namespace {
 
 bool IsStageType(uint64_t entry) {
@@ -76,7 +78,7 @@ uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
         printf("Link Program Failed - %s\n", log);
     }
 
-    const GLenum error = glGetError();
+    const GLenum error = ReadGLError();
     if (error != GL_NO_ERROR) printf("Prog Error: %i\n", static_cast<int>(error));
 
     // The linked program keeps working without its shaders; a failed one is of no use to anyone,
@@ -136,7 +138,7 @@ uint32_t AESDK_OpenGL_InitShader(std::string vertexShaderPath, std::string fragm
 }
 
 void CheckOpenGLError(const char* what, const char* file, int line) {
-    const GLenum error = glGetError();
+    const GLenum error = ReadGLError();
     if (error == GL_NO_ERROR) return;
     // Written straight to the stream, so no buffer can cut a long file name or text.
     printf("OpenGL error %08x, at %s:%i - for %s\n", static_cast<unsigned>(error), file ? file : "",

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gl/fbo.h"
+#include "gl/gl_errors.h"
 #include "gl/pod.h"
 #include "host/messages.h"
 
@@ -57,18 +58,19 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
                 Fill fill) {
     const auto w = int64_t(width), h = int64_t(height);
     if (!Fits(w, h, limits)) return false;
+    // A texture name is made even when GL refuses its storage; only the error flag tells.
     if (fill == Fill::kCleared) {
         *target = FBOHelper::CreateTextureFBO(uint32_t(w), uint32_t(h), wrap, GL_RGBA32F,
                                               GL_DEPTH_COMPONENT32F);
-        return target->fbo != 0;
+        return target->fbo != 0 && !GLOutOfMemorySeen();
     }
     *target = PX_FBO{};
     target->renderBuffer =
         FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), GL_RGBA32F, wrap);
-    if (fill == Fill::kUpload) return target->renderBuffer.id != 0;
+    if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    return target->fbo != 0;
+    return target->fbo != 0 && !GLOutOfMemorySeen();
 }
 
 bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill) {
@@ -95,17 +97,9 @@ PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
     return PF_Err_OUT_OF_MEMORY;
 }
 
-// GL reports running out of memory through its error flag; a frame drawn after that cannot be
-// trusted and must not be read back as a success.
-bool GLRanOutOfMemory() {
-    bool out = false;
-    for (int i = 0; i < 16; ++i) {
-        const GLenum e = glGetError();
-        if (e == GL_NO_ERROR) break;
-        out = out || e == GL_OUT_OF_MEMORY;
-    }
-    return out;
-}
+// GL reports running out of memory through its error flag, wherever in the frame it happened; a
+// frame drawn after that cannot be trusted and must not be read back as a success.
+bool GLRanOutOfMemory() { return TakeGLOutOfMemory(); }
 
 }  // namespace
 
@@ -129,7 +123,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kCleared)) {
         return OutOfMemory("error creating map target", out_data);
     }
-    if (p->hasMap) {
+    // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
+    if (p->hasMap && p->mapWorld->width > 0 && p->mapWorld->height > 0) {
         if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
                         limits, Fill::kUpload)) {
             return OutOfMemory("error creating map upload target", out_data);
@@ -161,7 +156,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kCleared)) {
         return OutOfMemory("error creating output target", out_data);
     }
-    if (p->aaMode == 1) {
+    // Any value but 2x and 4x (the separator too) renders direct.
+    if (p->aaFactor <= 1.0f) {
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
         SendDisplaceUniforms(uniforms, p);

@@ -56,9 +56,8 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
                              bit_depth);
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    // An empty frame has nothing to draw; an empty map layer places nothing.
+    // An empty frame has nothing to draw.
     if (p.inputWorld->width == 0 || p.inputWorld->height == 0) return PF_Err_NONE;
-    if (p.mapWorld && (p.mapWorld->width == 0 || p.mapWorld->height == 0)) p.mapWorld = nullptr;
 
     PF_ParamDef defs[kParamCount];
     std::memset(defs, 0, sizeof defs);
@@ -79,9 +78,21 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
     InitThreadLocalRenderData(in_data, out_data);
     // A record without a context must not reach GL: fail the frame as if there were none.
+    if (local_render_data && !local_render_data->context && ContextCreationGivenUp()) {
+        SendMessageAppendErr("error creating GL context, not trying again", out_data,
+                             PF_Err_INTERNAL_STRUCT_DAMAGED, kContextCreationTries);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
     if (!local_render_data || !local_render_data->context) {
         SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    return RenderPasses(&p, local_render_data->programs, out_data);
+    err = RenderPasses(&p, local_render_data->programs, out_data);
+    if (ReleaseLostRenderData()) {
+        PF_FILL(nullptr, nullptr, p.outputWorld);
+        SendMessageAppendErr("error: GL context lost, a new one is made on the next frame",
+                             out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, err);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    return err;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "context/gl_context.h"
+#include "gl/gl_errors.h"
 #include "tests/support/gl_test_support.h"
 
 namespace {
@@ -62,6 +63,20 @@ TEST(GLContext, CreatesACoreContextWithoutDisturbingTheCurrentOne) {
     DeleteContext(context);
     EXPECT_EQ(GetCurrentContext(), nullptr);
     EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+}
+
+TEST(GLContext, ContextsAskToLearnOfAGPUReset) {
+    // Mesa's EGL offers reset notification (EGL 1.5), so the context must carry it: without it
+    // a reset would leave every later frame black with nothing to tell.
+    ScopedGLContext gl;
+    ASSERT_TRUE(gl.ok());
+    GLint strategy = 0;
+    glGetIntegerv(GL_RESET_NOTIFICATION_STRATEGY_ARB, &strategy);
+    EXPECT_EQ(strategy, GL_LOSE_CONTEXT_ON_RESET_ARB);
+    EXPECT_FALSE(TakeGLContextLost());
+    SimulateGLContextLossForTesting();
+    EXPECT_TRUE(TakeGLContextLost());
+    EXPECT_FALSE(TakeGLContextLost());
 }
 
 TEST(GLContext, SaveAndRestoreBetweenOwnContexts) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "gl/gl_errors.h"
 #include "gl/pod.h"
 #include "tests/support/gl_test_support.h"
 #include "tests/support/gl_toolkit_support.h"
@@ -319,6 +320,25 @@ TEST_F(QuadPodTest, BufferHelpersReportGlErrors) {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     EXPECT_EQ(CaptureStdout([&] { DeleteBuffer(buffer); }), "");
     EXPECT_FALSE(glIsBuffer(buffer));
+}
+
+TEST_F(QuadPodTest, AnOutOfMemoryTheDrawReadsIsKeptForTheFrame) {
+    // A texture past what llvmpipe gives one allocation: GL refuses it with GL_OUT_OF_MEMORY.
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, 16384, 16384, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    // The draw reads GL's error flag for its own reports, and prints what it finds ...
+    const std::string out =
+        CaptureStdout([&] { RenderQuad(&target_, uv_, {}, 0, A_FloatRect{}, false); });
+    EXPECT_NE(out.find(std::to_string(GL_OUT_OF_MEMORY)), std::string::npos) << out;
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    // ... but the frame still learns of it, once.
+    EXPECT_TRUE(GLOutOfMemorySeen());
+    EXPECT_TRUE(TakeGLOutOfMemory());
+    EXPECT_FALSE(TakeGLOutOfMemory());
+    glDeleteTextures(1, &texture);
 }
 
 }  // namespace

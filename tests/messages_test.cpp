@@ -44,7 +44,9 @@ bool Same(const PF_LRect& a, const PF_LRect& b) {
 
 TEST(Rects, EmptinessKeepsTheValues) {
     const PF_LRect flat = R(3, 0, 3, 10), upside = R(0, 5, 10, 2), box = R(0, 0, 1, 1);
+    const PF_LRect row = R(0, 4, 10, 4);  // no height
     EXPECT_TRUE(IsEmptyRect(&flat));
+    EXPECT_TRUE(IsEmptyRect(&row));
     EXPECT_TRUE(IsEmptyRect(&upside));
     EXPECT_FALSE(IsEmptyRect(&box));
 }

@@ -193,26 +193,51 @@ TEST_F(RenderDataTest, NoGlobalContextMeansNoRecord) {
     });
 }
 
-TEST_F(RenderDataTest, FailedCreationLeavesAContextlessRecordForGood) {
+TEST_F(RenderDataTest, FailedCreationLeavesAContextlessRecordUntilALaterTry) {
     GlobalData global(global_context_);
     OnRenderThread([&] {
         RequestContextVersionForTesting(99, 0);
         const std::string out =
             CaptureStdout([&] { InitThreadLocalRenderData(&global.in_data, nullptr); });
-        RequestContextVersionForTesting(0, 0);
         EXPECT_FALSE(out.empty());
         ASSERT_NE(local_render_data.get(), nullptr);
         EXPECT_EQ(local_render_data->context, nullptr);
         for (int i = 0; i < 6; ++i) EXPECT_EQ(Slot(local_render_data->programs, i), 0u);
         EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
 
-        // No retry, even though creation would work now, and nothing becomes current.
+        // A later call that still cannot make one leaves nothing current, not even another
+        // context that was.
         GLContextHandle other = CreateContext();
         SetCurrentContext(other);
-        InitThreadLocalRenderData(&global.in_data, nullptr);
+        CaptureStdout([&] { InitThreadLocalRenderData(&global.in_data, nullptr); });
         EXPECT_EQ(local_render_data->context, nullptr);
         EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
         DeleteContext(other);
+
+        // Once creation works again, the next call makes the context and its programs.
+        RequestContextVersionForTesting(0, 0);
+        InitThreadLocalRenderData(&global.in_data, nullptr);
+        ASSERT_NE(local_render_data->context, nullptr);
+        EXPECT_EQ(GetCurrentContext(), local_render_data->context);
+        ExpectSixLinkedPrograms(local_render_data->programs);
+        EXPECT_FALSE(ContextCreationGivenUp());
+    });
+}
+
+TEST_F(RenderDataTest, CreationStopsAfterAFewFailuresInARow) {
+    GlobalData global(global_context_);
+    OnRenderThread([&] {
+        RequestContextVersionForTesting(99, 0);
+        for (int i = 0; i < kContextCreationTries; ++i) {
+            EXPECT_FALSE(ContextCreationGivenUp());
+            EXPECT_NE(CaptureStdout([&] { InitThreadLocalRenderData(&global.in_data, nullptr); }),
+                      "");
+        }
+        RequestContextVersionForTesting(0, 0);
+        EXPECT_TRUE(ContextCreationGivenUp());
+        EXPECT_EQ(CaptureStdout([&] { InitThreadLocalRenderData(&global.in_data, nullptr); }), "");
+        EXPECT_EQ(local_render_data->context, nullptr);
+        EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
     });
 }
 

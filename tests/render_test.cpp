@@ -2,10 +2,15 @@
 #include <GL/glew.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "context/render_data.h"
+#include "gl/gl_errors.h"
 #include "host/messages.h"
+#include "render/render_settings.h"
+#include "tests/support/displace_model.h"
 #include "tests/support/gl_test_support.h"
 #include "tests/support/render_test_support.h"
 
@@ -32,6 +37,10 @@ World RedMap(A_long w, A_long h, int depth, float red) {
 }
 
 float At(const World& w, A_long x, A_long y, int c) { return GetChannel(w, x, y, c); }
+
+// Predicted pictures differ from drawn ones by the rounding of the GPU's filtering: about 1e-5
+// on llvmpipe, which filters floats at full precision. A wrong control or pass is off by 0.1.
+constexpr float kPictureTolerance = 1e-3f;
 
 TEST_F(RenderTest, DefaultControlsGiveTheInputBack) {
     const World input = Picture(64, 48, 32);
@@ -133,6 +142,44 @@ TEST_F(RenderTest, SoftnessWithoutAMapBlursTheInputIntoTheMap) {
     EXPECT_NEAR(At(soft, 0, 4, 1), 0.00001f, 1e-3f);  // far from the edge: still black
 }
 
+TEST_F(RenderTest, SoftnessBlursTheMapLayerOnlyAboveATenthOfAPixel) {
+    // The input's red grows across the frame; the map layer's red steps from 0 to 1 at column
+    // 20. The map view shows what the displacement reads.
+    const A_long w = 40, h = 16;
+    const World input = Fill(w, h, 32, [&](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = float(x) / float(w);
+    });
+    const World map = Fill(w, h, 32, [](A_long x, A_long, float* p) {
+        p[0] = 1.0f;
+        p[1] = x < 20 ? 0.0f : 1.0f;
+    });
+    Set(kParamChannel, kChannelRed);
+    Set(kParamView, kViewMap);
+    const World sharp = Render(input, &map);
+    EXPECT_EQ(At(sharp, 19, 8, 1), 0.00001f);
+    EXPECT_EQ(At(sharp, 20, 8, 1), 1.0f);
+
+    // Softness blurs the map layer, not the input: the step softens, and away from it the
+    // map's own 0 and 1 remain.
+    Set(kParamMapSoftness, 4);
+    const World soft = Render(input, &map);
+    EXPECT_GT(At(soft, 19, 8, 1), 0.2f);
+    EXPECT_LT(At(soft, 20, 8, 1), 0.8f);
+    EXPECT_NEAR(At(soft, 4, 8, 1), 0.00001f, 1e-5f);
+    EXPECT_NEAR(At(soft, 34, 8, 1), 1.0f, 1e-4f);
+
+    // A radius of exactly 0.1 pixels is no blur at all, at full and at half resolution.
+    Set(kParamMapSoftness, 0.1);
+    EXPECT_EQ(MaxDifference(Render(input, &map), sharp), 0.0f);
+    FrameOptions half;
+    half.downsample = {1, 2};
+    Set(kParamMapSoftness, 0);
+    const World sharp_half = Render(input, &map, half);
+    Set(kParamMapSoftness, 0.2);
+    EXPECT_EQ(MaxDifference(Render(input, &map, half), sharp_half), 0.0f);
+}
+
 TEST_F(RenderTest, SupersamplingKeepsTheFrameSizeAndFlatAreas) {
     const World flat = Fill(100, 50, 32, [](A_long, A_long, float* p) {
         p[0] = 1.0f, p[1] = 0.25f, p[2] = 0.5f, p[3] = 0.75f;
@@ -153,6 +200,220 @@ TEST_F(RenderTest, SupersamplingKeepsTheFrameSizeAndFlatAreas) {
     }
 }
 
+// The input as the passes hold it: red, green, blue, alpha.
+vexo_model::Image AsTexture(const World& w, GLint wrap) {
+    vexo_model::Image image(w.def.width, w.def.height, wrap);
+    for (A_long y = 0; y < w.def.height; ++y) {
+        for (A_long x = 0; x < w.def.width; ++x) {
+            for (int c = 0; c < 4; ++c) image.at(x, y)[c] = At(w, x, y, (c + 1) % 4);
+        }
+    }
+    return image;
+}
+
+// Largest difference between a rendered world and a predicted one (host order per pixel).
+float WorstDifference(const World& out, const std::function<vexo_model::RGBA(A_long, A_long)>& f) {
+    float worst = 0;
+    for (A_long y = 0; y < out.def.height; ++y) {
+        for (A_long x = 0; x < out.def.width; ++x) {
+            const vexo_model::RGBA expected = f(x, y);
+            for (int c = 0; c < 4; ++c) {
+                const float d = std::fabs(At(out, x, y, c) - expected.c[c]);
+                worst = std::isnan(d) ? INFINITY : std::max(worst, d);
+            }
+        }
+    }
+    return worst;
+}
+
+TEST_F(RenderTest, EachControlReachesItsUniformAndThePicture) {
+    const A_long w = 40, h = 24;
+    const World input = Picture(w, h, 32);
+    // A map of four distinct channels, so that each channel choice and each map adjustment
+    // gives its own value.
+    const World map = Fill(w, h, 32, [](A_long, A_long, float* p) {
+        p[0] = 1.0f, p[1] = 0.75f, p[2] = 0.25f, p[3] = 0.5f;
+    });
+    using vexo_model::DisplaceSettings;
+    struct Row {
+        const char* what;
+        std::vector<std::pair<PF_ParamIndex, double>> controls;
+        std::function<void(DisplaceSettings&)> expect;
+        GLint wrap;
+    } rows[] = {
+        {"translate x", {}, [](DisplaceSettings&) {}, GL_CLAMP_TO_BORDER},
+        {"translate y",
+         {{kParamTranslateY, -20}},
+         [](DisplaceSettings& s) { s.translateY = -0.2f; },
+         GL_CLAMP_TO_BORDER},
+        {"rotate",
+         {{kParamRotate, 30}},
+         [](DisplaceSettings& s) { s.rot = 30; },
+         GL_CLAMP_TO_BORDER},
+        {"anchor x",
+         {{kParamRotate, 30}, {kParamAnchorX, 25}},
+         [](DisplaceSettings& s) { s.rot = 30, s.anchorX = 0.25f; },
+         GL_CLAMP_TO_BORDER},
+        {"anchor y",
+         {{kParamRotate, 30}, {kParamAnchorY, 75}},
+         [](DisplaceSettings& s) { s.rot = 30, s.anchorY = 0.75f; },
+         GL_CLAMP_TO_BORDER},
+        {"scale x",
+         {{kParamUniformScale, 0}, {kParamScaleX, 50}},
+         [](DisplaceSettings& s) { s.scaleX = 0.5f; },
+         GL_CLAMP_TO_BORDER},
+        {"scale y",
+         {{kParamUniformScale, 0}, {kParamScaleY, 200}},
+         [](DisplaceSettings& s) { s.scaleY = 2.0f; },
+         GL_CLAMP_TO_BORDER},
+        {"uniform scale",
+         {{kParamScaleY, 300}, {kParamScaleX, 80}},
+         [](DisplaceSettings& s) { s.scaleX = s.scaleY = 0.8f; },
+         GL_CLAMP_TO_BORDER},
+        {"invert",
+         {{kParamInvertMap, 1}},
+         [](DisplaceSettings& s) { s.invert = 1; },
+         GL_CLAMP_TO_BORDER},
+        {"gamma",
+         {{kParamMapGamma, 2}},
+         [](DisplaceSettings& s) { s.gammaF = 2; },
+         GL_CLAMP_TO_BORDER},
+        {"offset",
+         {{kParamDisplacementOffset, 0.2}},
+         [](DisplaceSettings& s) { s.offsetF = 0.2f; },
+         GL_CLAMP_TO_BORDER},
+        {"easing",
+         {{kParamDisplacementEasing, kEasingOut}},
+         [](DisplaceSettings& s) { s.easingL = kEasingOut; },
+         GL_CLAMP_TO_BORDER},
+        {"green channel",
+         {{kParamChannel, kChannelGreen}},
+         [](DisplaceSettings& s) { s.srcL = kChannelGreen; },
+         GL_CLAMP_TO_BORDER},
+        {"luminance",
+         {{kParamChannel, kChannelLuminance}},
+         [](DisplaceSettings& s) { s.srcL = kChannelLuminance; },
+         GL_CLAMP_TO_BORDER},
+        {"red multiplier",
+         {{kParamRedMultiplier, 2}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.redMult = 2; },
+         GL_CLAMP_TO_BORDER},
+        {"green multiplier",
+         {{kParamGreenMultiplier, 0.5}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.greenMult = 0.5f; },
+         GL_CLAMP_TO_BORDER},
+        {"blue multiplier",
+         {{kParamBlueMultiplier, -1}},
+         [](DisplaceSettings& s) { s.usingCA = 1, s.blueMult = -1; },
+         GL_CLAMP_TO_BORDER},
+        {"map view",
+         {{kParamView, kViewMap}},
+         [](DisplaceSettings& s) { s.dstL = 1; },
+         GL_CLAMP_TO_BORDER},
+        {"edge",
+         {{kParamEdgeBehavior, kEdgeMirrorRepeat}},
+         [](DisplaceSettings&) {},
+         GL_MIRRORED_REPEAT},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ResetControls();
+        // Every row moves the picture, so that what changes the displacement shows.
+        Set(kParamChannel, kChannelRed);
+        Set(kParamTranslateX, 10);
+        for (const auto& control : row.controls) Set(control.first, control.second);
+        DisplaceSettings expected;
+        expected.translateX = 0.1f;
+        expected.anchorX = expected.anchorY = 0.0f;
+        expected.resV = {float(w), float(h)};
+        row.expect(expected);
+
+        // What the displacement program is given.
+        PF_ParamDef defs[kParamCount];
+        for (PF_ParamIndex i = 0; i < kParamCount; ++i) defs[i] = CurrentDef(*instance_, i);
+        myParams p{};
+        p.inputWorld = const_cast<PF_LayerDef*>(&input.def);
+        p.mapWorld = const_cast<PF_LayerDef*>(&map.def);
+        ResolveRenderSettings(defs, 32, PF_RationalScale{1, 1}, &p);
+        UniformMap given;
+        SendDisplaceUniforms(given, &p);
+        for (const auto& entry : vexo_model::DisplaceUniforms(expected, 0, 0)) {
+            if (entry.second.type == kUniformTex2D) continue;
+            SCOPED_TRACE(entry.first);
+            ASSERT_EQ(given.count(entry.first), 1u);
+            const uniform_t& u = given[entry.first];
+            ASSERT_EQ(u.type, entry.second.type);
+            if (u.type == kUniformInt) {
+                EXPECT_EQ(u.value.i[0], entry.second.value.i[0]);
+            }
+            const int floats = u.type == kUniformFloat2 ? 2 : u.type == kUniformFloat ? 1 : 0;
+            for (int k = 0; k < floats; ++k) EXPECT_FLOAT_EQ(u.value.f[k], entry.second.value.f[k]);
+        }
+
+        // And what it draws with it.
+        const vexo_model::Image in = AsTexture(input, row.wrap), m = AsTexture(map, row.wrap);
+        const World out = Render(input, &map);
+        EXPECT_LT(WorstDifference(out,
+                                  [&](A_long x, A_long y) {
+                                      const double u = (x + 0.5) / w, v = (y + 0.5) / h;
+                                      const vexo_model::RGBA at = m.sample(u, v);
+                                      return vexo_model::Displace(expected, in, at.c, u, v);
+                                  }),
+                  kPictureTolerance);
+    }
+}
+
+TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
+    // Detail a few pixels across, which the upsampling's B-spline visibly softens.
+    const A_long w = 36, h = 24;
+    const World input = Fill(w, h, 32, [](A_long x, A_long y, float* p) {
+        p[0] = 0.6f + 0.3f * std::sin(0.7f * float(x + y));
+        p[1] = 0.5f + 0.4f * std::sin(1.1f * float(x));
+        p[2] = 0.5f + 0.4f * std::cos(0.9f * float(y));
+        p[3] = float(x) / float(w);
+    });
+    const World map = RedMap(w, h, 32, 1.0f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 7.5);
+    Set(kParamTranslateY, 5);
+    Set(kParamRotate, 10);
+    Set(kParamAnchorX, 50);
+    Set(kParamAnchorY, 50);
+    vexo_model::DisplaceSettings s;
+    s.translateX = 0.075f;
+    s.translateY = 0.05f;
+    s.rot = 10;
+    s.resV = {float(w), float(h)};
+    const vexo_model::Image in = AsTexture(input, GL_CLAMP_TO_BORDER);
+    const vexo_model::Image m = AsTexture(map, GL_CLAMP_TO_BORDER);
+    for (int n : {2, 4}) {
+        SCOPED_TRACE(n);
+        Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
+        const int sw = n * w, sh = n * h;
+        vexo_model::Image up(sw, sh, GL_CLAMP_TO_BORDER), displaced(sw, sh, GL_CLAMP_TO_BORDER);
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
+                std::copy(b.c, b.c + 4, up.at(x, y));
+            }
+        }
+        for (int y = 0; y < sh; ++y) {
+            for (int x = 0; x < sw; ++x) {
+                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                const vexo_model::RGBA d = vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
+                std::copy(d.c, d.c + 4, displaced.at(x, y));
+            }
+        }
+        const World out = Render(input, &map);
+        EXPECT_LT(WorstDifference(out,
+                                  [&](A_long x, A_long y) {
+                                      return vexo_model::Oversampled(displaced, n, x, y, w, h);
+                                  }),
+                  kPictureTolerance);
+    }
+}
+
 TEST_F(RenderTest, ZeroMultiplierKeepsItsChannelAtScaleOneHundred) {
     // With aberration on, a multiplier of 0 gives that channel a map value of exactly 0; the
     // scale factor there must be its limit, 1, not 0/0.
@@ -166,6 +427,69 @@ TEST_F(RenderTest, ZeroMultiplierKeepsItsChannelAtScaleOneHundred) {
         for (A_long x = 5; x < 50; ++x) {
             ASSERT_NEAR(At(out, x, y, 1), At(input, x, y, 1), 1e-5f) << x;      // red stays
             ASSERT_NEAR(At(out, x, y, 2), At(input, x - 5, y, 2), 1e-5f) << x;  // green moves
+        }
+    }
+}
+
+TEST_F(RenderTest, AnEmptyMapLayerIsAMapThatCoversNothing) {
+    // The map reads 0 everywhere: the picture moves by 1e-5 of the translation, not by its own
+    // luminance as it would with no map layer at all.
+    const World input = Picture(40, 20, 32);
+    Set(kParamTranslateX, 25);  // 10 pixels at a map value of 1
+    for (const auto& size : {std::make_pair(0, 20), std::make_pair(40, 0), std::make_pair(0, 0)}) {
+        SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+        const World empty = MakeWorld(size.first, size.second, 32);
+        Set(kParamView, kViewResult);
+        EXPECT_LT(MaxDifference(Render(input, &empty), input), 1e-4f);
+        Set(kParamView, kViewMap);
+        const World shown = Render(input, &empty);
+        EXPECT_EQ(At(shown, 7, 3, 1), 0.00001f);
+        EXPECT_EQ(At(shown, 31, 17, 3), 0.00001f);
+    }
+}
+
+TEST_F(RenderTest, TheAntiAliasingSeparatorRendersDirect) {
+    // Only an expression or a damaged project can pick it.
+    const World input = Picture(30, 20, 32);
+    const World map = RedMap(30, 20, 32, 0.5f);
+    Set(kParamChannel, kChannelRed);
+    Set(kParamTranslateX, 10);
+    Set(kParamRotate, 20);
+    const World direct = Render(input, &map);
+    Set(kParamAntiAliasing, 2);
+    EXPECT_EQ(MaxDifference(Render(input, &map), direct), 0.0f);
+}
+
+TEST_F(RenderTest, FloatOutputIsNeverNaNOrInfinite) {
+    const World input = Picture(24, 12, 32);
+    struct Case {
+        const char* what;
+        float map;  // red of the map layer
+        std::vector<std::pair<PF_ParamIndex, double>> controls;
+    } cases[] = {
+        {"gamma 0 on a map value of 0", 0.0f, {{kParamMapGamma, 0}}},
+        {"a negative base under gamma",
+         0.5f,
+         {{kParamDisplacementOffset, -1.5}, {kParamMapGamma, 2}}},
+        {"the pole of the scale", 0.5f, {{kParamScaleX, 50}, {kParamUniformScale, 1}}},
+    };
+    for (const Case& c : cases) {
+        const World map = RedMap(24, 12, 32, c.map);
+        ResetControls();
+        Set(kParamChannel, kChannelRed);
+        Set(kParamTranslateX, 10);
+        for (const auto& control : c.controls) Set(control.first, control.second);
+        for (int view : {kViewResult, kViewMap}) {
+            SCOPED_TRACE(std::string(c.what) + (view == kViewMap ? ", map view" : ""));
+            Set(kParamView, view);
+            const World out = Render(input, &map);
+            int non_finite = 0;
+            for (A_long y = 0; y < 12; ++y) {
+                for (A_long x = 0; x < 24; ++x) {
+                    for (int ch = 0; ch < 4; ++ch) non_finite += !std::isfinite(At(out, x, y, ch));
+                }
+            }
+            EXPECT_EQ(non_finite, 0);
         }
     }
 }
@@ -281,6 +605,89 @@ TEST_F(RenderFailureTest, MemoryTheDriverRefusesFailsOnlyThatFrame) {
         [&] { EXPECT_EQ(Render(small, nullptr, &small_out), PF_Err_NONE); });
     EXPECT_EQ(printed, "");
     EXPECT_EQ(MaxDifference(small_out, small), 0.0f);
+}
+
+TEST_F(RenderFailureTest, AMapUploadTheDriverRefusesFailsTheFrame) {
+    // The map's upload texture is the one target no framebuffer check covers: 2 GiB of floats,
+    // more than llvmpipe gives one texture, while the input and every other target are small.
+    // The host's half gigabyte comes from calloc untouched, so it costs no memory unless read.
+    const World input = Picture(16, 8, 8);
+    World map = MakeWorld(0, 0, 8);
+    map.def.width = 16384;
+    map.def.height = 8192;
+    map.def.rowbytes = map.def.width * 4;
+    std::unique_ptr<void, decltype(&std::free)> pixels(
+        std::calloc(size_t(map.def.rowbytes), size_t(map.def.height)), &std::free);
+    ASSERT_NE(pixels, nullptr);
+    map.def.data = pixels.get();
+    World out = Poisoned(16, 8, 8);
+    EXPECT_EQ(Render(input, &map, &out), PF_Err_OUT_OF_MEMORY);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0], "error creating map upload target err 4 err2 0");
+}
+
+TEST_F(RenderFailureTest, ALostContextFailsItsFrameAndTheNextOneGetsAFreshContext) {
+    const World input = Picture(16, 8, 8);
+    ASSERT_EQ(MaxDifference(Render(input), input), 0.0f);
+    ASSERT_TRUE(local_render_data && local_render_data->context);
+
+    SimulateGLContextLossForTesting();
+    World out = Poisoned(16, 8, 8);
+    EXPECT_EQ(Render(input, nullptr, &out), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_TRUE(Cleared(out));
+    ASSERT_EQ(g_messages.size(), 1u);
+    EXPECT_EQ(g_messages[0],
+              "error: GL context lost, a new one is made on the next frame err 512 err2 0");
+    EXPECT_EQ(local_render_data.get(), nullptr);  // the lost context is gone
+
+    EXPECT_EQ(MaxDifference(Render(input), input), 0.0f);
+    ASSERT_TRUE(local_render_data && local_render_data->context);
+    const vexo_test::GLObjectCounts counts = vexo_test::CountLiveGLObjects();
+    EXPECT_EQ(counts.programs, 6);
+    EXPECT_EQ(counts.total(), counts.programs) << vexo_test::Describe(counts);
+}
+
+TEST_F(RenderFailureTest, AContextThatCannotBeMadeIsTriedAgainOnLaterFramesAFewTimes) {
+    const World input = Picture(8, 8, 8);
+    World out = Poisoned(8, 8, 8);
+    std::vector<PF_Err> errors;
+    std::vector<std::string> last_messages;
+    auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            errors.push_back(Render(input, nullptr, &out));
+            last_messages.push_back(g_messages.empty() ? "" : g_messages.back());
+        }
+    };
+    // Made on a later frame, once the platform can.
+    std::thread([&] {
+        RequestContextVersionForTesting(9, 9);
+        frames(kContextCreationTries - 1);
+        RequestContextVersionForTesting(0, 0);
+        frames(1);
+    }).join();
+    ASSERT_EQ(errors.size(), size_t(kContextCreationTries));
+    EXPECT_EQ(errors.back(), PF_Err_NONE);
+    EXPECT_EQ(MaxDifference(out, input), 0.0f);
+
+    // After the last try, every frame fails at once with the reason, and nothing is tried.
+    errors.clear();
+    last_messages.clear();
+    std::thread([&] {
+        RequestContextVersionForTesting(9, 9);
+        frames(kContextCreationTries);
+        RequestContextVersionForTesting(0, 0);
+        const std::string printed = vexo_test::CaptureStdout([&] { frames(2); });
+        EXPECT_EQ(printed, "");  // no creation, so no report from the platform
+    }).join();
+    for (size_t i = 0; i < errors.size(); ++i) {
+        EXPECT_EQ(errors[i], PF_Err_INTERNAL_STRUCT_DAMAGED) << i;
+        EXPECT_EQ(last_messages[i],
+                  i + 1 < size_t(kContextCreationTries)
+                      ? "error on local_render_data.get() err 0 err2 0"
+                      : "error creating GL context, not trying again err 512 err2 3")
+            << i;
+    }
 }
 
 TEST_F(RenderFailureTest, BuffersTheTransfersCannotAddressAreRefused) {

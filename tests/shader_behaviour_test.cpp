@@ -10,63 +10,14 @@
 
 #include "context/render_data.h"
 #include "gl/pod.h"
+#include "tests/support/displace_model.h"
 #include "tests/support/gl_test_support.h"
 #include "tests/support/gl_toolkit_support.h"
 
 using vexo_test::CaptureStdout;
+using namespace vexo_model;
 
 namespace {
-
-struct RGBA {
-    float c[4];
-};
-
-// A float image with GL's bilinear lookup, for predicting what a shader samples.
-struct Image {
-    int w = 0, h = 0;
-    GLint wrap = GL_CLAMP_TO_EDGE;
-    std::vector<float> rgba;
-
-    Image(int width, int height, GLint wrapMode = GL_CLAMP_TO_EDGE)
-        : w(width), h(height), wrap(wrapMode), rgba(static_cast<size_t>(width) * height * 4) {}
-    float* at(int x, int y) { return &rgba[(static_cast<size_t>(y) * w + x) * 4]; }
-
-    // Texel (x, y) after wrapping; null for the (transparent black) border.
-    const float* texel(int x, int y) const {
-        auto resolve = [this](int i, int n) {
-            switch (wrap) {
-                case GL_REPEAT:
-                    return ((i % n) + n) % n;
-                case GL_MIRRORED_REPEAT: {
-                    const int k = ((i % (2 * n)) + 2 * n) % (2 * n);
-                    return k < n ? k : 2 * n - 1 - k;
-                }
-                case GL_CLAMP_TO_BORDER:
-                    return (i < 0 || i >= n) ? -1 : i;
-                default:
-                    return i < 0 ? 0 : (i >= n ? n - 1 : i);
-            }
-        };
-        const int rx = resolve(x, w), ry = resolve(y, h);
-        if (rx < 0 || ry < 0) return nullptr;
-        return &rgba[(static_cast<size_t>(ry) * w + rx) * 4];
-    }
-
-    RGBA sample(double u, double v) const {
-        const double x = u * w - 0.5, y = v * h - 0.5;
-        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
-        const double ax = x - x0, ay = y - y0;
-        RGBA out{};
-        const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
-        const int dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
-        for (int k = 0; k < 4; ++k) {
-            const float* t = texel(x0 + dx[k], y0 + dy[k]);
-            if (!t) continue;
-            for (int c = 0; c < 4; ++c) out.c[c] += static_cast<float>(weights[k] * t[c]);
-        }
-        return out;
-    }
-};
 
 class ShaderBehaviourTest : public vexo_test::GLTest {
   protected:
@@ -261,26 +212,6 @@ TEST_F(ShaderBehaviourTest, BicubicKeepsConstantsAndSmoothsDetail) {
     EXPECT_NEAR(at(6, 4), 0.0, 1e-5);
 }
 
-// The reduction's sample positions for output pixel (x, y) of a w x h output at factor n.
-RGBA Oversampled(const Image& super, int n, int x, int y, int w, int h) {
-    const double fullW = super.w, fullH = super.h;
-    const double aspect = fullW / fullH;
-    double ox = -2.0 / fullW, oy = -2.0 / fullH;
-    if (n == 2) {
-        ox *= 0.5;
-        oy *= 0.5;
-    }
-    ox /= aspect;
-    const double bu = (x + 0.5) / w + ox, bv = (y + 0.5) / h + oy;
-    RGBA sum{};
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-            const RGBA s = super.sample(bu + i / fullW, bv + j / fullH);
-            for (int c = 0; c < 4; ++c) sum.c[c] += s.c[c] / (n * n);
-        }
-    return sum;
-}
-
 TEST_F(ShaderBehaviourTest, OversampleAveragesTheFactorSquaredSamples) {
     for (int n : {2, 4}) {
         SCOPED_TRACE(n);
@@ -310,114 +241,6 @@ TEST_F(ShaderBehaviourTest, OversampleAveragesTheFactorSquaredSamples) {
 }
 
 // --- displace ---
-
-struct DisplaceSettings {
-    int usingAuxTex = 1, srcL = 1, invert = 0, easingL = 1, usingCA = 0, dstL = 2;
-    float offsetF = 0, gammaF = 1, translateX = 0, translateY = 0, rot = 0, scaleX = 1, scaleY = 1,
-          anchorX = 0.5f, anchorY = 0.5f, redMult = 1, greenMult = 1, blueMult = 1;
-    Vec2f resV = {1, 1};
-};
-
-UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
-    return {{"inTex", TEX2D(inTex)},
-            {"displaceTex", TEX2D(mapTex)},
-            {"usingAuxTex", IVEC(s.usingAuxTex)},
-            {"srcL", IVEC(s.srcL)},
-            {"invert", IVEC(s.invert)},
-            {"offsetF", VEC(s.offsetF)},
-            {"easingL", IVEC(s.easingL)},
-            {"gammaF", VEC(s.gammaF)},
-            {"translateX", VEC(s.translateX)},
-            {"translateY", VEC(s.translateY)},
-            {"rot", VEC(s.rot)},
-            {"scaleX", VEC(s.scaleX)},
-            {"scaleY", VEC(s.scaleY)},
-            {"anchorX", VEC(s.anchorX)},
-            {"anchorY", VEC(s.anchorY)},
-            {"resV", VEC2(s.resV)},
-            {"usingCA", IVEC(s.usingCA)},
-            {"redMult", VEC(s.redMult)},
-            {"greenMult", VEC(s.greenMult)},
-            {"blueMult", VEC(s.blueMult)},
-            {"dstL", IVEC(s.dstL)}};
-}
-
-// Hue, saturation, value as the shader derives them.
-void Rgb2Hsv(const float c[3], float out[3]) {
-    const float K[4] = {0.0f, -1.0f / 3.0f, 2.0f / 3.0f, -1.0f};
-    const float e = 1.0e-10f;
-    auto mix4 = [](const float a[4], const float b[4], float t, float r[4]) {
-        for (int k = 0; k < 4; ++k) r[k] = a[k] * (1 - t) + b[k] * t;
-    };
-    float p[4], q[4];
-    const float pa[4] = {c[2], c[1], K[3], K[2]}, pb[4] = {c[1], c[2], K[0], K[1]};
-    mix4(pa, pb, c[1] >= c[2] ? 1.0f : 0.0f, p);
-    const float qa[4] = {p[0], p[1], p[3], c[0]}, qb[4] = {c[0], p[1], p[2], p[0]};
-    mix4(qa, qb, c[0] >= p[0] ? 1.0f : 0.0f, q);
-    const float d = q[0] - std::min(q[3], q[1]);
-    out[0] = std::fabs(q[2] + (q[3] - q[1]) / (6.0f * d + e));
-    out[1] = d / (q[0] + e);
-    out[2] = q[0];
-}
-
-float Ease(int mode, float t) {
-    if (mode == 3) return t == 0.0f ? 0.0f : std::exp2(10.0f * (t - 1.0f));
-    if (mode == 4) return t == 1.0f ? 1.0f : 1.0f - std::exp2(-10.0f * t);
-    if (t == 0.0f) return 0.0f;
-    if (t == 1.0f) return 1.0f;
-    const float u = 2.0f * t;
-    if (u < 1.0f) return 0.5f * std::exp2(10.0f * (u - 1.0f));
-    return 0.5f * (2.0f - std::exp2(-10.0f * (u - 1.0f)));
-}
-
-// The grey value for map sample m (red, green, blue, alpha).
-float Grey(const DisplaceSettings& s, const float m[4]) {
-    float grey = 0.0f;
-    float hsv[3];
-    Rgb2Hsv(m, hsv);
-    switch (s.srcL) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-            grey = m[s.srcL - 1];
-            break;
-        case 6:
-            grey = hsv[0];
-            break;
-        case 7:
-            grey = hsv[1];
-            break;
-        case 8:
-            grey = (m[0] + m[1] + m[2]) * 0.33333333f;
-            break;
-        default:
-            break;
-    }
-    if (s.invert == 1) grey = 1.0f - grey;
-    grey += s.offsetF;
-    if (s.easingL > 1) grey = Ease(s.easingL, grey);
-    if (s.gammaF != 1.0f) grey = std::pow(grey, s.gammaF);
-    if (grey == 0.0f) grey = 0.00001f;
-    return grey;
-}
-
-// Where the shader samples the input for fragment (u, v) at map value g.
-void ModifyCoords(const DisplaceSettings& s, double u, double v, double g, double out[2]) {
-    // At a scale of 1 the share is 1 for every g, 0 included (where the quotient is 0/0).
-    auto share = [g](double scale) { return scale == 1.0 ? 1.0 : g * (1.0 / (g - (1.0 - scale))); };
-    const double rotF = g * (s.rot * 0.0174533);
-    const double sx = share(s.scaleX), sy = share(s.scaleY);
-    const double sn = std::sin(rotF), cs = std::cos(rotF);
-    const double ax = static_cast<double>(s.resV.y) / s.resV.x;
-    double px = (u - s.anchorX) / ax, py = v - s.anchorY;
-    const double rx = px * cs + py * sn, ry = -px * sn + py * cs;
-    px = rx * ax + s.anchorX;
-    py = ry + s.anchorY;
-    const double qx = px - g * s.translateX, qy = py - g * s.translateY;
-    out[0] = sx * (qx - s.anchorX) + s.anchorX;
-    out[1] = sy * (qy - s.anchorY) + s.anchorY;
-}
 
 class DisplaceGreyTest : public ShaderBehaviourTest {
   protected:
@@ -546,6 +369,19 @@ TEST_F(DisplaceGreyTest, MapViewWithChromaticAberrationShowsTheGreenShare) {
     EXPECT_NEAR(shown[2], 0.000005f, 1e-9);
 }
 
+TEST_F(DisplaceGreyTest, NonFiniteValuesLeaveAsZeroAndFiniteOnesBitForBit) {
+    DisplaceSettings s;  // red, no invert, offset, easing or gamma: the grey is the map value
+    const auto finite = Reds({3.0e38f, -2.5f, 1.0e-30f, 7.0f, 0.1f});
+    const std::vector<float> shown = ShownGrey(s, finite);
+    for (size_t i = 0; i < finite.size(); ++i) EXPECT_EQ(shown[i], finite[i][0]) << i;
+
+    s.offsetF = 3.0e38f;  // 3e38 + 3e38 overflows
+    EXPECT_EQ(ShownGrey(s, Reds({3.0e38f}))[0], 0.0f);
+    s.offsetF = -1.5f;  // a negative base under gamma
+    s.gammaF = 2.0f;
+    EXPECT_EQ(ShownGrey(s, Reds({0.5f}))[0], 0.0f);
+}
+
 TEST_F(DisplaceGreyTest, WithoutAuxTextureTheInputIsItsOwnMap) {
     DisplaceSettings s;
     s.usingAuxTex = 0;
@@ -579,24 +415,11 @@ class DisplaceResultTest : public DisplaceGreyTest {
         const Image out =
             Draw(programs_.displaceProgram, DisplaceUniforms(s, Texture(in), Texture(map)), w, h);
         const float m[4] = {mapValue, 0, 0, 1};
-        const double grey = Grey(s, m);
-        const double greys[3] = {s.usingCA == 1 ? grey * s.redMult : grey,
-                                 s.usingCA == 1 ? grey * s.greenMult : grey,
-                                 s.usingCA == 1 ? grey * s.blueMult : grey};
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const double u = (x + 0.5) / w, v = (y + 0.5) / h;
-                RGBA byChannel[3];
-                for (int k = 0; k < 3; ++k) {
-                    double at[2];
-                    ModifyCoords(s, u, v, greys[k], at);
-                    byChannel[k] = in.sample(at[0], at[1]);
-                }
-                // Red from the red displacement, blue from the blue one, the rest from green.
-                const float expected[4] = {byChannel[1].c[3], byChannel[0].c[0], byChannel[1].c[1],
-                                           byChannel[2].c[2]};
+                const RGBA expected = Displace(s, in, m, (x + 0.5) / w, (y + 0.5) / h);
                 for (int c = 0; c < 4; ++c)
-                    EXPECT_NEAR(out.rgba[(y * w + x) * 4 + c], expected[c], tolerance)
+                    EXPECT_NEAR(out.rgba[(y * w + x) * 4 + c], expected.c[c], tolerance)
                         << x << "," << y << " channel " << c;
             }
     }

@@ -67,6 +67,15 @@ float scaleFactor(float g, float s) {
     return g * (1.0 / (g - (1.0 - s)));
 }
 
+// Host float buffers must never receive NaN or infinity (gamma 0 on a map value of 0, a negative
+// base under gamma, the scale's pole): such a channel becomes 0. Decided on the bits, which no
+// compiler may fold away as it may an isnan(), so finite values pass bit for bit.
+vec4 finiteOrZero(vec4 c) {
+    uvec4 bits = floatBitsToUint(c);
+    uvec4 finite = uvec4(notEqual(bits & 0x7F800000u, uvec4(0x7F800000u)));
+    return uintBitsToFloat(bits * finite);
+}
+
 vec4 displaced(float g) {
     return texture(inTex, modifyCoords(g * translateX, g * translateY, g * (rot * 0.0174533),
                                        scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
@@ -104,5 +113,5 @@ void main() {
 
     if (dstL == 1) FragColor = vec4(grey, grey, grey, 1.0);
 
-    FragColor = vec4(FragColor.a, FragColor.r, FragColor.g, FragColor.b);
+    FragColor = finiteOrZero(vec4(FragColor.a, FragColor.r, FragColor.g, FragColor.b));
 }

@@ -6,6 +6,13 @@ uniform sampler2D inTex;
 uniform vec2 inResFull;
 uniform float octave;
 
+// Sums of huge finite samples can overflow: the host's float buffer still gets no infinity.
+vec4 finiteOrZero(vec4 c) {
+    uvec4 bits = floatBitsToUint(c);
+    uvec4 finite = uvec4(notEqual(bits & 0x7F800000u, uvec4(0x7F800000u)));
+    return uintBitsToFloat(bits * finite);
+}
+
 void main() {
     int n = int(octave);
     float scale = octave;
@@ -26,5 +33,5 @@ void main() {
             count += 1.0;
         }
     }
-    FragColor = sum / count;
+    FragColor = finiteOrZero(sum / count);
 }

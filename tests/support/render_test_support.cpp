@@ -22,6 +22,12 @@ void RenderTest::TearDown() {
     HostTest::TearDown();
 }
 
+void RenderTest::ResetControls() {
+    EXPECT_EQ(OutstandingCheckouts(*instance_), 0u);
+    instance_ = std::make_unique<Instance>(&effect_);
+    ASSERT_EQ(SetupInstance(instance_.get()), PF_Err_NONE);
+}
+
 void RenderTest::Set(PF_ParamIndex index, double value) {
     ASSERT_EQ(UserSetValue(instance_.get(), index, value), PF_Err_NONE) << "parameter " << index;
 }

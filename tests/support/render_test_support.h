@@ -19,6 +19,8 @@ class RenderTest : public HostTest {
 
     // A user edit in the stream's units (percent, degrees, popup entry, 0/1).
     void Set(PF_ParamIndex index, double value);
+    // A fresh instance: every control back at its default.
+    void ResetControls();
 
     // Renders one frame into the output the host makes from the pre-render's answer; fails the
     // test when the host found a fault. An `output` that already holds pixels is handed to the

@@ -1,0 +1,57 @@
+#include "gl/gl_errors.h"
+
+#ifndef GL_CONTEXT_LOST
+#define GL_CONTEXT_LOST 0x0507
+#endif
+
+namespace {
+
+thread_local bool t_out_of_memory = false;
+thread_local bool t_context_lost = false;
+thread_local bool t_simulated_loss = false;
+
+// A lost context may keep reporting; a bounded drain cannot spin on it.
+constexpr int kMaxPendingErrors = 16;
+
+void DrainErrors() {
+    for (int i = 0; i < kMaxPendingErrors && ReadGLError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+// Only a context that asked for reset notification reports a reset here; the others return
+// GL_NO_ERROR and tell of a loss through GL_CONTEXT_LOST alone.
+GLenum ResetStatus() {
+    if (glGetGraphicsResetStatus != nullptr) return glGetGraphicsResetStatus();
+    if (glGetGraphicsResetStatusARB != nullptr) return glGetGraphicsResetStatusARB();
+    return GL_NO_ERROR;
+}
+
+}  // namespace
+
+GLenum ReadGLError() {
+    const GLenum error = glGetError();
+    if (error == GL_OUT_OF_MEMORY) t_out_of_memory = true;
+    if (error == GL_CONTEXT_LOST) t_context_lost = true;
+    return error;
+}
+
+bool GLOutOfMemorySeen() {
+    DrainErrors();
+    return t_out_of_memory;
+}
+
+bool TakeGLOutOfMemory() {
+    const bool seen = GLOutOfMemorySeen();
+    t_out_of_memory = false;
+    return seen;
+}
+
+bool TakeGLContextLost() {
+    DrainErrors();
+    const bool lost = t_context_lost || t_simulated_loss || ResetStatus() != GL_NO_ERROR;
+    t_context_lost = false;
+    t_simulated_loss = false;
+    return lost;
+}
+
+void SimulateGLContextLossForTesting() { t_simulated_loss = true; }

@@ -1,0 +1,95 @@
+// A CPU model of what the effect's programs compute: GL's bilinear lookup, the displacement's
+// map value and sample position, the cubic B-spline upsampling and the box reduction. Tests
+// predict pictures with it and compare what the GPU drew.
+#pragma once
+#include <GL/glew.h>
+
+#include <cmath>
+#include <vector>
+
+#include "gl/binding.h"
+
+namespace vexo_model {
+
+struct RGBA {
+    float c[4];
+};
+
+// A float image with GL's bilinear lookup, for predicting what a shader samples.
+struct Image {
+    int w = 0, h = 0;
+    GLint wrap = GL_CLAMP_TO_EDGE;
+    std::vector<float> rgba;
+
+    Image(int width, int height, GLint wrapMode = GL_CLAMP_TO_EDGE)
+        : w(width), h(height), wrap(wrapMode), rgba(static_cast<size_t>(width) * height * 4) {}
+    float* at(int x, int y) { return &rgba[(static_cast<size_t>(y) * w + x) * 4]; }
+
+    // Texel (x, y) after wrapping; null for the (transparent black) border.
+    const float* texel(int x, int y) const {
+        auto resolve = [this](int i, int n) {
+            switch (wrap) {
+                case GL_REPEAT:
+                    return ((i % n) + n) % n;
+                case GL_MIRRORED_REPEAT: {
+                    const int k = ((i % (2 * n)) + 2 * n) % (2 * n);
+                    return k < n ? k : 2 * n - 1 - k;
+                }
+                case GL_CLAMP_TO_BORDER:
+                    return (i < 0 || i >= n) ? -1 : i;
+                default:
+                    return i < 0 ? 0 : (i >= n ? n - 1 : i);
+            }
+        };
+        const int rx = resolve(x, w), ry = resolve(y, h);
+        if (rx < 0 || ry < 0) return nullptr;
+        return &rgba[(static_cast<size_t>(ry) * w + rx) * 4];
+    }
+
+    RGBA sample(double u, double v) const {
+        const double x = u * w - 0.5, y = v * h - 0.5;
+        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+        const double ax = x - x0, ay = y - y0;
+        RGBA out{};
+        const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
+        const int dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
+        for (int k = 0; k < 4; ++k) {
+            const float* t = texel(x0 + dx[k], y0 + dy[k]);
+            if (!t) continue;
+            for (int c = 0; c < 4; ++c) out.c[c] += static_cast<float>(weights[k] * t[c]);
+        }
+        return out;
+    }
+};
+
+struct DisplaceSettings {
+    int usingAuxTex = 1, srcL = 1, invert = 0, easingL = 1, usingCA = 0, dstL = 2;
+    float offsetF = 0, gammaF = 1, translateX = 0, translateY = 0, rot = 0, scaleX = 1, scaleY = 1,
+          anchorX = 0.5f, anchorY = 0.5f, redMult = 1, greenMult = 1, blueMult = 1;
+    Vec2f resV = {1, 1};
+};
+
+UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex);
+
+// Hue, saturation, value as the shader derives them.
+void Rgb2Hsv(const float c[3], float out[3]);
+
+float Ease(int mode, float t);
+
+// The grey value for map sample m (red, green, blue, alpha).
+float Grey(const DisplaceSettings& s, const float m[4]);
+
+// Where the shader samples the input for fragment (u, v) at map value g.
+void ModifyCoords(const DisplaceSettings& s, double u, double v, double g, double out[2]);
+
+// What the displacement writes for fragment (u, v), in the host's order (alpha, red, green,
+// blue): `in` sampled where the map sample `m` sends each channel, or the map view.
+RGBA Displace(const DisplaceSettings& s, const Image& in, const float m[4], double u, double v);
+
+// The cubic B-spline of `in` at (u, v), which the upsampling computes from four bilinear fetches.
+RGBA BSpline(const Image& in, double u, double v);
+
+// The reduction's sample positions for output pixel (x, y) of a w x h output at factor n.
+RGBA Oversampled(const Image& super, int n, int x, int y, int w, int h);
+
+}  // namespace vexo_model
