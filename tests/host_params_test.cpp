@@ -554,7 +554,7 @@ TEST(VexorantInfo, RefusesBadEditsWithExitCode2AndAMessage) {
         CliRefusal{{"info", "--set", "Anti-Aliasing=2"}, "separator"},
         CliRefusal{{"info", "--set", "Scale Y=20"}, "hidden"},
         CliRefusal{{"info", "--json", "--set", "Invert Map=maybe"}, "on, off"},
-        CliRefusal{{"info", "--set"}, "--set needs NAME=VALUE"}};
+        CliRefusal{{"info", "--set"}, "--set needs a value"}};
     for (const CliRefusal& c : cases) {
         SCOPED_TRACE(c.args.back());
         const RunResult run = RunVexorant(c.args);
