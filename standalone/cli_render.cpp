@@ -263,20 +263,22 @@ int ReadNames(const CliCommand& command, const RenderOptions& o, Names* names) {
     } slots[] = {{&o.input, &names->input}, {&o.map, &names->map}, {&o.output, &names->output}};
     bool any_field = false;
     for (const Slot& s : slots) {
-        if (!FindFrameField(*s.path, s.pattern, &error)) return UsageError(command, error);
-        if (!s.pattern->has_pattern()) continue;
         if (!o.has_frames) {
-            // Without --frames every name is taken as it is; one that names no file but holds
-            // a field was most likely meant as a sequence.
-            if (IsFile(*s.path)) {
-                *s.pattern = FramePattern{*s.path, *s.path, "", 0};
-                continue;
+            // Without --frames every name is taken as it is. A source that names no file but
+            // holds a field was most likely meant as a sequence: say what that needs.
+            *s.pattern = FramePattern{*s.path, *s.path, "", 0};
+            FramePattern field;
+            const bool source = s.pattern != &names->output && !s.path->empty();
+            if (source && !IsFile(*s.path) && FindFrameField(*s.path, &field, &error) &&
+                field.has_pattern()) {
+                return UsageError(command, *s.path +
+                                               " names no file; as a numbered sequence it needs "
+                                               "--frames A-B");
             }
-            return UsageError(command, *s.path +
-                                           " names no file; as a numbered sequence it needs "
-                                           "--frames A-B");
+            continue;
         }
-        any_field = true;
+        if (!FindFrameField(*s.path, s.pattern, &error)) return UsageError(command, error);
+        any_field = any_field || s.pattern->has_pattern();
     }
     if (o.has_frames && !any_field) {
         return UsageError(command,
