@@ -334,6 +334,7 @@ constexpr const char* kInfoDetails =
     "after the edits given with --set.\n"
     "  --json             the same as JSON, with every parameter under \"params\"\n"
     "  --pipl-dump FILE   writes the module's property list, as stored, to FILE\n"
+    "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
     "control edits:\n";
 

@@ -40,6 +40,7 @@ constexpr const char* kRenderDetails =
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
     "  --output OUT       the file to write; its extension chooses the format\n"
+    "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
     "File names are taken as they are. With --frames, the frame number field of a file name\n"
     "stands for the frame number: %04d, %d or #### with no letter or digit after it, as in\n"
