@@ -165,6 +165,7 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
         EXPECT_EQ(run.output.find(".vexorant-"), std::string::npos) << c.options << "\n"
                                                                     << run.output;
         EXPECT_EQ(Shell("ls -A " + dir_ + " | grep ^out").output, "") << c.options;
+        Shell("rm -rf " + dir_ + "out*");  // each case on its own
     }
 }
 
