@@ -71,7 +71,12 @@ bool ParseCommandLine(const CliCommand& command, const Args& args, int* exit_cod
             } else if (option->takes_value) {
                 value = args[++i];
             }
-            taken.push_back(Taken{option, value});
+            // No option means anything by an empty value ("--output-dir ''" is no folder).
+            if (option->takes_value && value.empty()) {
+                problem = name + " needs a value";
+            } else {
+                taken.push_back(Taken{option, value});
+            }
         }
         if (error.empty()) error = problem;
     }

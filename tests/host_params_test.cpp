@@ -583,6 +583,7 @@ TEST(VexorantCommandLine, EveryCommandReadsItsOptionsAlike) {
         {{"demo", "-h"}, 0, "usage: vexorant demo", ""},
         {{"info", "--module"}, 2, "", "info: --module needs a value"},
         {{"demo", "--output-dir"}, 2, "", "demo: --output-dir needs a value"},
+        {{"demo", "--output-dir", ""}, 2, "", "demo: --output-dir needs a value"},
         {{"render", "--input", "--output", "out.png"}, 2, "", "render: --input needs a value"},
         {{"info", "--json=yes"}, 2, "", "info: --json takes no value"},
         {{"render", "--input", "a.png", "--input", "b.png", "--output", "c.png"},
