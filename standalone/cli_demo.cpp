@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "standalone/cli.h"
+#include "standalone/cli_args.h"
 #include "standalone/image_io.h"
 #include "standalone/render_host.h"
 #include "standalone/session.h"
@@ -89,19 +90,30 @@ int RenderTo(Instance* instance, const World& image, const World& map, const std
 
 int RunDemo(const Args& args) {
     std::string module = DefaultModulePath(), dir = ".";
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--module" && i + 1 < args.size()) {
-            module = args[++i];
-        } else if (args[i] == "--output-dir" && i + 1 < args.size()) {
-            dir = args[++i];
-        } else {
-            return Complain(2, "demo: unexpected argument '" + args[i] + "'");
-        }
-    }
-    Session session;
-    std::string error;
-    if (!OpenSession(module, &session, &error)) return Complain(1, error);
+    CliCommand command;
+    command.name = "demo";
+    command.usage = "usage: vexorant demo [--output-dir DIR] [--module PATH]\n";
+    command.details =
+        "\n"
+        "Renders a built-in sample through the effect to DIR/vexorant-demo.png, and its map\n"
+        "view to DIR/vexorant-demo-map.png (DIR: the current folder unless given).\n";
+    command.options = {
+        {"--output-dir", true, false,
+         [&dir](const std::string& value, std::string*) { return dir = value, true; }},
+        {"--module", true, false,
+         [&module](const std::string& value, std::string*) { return module = value, true; }},
+    };
     int code = 0;
+    if (!ParseCommandLine(command, args, &code)) return code;
+    const std::string result = dir + "/vexorant-demo.png",
+                      map_view = dir + "/vexorant-demo-map.png";
+    std::string error;
+    for (const std::string& path : {result, map_view}) {
+        if (!CanWriteImage(path, &error)) return Complain(1, error);
+    }
+
+    Session session;
+    if (!OpenSession(module, &session, &error)) return Complain(1, error);
     std::string about;
     if (const PF_Err err = SendAbout(session.effect, &about)) {
         code = Complain(1, "about failed with host error " + std::to_string(err));
@@ -115,9 +127,9 @@ int RunDemo(const Args& args) {
             code = Complain(1, "parameter setup failed with host error " + std::to_string(err));
         }
         if (!code) code = Edit(&instance, settings);
-        if (!code) code = RenderTo(&instance, image, map, dir + "/vexorant-demo.png");
+        if (!code) code = RenderTo(&instance, image, map, result);
         if (!code) code = Edit(&instance, {"View=Map"});
-        if (!code) code = RenderTo(&instance, image, map, dir + "/vexorant-demo-map.png");
+        if (!code) code = RenderTo(&instance, image, map, map_view);
         for (const std::string& p : InstanceProblems(instance)) code = Complain(1, p);
     }
     for (const std::string& p : CloseSession(&session)) code = Complain(1, p);

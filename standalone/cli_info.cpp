@@ -1,13 +1,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 
 #include "standalone/cli.h"
+#include "standalone/cli_args.h"
 #include "standalone/frei0r_params.h"
 #include "standalone/instance.h"
 #include "standalone/json.h"
+#include "standalone/output_file.h"
 #include "standalone/session.h"
 #include "standalone/settings.h"
 #include "standalone/undo.h"
@@ -307,6 +308,43 @@ void PrintJson(const Session& s, const std::string& about, const Instance* insta
     std::printf("%s\n", j.str().c_str());
 }
 
+constexpr const char* kInfoUsage =
+    "usage: vexorant info [--json] [--set NAME=VALUE]... [--module PATH]\n"
+    "       vexorant info --pipl-dump FILE [--module PATH]\n"
+    "       vexorant info --frei0r [--module PATH]\n";
+
+constexpr const char* kInfoDetails =
+    "\n"
+    "Prints the effect's about text, its property list and its controls as the user sees them\n"
+    "after the edits given with --set.\n"
+    "  --json             the same as JSON, with every parameter under \"params\"\n"
+    "  --pipl-dump FILE   writes the module's property list, as stored, to FILE\n"
+    "  --frei0r           the controls as the frei0r modules' parameters, as a Markdown table\n"
+    "  --module PATH      the effect module (default: the one beside vexorant)\n"
+    "\n"
+    "control edits:\n";
+
+CliCommand InfoCommand(InfoOptions* o) {
+    CliCommand c;
+    c.name = "info";
+    c.usage = kInfoUsage;
+    c.details = std::string(kInfoDetails) + kSetUsage;
+    c.options = {
+        {"--json", false, false, [o](const std::string&, std::string*) { return o->json = true; }},
+        {"--frei0r", false, false,
+         [o](const std::string&, std::string*) { return o->frei0r = true; }},
+        {"--module", true, false,
+         [o](const std::string& value, std::string*) { return o->module = value, true; }},
+        {"--pipl-dump", true, false,
+         [o](const std::string& value, std::string*) { return o->pipl_dump = value, true; }},
+        SetOption(&o->sets),
+    };
+    // The dump is the module's bytes alone: edits and JSON would have nothing to act on.
+    c.conflicts = {{"--pipl-dump", "--json"}, {"--pipl-dump", "--set"},
+                   {"--pipl-dump", "--frei0r"}, {"--frei0r", "--json"}, {"--frei0r", "--set"}};
+    return c;
+}
+
 }  // namespace
 
 int Complain(int code, const std::string& text) {
@@ -316,32 +354,17 @@ int Complain(int code, const std::string& text) {
 
 int RunInfo(const Args& args) {
     InfoOptions o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool has_value = i + 1 < args.size();
-        std::string set_error;
-        if (TakeSetOption(args, &i, &o.sets, &set_error)) {
-            if (!set_error.empty()) return Complain(2, "info: " + set_error);
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--frei0r") {
-            o.frei0r = true;
-        } else if (a == "--module" && has_value) {
-            o.module = args[++i];
-        } else if (a == "--pipl-dump" && has_value) {
-            o.pipl_dump = args[++i];
-        } else {
-            return Complain(2, "info: unexpected argument '" + a + "'");
-        }
-    }
+    const CliCommand command = InfoCommand(&o);
+    int code = 0;
+    if (!ParseCommandLine(command, args, &code)) return code;
 
     if (!o.pipl_dump.empty()) {
         std::vector<uint8_t> bytes;
         std::string error;
         if (!ReadModulePiPL(o.module, &bytes, &error)) return Complain(1, error);
-        std::ofstream out(o.pipl_dump, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out.flush()) return Complain(1, "cannot write " + o.pipl_dump);
+        if (!WriteWholeFile(o.pipl_dump, bytes.data(), bytes.size(), &error)) {
+            return Complain(1, error);
+        }
         std::printf("wrote %zu bytes of property list to %s\n", bytes.size(), o.pipl_dump.c_str());
         return 0;
     }

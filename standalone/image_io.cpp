@@ -2,10 +2,13 @@
 
 #include "standalone/output_file.h"
 
+#include <unistd.h>
+
 #include <OpenImageIO/imageio.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace vexo_host {
@@ -17,6 +20,90 @@ namespace {
 bool Fail(std::string* error, const std::string& text) {
     *error = text;
     return false;
+}
+
+// OpenImageIO chooses the writer by the extension; its own message names the temporary file.
+std::string UnknownFormat(const std::string& path) {
+    OIIO::geterror();  // taken, so it is not reported again with a later failure
+    const std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return "no extension to choose the image format by";
+    }
+    return "no image format known for '" + path.substr(dot) + "'";
+}
+
+// libpng prints "libpng error: ..." on standard error before it gives up, although OpenImageIO
+// hands the same text back through geterror(); that line would reach the user ahead of ours.
+// While any image is read or written, standard error goes to a temporary file, and what arrived
+// there is passed on afterwards without libpng's lines: text from other threads in the meantime
+// is delayed, not lost.
+class QuietImageLibraries {
+  public:
+    QuietImageLibraries() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (users_++ == 0) Begin();
+    }
+    ~QuietImageLibraries() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (--users_ == 0) End();
+    }
+    QuietImageLibraries(const QuietImageLibraries&) = delete;
+    QuietImageLibraries& operator=(const QuietImageLibraries&) = delete;
+
+  private:
+    static void Begin() {
+        std::fflush(stderr);
+        capture_ = std::tmpfile();
+        if (!capture_) return;  // then the libraries speak; nothing else changes
+        saved_ = dup(STDERR_FILENO);
+        if (saved_ < 0 || dup2(fileno(capture_), STDERR_FILENO) < 0) {
+            if (saved_ >= 0) close(saved_);
+            std::fclose(capture_);
+            capture_ = nullptr;
+        }
+    }
+    static void End() {
+        if (!capture_) return;
+        std::fflush(stderr);
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+        std::string text;
+        std::rewind(capture_);
+        char buf[4096];
+        while (const std::size_t n = std::fread(buf, 1, sizeof buf, capture_)) text.append(buf, n);
+        std::fclose(capture_);
+        capture_ = nullptr;
+        std::string kept;
+        for (std::size_t at = 0, end; at < text.size(); at = end) {
+            end = text.find('\n', at);
+            end = end == std::string::npos ? text.size() : end + 1;
+            if (text.compare(at, 7, "libpng ") != 0) kept.append(text, at, end - at);
+        }
+        std::fputs(kept.c_str(), stderr);
+    }
+    static std::mutex mutex_;
+    static int users_;
+    static FILE* capture_;
+    static int saved_;
+};
+
+std::mutex QuietImageLibraries::mutex_;
+int QuietImageLibraries::users_ = 0;
+FILE* QuietImageLibraries::capture_ = nullptr;
+int QuietImageLibraries::saved_ = -1;
+
+// The library's account of a failure as one line, in the user's names: OpenImageIO stacks one
+// line per layer it passed through, the first says what went wrong, and a write failure names
+// the temporary file the user never asked for.
+std::string Cause(const std::string& text, const std::string& temp = "",
+                  const std::string& path = "") {
+    std::string line = text.substr(0, text.find('\n'));
+    if (!temp.empty()) {
+        for (std::size_t at; (at = line.find(temp)) != std::string::npos;) {
+            line.replace(at, temp.size(), path);
+        }
+    }
+    return line;
 }
 
 bool IsFloatFormat(OIIO::TypeDesc format) {
@@ -44,10 +131,11 @@ ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
 }  // namespace
 
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
+    const QuietImageLibraries quiet;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) return Fail(error, "cannot read " + path + ": " + OIIO::geterror());
+    if (!in) return Fail(error, "cannot read " + path + ": " + Cause(OIIO::geterror()));
     // Sizes, channels and pixel format are all that is read here.
     const OIIO::ImageSpec layout = in->spec_dimensions(0);
     if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth > 1) {
@@ -61,7 +149,7 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     std::vector<uint8_t> bytes(deep ? 0 : count);
     const bool ok = deep ? in->read_image(0, 0, 0, n, OIIO::TypeDesc::FLOAT, floats.data())
                          : in->read_image(0, 0, 0, n, OIIO::TypeDesc::UINT8, bytes.data());
-    if (!ok) return Fail(error, "cannot read " + path + ": " + in->geterror());
+    if (!ok) return Fail(error, "cannot read " + path + ": " + Cause(in->geterror()));
 
     *world = MakeWorld(layout.width, layout.height, depth);
     const ChannelMap m = MapChannels(layout);
@@ -111,16 +199,25 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
         }
     }
 
+    const QuietImageLibraries quiet;
     const std::string temp = TemporaryBeside(path, &world);
     auto out = OIIO::ImageOutput::create(temp);
-    if (!out) return Fail(error, "cannot write " + path + ": " + OIIO::geterror());
+    if (!out) return Fail(error, CannotWrite(path, UnknownFormat(path)));
     bool ok =
         out->open(temp, layout) && (deep ? out->write_image(OIIO::TypeDesc::FLOAT, floats.data())
                                          : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
-    std::string why = ok ? "" : out->geterror();
+    std::string why = ok ? "" : Cause(out->geterror(), temp, path);
     ok = out->close() && ok;
-    if (!CommitTemporary(temp, path, ok, &why)) {
-        return Fail(error, "cannot write " + path + (why.empty() ? "" : ": " + why));
+    if (!ok && why.empty()) why = Cause(out->geterror(), temp, path);
+    if (!CommitTemporary(temp, path, ok, &why)) return Fail(error, CannotWrite(path, why));
+    return true;
+}
+
+bool CanWriteImage(const std::string& path, std::string* error) {
+    const std::string problem = OutputPathProblem(path);
+    if (!problem.empty()) return Fail(error, "cannot write " + path + ": " + problem);
+    if (!OIIO::ImageOutput::create(path)) {
+        return Fail(error, "cannot write " + path + ": " + UnknownFormat(path));
     }
     return true;
 }

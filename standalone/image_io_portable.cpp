@@ -231,6 +231,20 @@ void Append(void* context, void* data, int size) {
     out->insert(out->end(), bytes, bytes + size);
 }
 
+bool IsWritableFormat(const std::string& ext) {
+    for (const char* known : {".pfm", ".png", ".bmp", ".tga", ".jpg", ".jpeg"}) {
+        if (ext == known) return true;
+    }
+    return false;
+}
+
+std::string UnknownFormat(const std::string& path) {
+    const std::string ext = Extension(path);
+    return (ext.empty() ? "no extension to choose the image format by"
+                        : "no image format known for '" + ext + "'") +
+           std::string(" (PNG, BMP, TGA, JPEG, or PFM for 32-bit float)");
+}
+
 // The file's bytes for the format its extension names.
 bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* out,
             std::string* error) {
@@ -251,8 +265,7 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
     } else if (ext == ".jpg" || ext == ".jpeg") {
         ok = stbi_write_jpg_to_func(Append, out, w, h, 4, rgba.data(), 95);
     } else {
-        return Fail(error, "cannot write " + path + ": unknown image format '" + ext +
-                               "' (PNG, BMP, TGA, JPEG, or PFM for 32-bit float)");
+        return Fail(error, CannotWrite(path, UnknownFormat(path)));
     }
     return ok ? true : Fail(error, "cannot write " + path + ": cannot encode the image");
 }
@@ -299,22 +312,14 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
 bool WriteImage(const std::string& path, const World& world, std::string* error) {
     std::vector<uint8_t> bytes;
     if (!Encode(path, world, &bytes, error)) return false;
+    return WriteWholeFile(path, bytes.data(), bytes.size(), error);
+}
 
-    const std::string temp = TemporaryBeside(path, &world);
-    std::string why;
-    bool ok = false;
-    if (FILE* f = std::fopen(temp.c_str(), "wb")) {
-        ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-        if (!ok) why = std::strerror(errno);
-        if (std::fclose(f) != 0 && ok) {
-            ok = false;
-            why = std::strerror(errno);
-        }
-    } else {
-        why = std::strerror(errno);
-    }
-    if (!CommitTemporary(temp, path, ok, &why)) {
-        return Fail(error, "cannot write " + path + (why.empty() ? "" : ": " + why));
+bool CanWriteImage(const std::string& path, std::string* error) {
+    const std::string problem = OutputPathProblem(path);
+    if (!problem.empty()) return Fail(error, "cannot write " + path + ": " + problem);
+    if (!IsWritableFormat(Extension(path))) {
+        return Fail(error, "cannot write " + path + ": " + UnknownFormat(path));
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // Output files are written under a temporary name beside their final one and moved into place
 // only once complete, so a failed write never leaves a partial file under the output name.
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace vexo_host {
@@ -14,5 +15,19 @@ std::string TemporaryBeside(const std::string& path, const void* writer);
 // says what failed, when it is not already set.
 bool CommitTemporary(const std::string& temp, const std::string& path, bool written,
                      std::string* why);
+
+// What stands in the way of writing `path`, in the user's terms ("" when nothing does): the
+// path is a folder, its folder is missing or is a file, or no file can be made in it. Tries
+// for real, with a temporary it removes again, so read-only disks and permissions both show.
+std::string OutputPathProblem(const std::string& path);
+
+// "cannot write PATH: CAUSE" for a write that failed: the cause OutputPathProblem finds, or else
+// `why` (what the writer said).
+std::string CannotWrite(const std::string& path, const std::string& why);
+
+// Writes `size` bytes to `path` through a temporary beside it. False, with "cannot write PATH:
+// why" in `error`, when the file could not be put in place.
+bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
+                    std::string* error);
 
 }  // namespace vexo_host

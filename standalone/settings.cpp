@@ -203,6 +203,15 @@ bool TakeSetOption(const Args& args, std::size_t* i, std::vector<SetRequest>* re
     return true;
 }
 
+CliOption SetOption(std::vector<SetRequest>* requests) {
+    return CliOption{"--set", true, true, [requests](const std::string& value, std::string* error) {
+                         SetRequest request;
+                         if (!ParseSetRequest(value, &request, error)) return false;
+                         requests->push_back(request);
+                         return true;
+                     }};
+}
+
 bool ResolveSetRequest(const Instance& instance, const SetRequest& request,
                        ResolvedSetting* setting, std::string* error) {
     const PF_ParamIndex index = FindControl(instance, request.name);

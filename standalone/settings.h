@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "standalone/cli.h"
+#include "standalone/cli_args.h"
 #include "standalone/instance.h"
 
 namespace vexo_host {
@@ -21,6 +22,9 @@ extern const char* const kSetUsage;
 
 // Parses the text after `--set`. False, with a message, when it names no control.
 bool ParseSetRequest(const std::string& text, SetRequest* request, std::string* error);
+
+// The `--set` option of a command line: each one given is parsed and added to `requests`.
+CliOption SetOption(std::vector<SetRequest>* requests);
 
 // When args[*i] is `--set NAME=VALUE` (or `--set=NAME=VALUE`), takes it, leaves *i on the last
 // argument taken and returns true. A missing or malformed operand still returns true, with

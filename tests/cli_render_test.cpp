@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "standalone/image_io.h"
@@ -33,6 +35,8 @@ class CliRenderTest : public ::testing::Test {
     void TearDown() override { Shell("rm -rf " + dir_); }
     std::string Path(const std::string& name) const { return dir_ + name; }
     void Write(const std::string& name, const World& w) {
+        const std::size_t slash = name.rfind('/');
+        if (slash != std::string::npos) Shell("mkdir -p '" + Path(name.substr(0, slash)) + "'");
         std::string error;
         ASSERT_TRUE(WriteImage(Path(name), w, &error)) << error;
     }
@@ -59,12 +63,14 @@ World Straight(A_long w, A_long h, int depth) {
 }
 
 TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
+    // Without --frames a # or % is part of a name, in a folder name or a file name alike.
     const World png = Straight(40, 30, 8);
-    Write("in.png", png);
-    ShellResult run = Render("--input " + Path("in.png") + " --output " + Path("out.png"));
+    Write("take#2/50%done.png", png);
+    ShellResult run = Render("--input '" + Path("take#2/50%done.png") + "' --output '" +
+                             Path("take#2/out_#.png") + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("rendered 1 frame(s)"), std::string::npos);
-    EXPECT_EQ(MaxDifference(Read("out.png"), png), 0.0f);
+    EXPECT_EQ(MaxDifference(Read("take#2/out_#.png"), png), 0.0f);
 
     // Float files render at 32 bits and keep values a byte could not hold.
     const World exr = Fill(20, 10, 32, [](A_long x, A_long, float* p) {
@@ -81,27 +87,39 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
 TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
     for (int f = 1; f <= 3; ++f) {
         char name[32];
-        std::snprintf(name, sizeof name, "in.%04d.png", f);
+        std::snprintf(name, sizeof name, "take#2/in.%04d.png", f);
         Write(name, Straight(32, 16, 8));
     }
-    Write("map.png", Fill(32, 16, 8, [](A_long, A_long, float* p) { p[0] = p[1] = 1.0f; }));
+    // Only the file name's frame field counts: not the folder's #, not the % of "%done".
+    Write("take#2/50%done.png",
+          Fill(32, 16, 8, [](A_long, A_long, float* p) { p[0] = p[1] = 1.0f; }));
     const ShellResult run =
-        Render("--input " + Path("in.%04d.png") + " --map " + Path("map.png") +
-               " --map-origin -12,-4 --set Channel=Red --set \"Translate X=10\" --frames 1-3" +
-               " --threads 2 --output " + Path("out.####.png"));
+        Render("--input '" + Path("take#2/in.%04d.png") + "' --map '" + Path("take#2/50%done.png") +
+               "' --map-origin -12,-4 --set Channel=Red --set \"Translate X=10\" --frames 1-3" +
+               " --threads 2 --output '" + Path("take#2/out.####.png") + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("rendered 3 frame(s)"), std::string::npos) << run.output;
     for (const char* name : {"out.0001.png", "out.0002.png", "out.0003.png"}) {
-        EXPECT_TRUE(Exists(Path(name))) << name;
+        EXPECT_TRUE(Exists(Path(std::string("take#2/") + name))) << name;
     }
     // The map, moved 12 pixels left, covers columns 0..19: their pixels moved 3 to the right.
-    const World in = Read("in.0002.png"), out = Read("out.0002.png");
+    const World in = Read("take#2/in.0002.png"), out = Read("take#2/out.0002.png");
     EXPECT_EQ(GetChannel(out, 10, 5, 2), GetChannel(in, 7, 5, 2));
     EXPECT_EQ(GetChannel(out, 25, 5, 2), GetChannel(in, 25, 5, 2));
 }
 
 TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
     Write("in.png", Straight(8, 8, 8));
+    Write("in.0001.png", Straight(8, 8, 8));
+    Write("in.0003.png", Straight(8, 8, 8));
+    Shell("mkdir " + Path("folder.png"));
+    {  // a PNG cut short: libpng gives up inside the pixel data
+        std::ifstream in(Path("in.png"), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        std::ofstream(Path("damaged.png"), std::ios::binary) << bytes.substr(0, bytes.size() - 30);
+    }
+    const std::string in = " --input " + Path("in.png");
     struct Case {
         std::string options;
         int status;
@@ -109,23 +127,45 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
     } cases[] = {
         {"--input " + Path("missing.png") + " --output " + Path("out.png"), 1,
          "cannot read " + Path("missing.png")},
-        {"--input " + Path("in.png") + " --output " + Path("out.png") + " --depth 16", 2,
-         "--depth is 8 or 32"},
+        {in + " --output " + Path("out.png") + " --depth 16", 2, "--depth is 8 or 32"},
         {"--input " + Path("in.####.png") + " --output " + Path("out.png"), 2, "needs --frames"},
-        {"--input " + Path("in.png") + " --output " + Path("out.png") + " --set Bogus=1", 2,
-         "Bogus"},
-        {"--input " + Path("in.png") + " --output " + Path("out.png") +
-             " --set \"Edge Behavior=(-\"",
-         2, "Edge Behavior"},
-        {"--input " + Path("in.png"), 2, "needs --input and --output"},
-        {"--input " + Path("in.png") + " --output " + Path("no/such/dir/out.png"), 1,
-         "cannot write"},
+        {in + " --output " + Path("out.png") + " --set Bogus=1", 2, "Bogus"},
+        {in + " --output " + Path("out.png") + " --set \"Edge Behavior=(-\"", 2, "Edge Behavior"},
+        {in, 2, "needs --input and --output"},
+        // Integers beyond the host's 32 bits are refused, not wrapped.
+        {in + " --output " + Path("out.png") + " --map " + Path("in.png") +
+             " --map-origin 99999999999,0",
+         2, "--map-origin takes X,Y in whole pixels from -2147483648 to 2147483647"},
+        {"--input " + Path("in.####.png") + " --frames 1-4294967297 --output " +
+             Path("out.####.png"),
+         2, "--frames takes A-B"},
+        {"--input " + Path("in.%99999999999d.png") + " --frames 1-1 --output " + Path("out.png"), 2,
+         "asks for more than 18 digits"},
+        // Write failures name the user's path and the cause, found before any frame renders.
+        {in + " --output " + Path("no/such/dir/out.png"), 1,
+         "cannot write " + Path("no/such/dir/out.png") + ": folder '" + Path("no/such/dir") +
+             "' does not exist"},
+        {in + " --output " + Path("folder.png"), 1,
+         "cannot write " + Path("folder.png") + ": it is a folder"},
+        {in + " --output " + Path("in.png/out.png"), 1, "'" + Path("in.png") + "' is not a folder"},
+        {in + " --output " + Path("out.xyz"), 1, "no image format known for '.xyz'"},
+        // Every frame's sources are there before the first render.
+        {"--input " + Path("in.####.png") + " --frames 1-3 --output " + Path("out.####.png"), 1,
+         "cannot read " + Path("in.####.png") + ": frame 2 is missing (" + Path("in.0002.png") +
+             ")"},
+        {"--input " + Path("damaged.png") + " --output " + Path("out.png"), 1,
+         "cannot read " + Path("damaged.png") + ": "},
     };
     for (const Case& c : cases) {
         const ShellResult run = Render(c.options);
         EXPECT_EQ(run.status, c.status) << c.options << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << c.options << "\n" << run.output;
-        EXPECT_FALSE(Exists(Path("out.png"))) << c.options;
+        // Ours is the first word, not an image library's, and no hidden temporary name shows.
+        EXPECT_EQ(run.output.rfind("vexorant: ", 0), 0u) << c.options << "\n" << run.output;
+        EXPECT_EQ(run.output.find(".vexorant-"), std::string::npos) << c.options << "\n"
+                                                                    << run.output;
+        EXPECT_EQ(Shell("ls -A " + dir_ + " | grep ^out").output, "") << c.options;
+        Shell("rm -rf " + dir_ + "out*");  // each case on its own
     }
 }
 

@@ -2,8 +2,11 @@
 // checkouts, the suites, `--set` and what `vexorant info` shows.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -564,13 +567,58 @@ TEST(VexorantInfo, RefusesBadEditsWithExitCode2AndAMessage) {
         CliRefusal{{"info", "--set", "Anti-Aliasing=2"}, "separator"},
         CliRefusal{{"info", "--set", "Scale Y=20"}, "hidden"},
         CliRefusal{{"info", "--json", "--set", "Invert Map=maybe"}, "on, off"},
-        CliRefusal{{"info", "--set"}, "--set needs NAME=VALUE"}};
+        CliRefusal{{"info", "--set"}, "--set needs a value"}};
     for (const CliRefusal& c : cases) {
         SCOPED_TRACE(c.args.back());
         const RunResult run = RunVexorant(c.args);
         EXPECT_EQ(run.exit_code, 2);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
+// Every command reads its line alike: a missing value, a repeated or conflicting option is a
+// usage error with the same words, and --help after any command prints that command's usage.
+TEST(VexorantCommandLine, EveryCommandReadsItsOptionsAlike) {
+    const std::string dump =
+        ::testing::TempDir() + "vexorant_cli_pipl_" + std::to_string(getpid()) + ".bin";
+    struct Line {
+        std::vector<std::string> args;
+        int exit_code;
+        const char* out;  // the start of standard output; "" for none
+        const char* err;
+    } const lines[] = {
+        {{"render", "--help"}, 0, "usage: vexorant render", ""},
+        {{"info", "--json", "--help"}, 0, "usage: vexorant info", ""},
+        {{"demo", "-h"}, 0, "usage: vexorant demo", ""},
+        {{"info", "--module"}, 2, "", "info: --module needs a value"},
+        {{"demo", "--output-dir"}, 2, "", "demo: --output-dir needs a value"},
+        {{"demo", "--output-dir", ""}, 2, "", "demo: --output-dir needs a value"},
+        {{"render", "--input", "--output", "out.png"}, 2, "", "render: --input needs a value"},
+        {{"info", "--json=yes"}, 2, "", "info: --json takes no value"},
+        {{"render", "--input", "a.png", "--input", "b.png", "--output", "c.png"},
+         2,
+         "",
+         "--input is given more than once"},
+        {{"info", "--pipl-dump", dump, "--json"},
+         2,
+         "",
+         "--pipl-dump cannot be combined with --json"},
+        {{"info", "--set", "View=Map", "--pipl-dump", dump},
+         2,
+         "",
+         "--pipl-dump cannot be combined with --set"},
+    };
+    for (const Line& line : lines) {
+        SCOPED_TRACE(line.args[0] + " " + line.args[1]);
+        const RunResult run = RunVexorant(line.args);
+        EXPECT_EQ(run.exit_code, line.exit_code) << run.err;
+        EXPECT_EQ(run.out.rfind(line.out, 0), 0u) << run.out;
+        if (!*line.out) {
+            EXPECT_TRUE(run.out.empty()) << run.out;
+        }
+        EXPECT_NE(run.err.find(line.err), std::string::npos) << run.err;
+        EXPECT_FALSE(std::ifstream(dump).good()) << "written although refused";
     }
 }
 
