@@ -14,7 +14,6 @@
 #include <regex>
 #include <thread>
 
-#include "effect/param_table.h"
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
 #include "standalone/image_io.h"

@@ -619,7 +619,7 @@ TEST_F(RenderFailureTest, AMapUploadTheDriverRefusesFailsTheFrame) {
     std::unique_ptr<void, decltype(&std::free)> pixels(
         std::calloc(size_t(map.def.rowbytes), size_t(map.def.height)), &std::free);
     ASSERT_NE(pixels, nullptr);
-    map.def.data = pixels.get();
+    map.def.data = static_cast<PF_PixelPtr>(pixels.get());
     World out = Poisoned(16, 8, 8);
     EXPECT_EQ(Render(input, &map, &out), PF_Err_OUT_OF_MEMORY);
     EXPECT_TRUE(Cleared(out));
