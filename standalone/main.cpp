@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "hugepages.h"
 #include "settings.h"
 
 namespace {
@@ -39,6 +40,7 @@ void Usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vexo_host::ReexecWithHugePages(argv);
     if (argc < 2) {
         Usage(stderr);
         return 2;
