@@ -52,18 +52,18 @@ enum class Fill {
     kCleared,  // drawn in part, or read where nothing was drawn: starts transparent black
 };
 
-// A float target of `width` by `height` (truncated to whole pixels), or false when the context
-// cannot hold one that large or its framebuffer cannot be completed. The storage's making is
-// timed into `timing`.
+// A target of `width` by `height` (truncated to whole pixels), float unless `format` says
+// otherwise, or false when the context cannot hold one that large or its framebuffer cannot be
+// completed. The storage's making is timed into `timing`.
 bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
-                Fill fill, TargetTiming* timing) {
+                Fill fill, TargetTiming* timing, int32_t format = GL_RGBA32F) {
     const auto w = int64_t(width), h = int64_t(height);
     if (!Fits(w, h, limits)) return false;
     *target = PX_FBO{};
     {
-        const TimedAllocation timed(timing, w * h * 16);
+        const TimedAllocation timed(timing, w * h * (format == GL_RGBA8 ? 4 : 16));
         target->renderBuffer =
-            FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), GL_RGBA32F, wrap);
+            FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
     }
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0;
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
@@ -73,8 +73,8 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
 }
 
 bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill,
-                TargetTiming* timing) {
-    return MakeTarget(target, size.x, size.y, wrap, limits, fill, timing);
+                TargetTiming* timing, int32_t format = GL_RGBA32F) {
+    return MakeTarget(target, size.x, size.y, wrap, limits, fill, timing, format);
 }
 
 // Whether the map pass's quad, placed by `xform` (row vector on the left), covers the whole
@@ -179,8 +179,12 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         p->hasMap = true;
     }
 
-    // Both displacement paths end in a full-target draw.
-    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &timing)) {
+    // Both displacement paths end in a full-target draw. Nothing samples the output: for an 8-bit
+    // frame the draw converts to bytes as the readback would (rounded, clamped to 0..1), and the
+    // readback becomes a plain copy.
+    const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
+    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &timing,
+                    output_format)) {
         return OutOfMemory("error creating output target", out_data);
     }
     if (p->aaMode == 1) {
