@@ -11,6 +11,7 @@
 // wall (how the breakdown times the GPU stages). Without --benchmark_min_time each case runs for
 // at least 0.3 s, so heavy cases run a single frame.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -24,6 +25,7 @@
 
 #include "bench/gl_timing.h"
 #include "effect/param_table.h"
+#include "standalone/hugepages.h"
 #include "standalone/image_io.h"
 #include "standalone/instance.h"
 #include "standalone/module.h"
@@ -181,6 +183,14 @@ std::unique_ptr<vexo_host::Instance> Prepare(benchmark::State& state, const Case
     return nullptr;
 }
 
+// Minor page faults of the process so far: each first touch of a fresh 4 KiB page of target
+// storage is one.
+double MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_minflt);
+}
+
 void Finish(benchmark::State& state, std::unique_ptr<vexo_host::Instance> instance) {
     const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
     if (!problems.empty()) state.SkipWithError(problems.front().c_str());
@@ -194,12 +204,15 @@ void BM_Frame(benchmark::State& state, Case c) {
     const Frames& frames = FramesFor(c.width, c.height, c.depth);
     World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
     std::string error;
+    const double faults_before = MinorFaults();
     for (auto _ : state) {
         if (!RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error)) {
             state.SkipWithError(error.c_str());
             break;
         }
     }
+    state.counters["minor_faults"] =
+        benchmark::Counter(MinorFaults() - faults_before, benchmark::Counter::kAvgIterations);
     Finish(state, std::move(instance));
 }
 
@@ -383,6 +396,7 @@ bool Probe() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vexo_host::ReexecWithHugePages(argv);
     if (!TakeOptions(&argc, argv)) return 2;
     // Heavy cases (4K at 4x) take seconds a frame on a software rasterizer: a short minimum time
     // keeps them to one measured frame while light cases still run many.
@@ -405,6 +419,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::AddCustomContext("module", g_options.module);
+    benchmark::AddCustomContext("malloc_huge_pages", vexo_host::HugePagesStatus());
     if (!Probe()) {
         vexo_host::CloseSession(&g_session);
         return 1;

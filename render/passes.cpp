@@ -8,6 +8,7 @@
 #include "gl/gl_errors.h"
 #include "gl/pod.h"
 #include "host/messages.h"
+#include "render/target_timing.h"
 
 namespace {
 
@@ -52,29 +53,45 @@ enum class Fill {
     kCleared,  // drawn in part, or read where nothing was drawn: starts transparent black
 };
 
-// A float target of `width` by `height` (truncated to whole pixels), or false when the context
-// cannot hold one that large or its framebuffer cannot be completed.
+// A target of `width` by `height` (truncated to whole pixels), float unless `format` says
+// otherwise, or false when the context cannot hold one that large or its framebuffer cannot be
+// completed. The storage's making is timed into `timing`.
 bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
-                Fill fill) {
+                Fill fill, TargetTiming* timing, int32_t format = GL_RGBA32F) {
     const auto w = int64_t(width), h = int64_t(height);
     if (!Fits(w, h, limits)) return false;
     // A texture name is made even when GL refuses its storage; only the error flag tells.
-    if (fill == Fill::kCleared) {
-        *target = FBOHelper::CreateTextureFBO(uint32_t(w), uint32_t(h), wrap, GL_RGBA32F,
-                                              GL_DEPTH_COMPONENT32F);
-        return target->fbo != 0 && !GLOutOfMemorySeen();
-    }
     *target = PX_FBO{};
-    target->renderBuffer =
-        FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), GL_RGBA32F, wrap);
+    {
+        const TimedAllocation timed(timing, w * h * (format == GL_RGBA8 ? 4 : 16));
+        target->renderBuffer =
+            FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
+    }
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
+    if (target->fbo != 0 && fill == Fill::kCleared) FBOHelper::ClearFBO(target);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return target->fbo != 0 && !GLOutOfMemorySeen();
 }
 
-bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill) {
-    return MakeTarget(target, size.x, size.y, wrap, limits, fill);
+bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill,
+                TargetTiming* timing, int32_t format = GL_RGBA32F) {
+    return MakeTarget(target, size.x, size.y, wrap, limits, fill, timing, format);
+}
+
+// Whether the map pass's quad, placed by `xform` (row vector on the left), covers the whole
+// target, so that no pixel keeps what the target held before. Pixel centres lie half a pixel
+// inside the edges, far beyond the matrix's rounding.
+bool CoversTarget(const float (&xform)[16]) {
+    for (float x : {-1.0f, 1.0f}) {
+        for (float y : {-1.0f, 1.0f}) {
+            const double cx = double(x) * xform[0] + double(y) * xform[1] + xform[3];
+            const double cy = double(x) * xform[4] + double(y) * xform[5] + xform[7];
+            const double cw = double(x) * xform[12] + double(y) * xform[13] + xform[15];
+            if (cw != 1.0 || cx * x < 1.0 || cy * y < 1.0) return false;
+        }
+    }
+    return true;
 }
 
 Matrix44f AsMatrix(const float (&values)[16]) {
@@ -106,11 +123,12 @@ bool GLRanOutOfMemory() { return TakeGLOutOfMemory(); }
 PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
     const Limits limits = QueryLimits();
     const int32_t wrap = p->wrapMode;
+    TargetTiming timing;
     FrameTargets t;
     UniformMap uniforms;
 
-    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload) ||
-        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn)) {
+    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &timing) ||
+        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
         return OutOfMemory("error creating input target", out_data);
     }
     UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
@@ -120,17 +138,20 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     Draw(&t.input, programs.swizzleInProgram, uniforms);
     FBOHelper::DeleteRenderBuffer(t.upload.renderBuffer);
 
-    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kCleared)) {
+    // Drawn whole, or (without a map layer and blur) never read: a placed map layer that leaves
+    // part of it uncovered clears it first.
+    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
         return OutOfMemory("error creating map target", out_data);
     }
     // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
     if (p->hasMap && p->mapWorld->width > 0 && p->mapWorld->height > 0) {
         if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
-                        limits, Fill::kUpload)) {
+                        limits, Fill::kUpload, &timing)) {
             return OutOfMemory("error creating map upload target", out_data);
         }
         UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
         GenVertexMatrices(p, p->mapWorld, p->inputWorld);
+        if (!CoversTarget(p->mapXform)) FBOHelper::ClearFBO(&t.map);
         uniforms["videoTexture"] = TEX2D(t.mapUpload.renderBuffer.id);
         uniforms["xform"] = MAT44(AsMatrix(p->mapXform));
         uniforms["premultB"] = IVEC(1);
@@ -139,7 +160,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     }
 
     if (p->blurRadius > 0.1) {
-        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn)) {
+        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
             return OutOfMemory("error creating blur target", out_data);
         }
         const PX_FBO& source = p->hasMap ? t.map : t.input;
@@ -153,7 +174,12 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         p->hasMap = true;
     }
 
-    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kCleared)) {
+    // Both displacement paths end in a full-target draw. Nothing samples the output: for an 8-bit
+    // frame the draw converts to bytes as the readback would (rounded, clamped to 0..1), and the
+    // readback becomes a plain copy.
+    const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
+    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &timing,
+                    output_format)) {
         return OutOfMemory("error creating output target", out_data);
     }
     // Any value but 2x and 4x (the separator too) renders direct.
@@ -163,8 +189,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         SendDisplaceUniforms(uniforms, p);
         Draw(&t.output, programs.displaceProgram, uniforms);
     } else {
-        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn) ||
-            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn)) {
+        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &timing) ||
+            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &timing)) {
             return OutOfMemory("error creating supersampling target", out_data);
         }
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
@@ -187,5 +213,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     overlap.width = std::min(overlap.width, A_long(p->frameSize.x));
     overlap.height = std::min(overlap.height, A_long(p->frameSize.y));
     FBOHelper::FBOtoEffectWorld(t.output, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
+    static const bool huge_pages = MallocHugePagesRequested();
+    HintSlowTargets(timing, huge_pages);
     return PF_Err_NONE;
 }

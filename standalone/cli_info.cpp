@@ -6,6 +6,7 @@
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
 #include "standalone/frei0r_params.h"
+#include "standalone/hugepages.h"
 #include "standalone/instance.h"
 #include "standalone/json.h"
 #include "standalone/output_file.h"
@@ -263,6 +264,7 @@ void PrintText(const Session& s, const std::string& about, const Instance* insta
     const PiPLInfo& p = s.module.pipl;
     std::printf("%s\n", about.c_str());
     std::printf("Module        %s\n", s.module.path.c_str());
+    std::printf("Huge pages    %s\n", HugePagesStatus().c_str());
     std::printf("Property list %zu properties\n", p.properties.size());
     std::printf("  kind        %s\n", p.kind.c_str());
     std::printf("  name        %s\n", p.name.c_str());
@@ -282,6 +284,7 @@ void PrintJson(const Session& s, const std::string& about, const Instance* insta
     const PiPLInfo& p = s.module.pipl;
     JsonWriter j;
     j.BeginObject().String("about", about).String("module", s.module.path);
+    j.Bool("huge_pages", HugePagesRequested());
     j.BeginObject("pipl")
         .String("kind", p.kind)
         .String("name", p.name)

@@ -1,0 +1,81 @@
+// Malloc's huge pages: the programs' restart with glibc's tunable, and the module's hint to hosts
+// that run without it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "render/target_timing.h"
+#include "standalone/hugepages.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+TEST(HugePages, TheTunableIsAddedWithoutDisturbingTheUsersOwn) {
+    struct Row {
+        const char* current;   // null: unset
+        const char* expected;  // empty: left as it is
+    };
+    const Row rows[] = {
+        {nullptr, "glibc.malloc.hugetlb=1"},
+        {"", "glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.check=3", "glibc.malloc.check=3:glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.check=3:", "glibc.malloc.check=3:glibc.malloc.hugetlb=1"},
+        {"glibc.malloc.hugetlb=1", ""},
+        // The user's own choice stands, off included.
+        {"glibc.malloc.hugetlb=0", ""},
+        {"glibc.malloc.check=3:glibc.malloc.hugetlb=2", ""},
+        // A different tunable whose name merely ends alike is not this one.
+        {"glibc.malloc.hugetlbx=1", "glibc.malloc.hugetlbx=1:glibc.malloc.hugetlb=1"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(vexo_host::TunablesWithHugePages(r.current), r.expected)
+            << (r.current ? r.current : "(unset)");
+    }
+}
+
+TEST(HugePages, VexorantRestartsWithThemUnlessSwitchedOff) {
+    const std::string vexorant = VEXO_VEXORANT_PATH;
+    const std::string module = VEXO_MODULE_PATH;
+    const auto info = [&](const std::string& env) {
+        const ShellResult run = Shell("env -u GLIBC_TUNABLES -u VEXORANT_HUGEPAGES " + env + " '" +
+                                      vexorant + "' info --module '" + module + "'");
+        EXPECT_EQ(run.status, 0) << run.output;
+        const std::size_t at = run.output.find("Huge pages");
+        return at == std::string::npos ? std::string()
+                                       : run.output.substr(at, run.output.find('\n', at) - at);
+    };
+    EXPECT_NE(info("").find(" on (glibc.malloc.hugetlb=1"), std::string::npos);
+    EXPECT_NE(info("GLIBC_TUNABLES=glibc.malloc.check=0").find(" on ("), std::string::npos);
+    EXPECT_NE(info("VEXORANT_HUGEPAGES=0").find(" off (VEXORANT_HUGEPAGES=0)"), std::string::npos);
+    EXPECT_NE(info("GLIBC_TUNABLES=glibc.malloc.hugetlb=0").find(" off ("), std::string::npos);
+    // The runner itself restarted the same way, and left no trace of the restart behind for the
+    // programs it starts.
+    if (!std::getenv("VEXORANT_HUGEPAGES")) {
+        EXPECT_TRUE(vexo_host::HugePagesRequested());
+    }
+    EXPECT_EQ(std::getenv("VEXORANT_HUGEPAGES_RESTARTED"), nullptr);
+}
+
+TEST(SlowTargetHint, ComesOnceAndOnlyWithoutHugePages) {
+    const TargetTiming slow{int64_t(512) << 20, 2.0};   // 0.27 GB/s: 4 KiB pages on llvmpipe
+    const TargetTiming fast{int64_t(512) << 20, 0.02};  // 27 GB/s
+    const TargetTiming small{int64_t(8) << 20, 1.0};    // too little to judge by
+    EXPECT_FALSE(HintSlowTargets(fast, false));
+    EXPECT_FALSE(HintSlowTargets(small, false));
+    EXPECT_FALSE(HintSlowTargets(slow, true));
+    testing::internal::CaptureStderr();
+    // A frame rendered earlier in this process may have given the hint already.
+    const bool first = HintSlowTargets(slow, false);
+    const bool second = HintSlowTargets(slow, false);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(second);
+    if (first) {
+        EXPECT_NE(printed.find("GLIBC_TUNABLES=glibc.malloc.hugetlb=1"), std::string::npos);
+        EXPECT_EQ(printed.find('\n'), printed.size() - 1) << "one line";
+    } else {
+        EXPECT_TRUE(printed.empty());
+    }
+}
+
+}  // namespace
