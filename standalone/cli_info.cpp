@@ -6,6 +6,7 @@
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
 #include "standalone/frei0r_params.h"
+#include "standalone/number_text.h"
 #include "standalone/hugepages.h"
 #include "standalone/instance.h"
 #include "standalone/json.h"
@@ -36,26 +37,6 @@ std::string VersionText(uint32_t v) {
     return std::to_string((v >> 19) & 7) + "." + std::to_string((v >> 15) & 0xF) + "." +
            std::to_string((v >> 11) & 0xF) + " " + kStages[(v >> 9) & 3] + " build " +
            std::to_string(v & 0x1FF);
-}
-
-// The shortest decimal text that reads back as the same float: bounds such as 1.3 are single
-// precision, and "1.29999995" would say more than was declared.
-std::string FloatText(float v) {
-    char buf[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, double(v));
-        if (std::strtof(buf, nullptr) == v) break;
-    }
-    return buf;
-}
-
-std::string DoubleText(double v) {
-    char buf[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
 }
 
 const char* KindText(PF_ParamType type) {
@@ -120,13 +101,14 @@ std::string ControlDetail(const Instance& instance, PF_ParamIndex index) {
         case PF_Param_FLOAT_SLIDER: {
             const PF_FloatSliderDef& s = def.u.fs_d;
             out = SliderValueText(s, s.value) + " (default " + SliderValueText(s, s.dephault) +
-                  "; valid " + FloatText(s.valid_min) + " to " + FloatText(s.valid_max) +
-                  ", slider " + FloatText(s.slider_min) + " to " + FloatText(s.slider_max) + ")";
+                  "; valid " + ShortestText(s.valid_min) + " to " + ShortestText(s.valid_max) +
+                  ", slider " + ShortestText(s.slider_min) + " to " + ShortestText(s.slider_max) +
+                  ")";
             break;
         }
         case PF_Param_ANGLE:
-            out = DoubleText(param.value) + " degrees (default " +
-                  DoubleText(def.u.ad.dephault / 65536.0) + ")";
+            out = ShortestText(param.value) + " degrees (default " +
+                  ShortestText(def.u.ad.dephault / 65536.0) + ")";
             break;
         case PF_Param_GROUP_START: {
             const bool empty =
@@ -207,7 +189,7 @@ void WriteParams(const Instance& instance, JsonWriter* j) {
                                          {"slider_min", s.slider_min},
                                          {"slider_max", s.slider_max}}) {
             if (slider) {
-                j->Raw(key, FloatText(bound));
+                j->Raw(key, ShortestText(bound));
             } else {
                 j->Null(key);
             }
@@ -233,11 +215,11 @@ void WriteParams(const Instance& instance, JsonWriter* j) {
                 j->Int("default", def.u.bd.dephault).Int("value", def.u.bd.value);
                 break;
             case PF_Param_FLOAT_SLIDER:
-                j->Raw("default", FloatText(s.dephault)).Raw("value", DoubleText(s.value));
+                j->Raw("default", ShortestText(s.dephault)).Raw("value", ShortestText(s.value));
                 break;
             case PF_Param_ANGLE:
-                j->Raw("default", DoubleText(def.u.ad.dephault / 65536.0))
-                    .Raw("value", DoubleText(param.value));
+                j->Raw("default", ShortestText(def.u.ad.dephault / 65536.0))
+                    .Raw("value", ShortestText(param.value));
                 break;
             case PF_Param_BUTTON:
                 j->Null("default").Int("value", def.u.button_d.value);
@@ -343,8 +325,11 @@ CliCommand InfoCommand(InfoOptions* o) {
         SetOption(&o->sets),
     };
     // The dump is the module's bytes alone: edits and JSON would have nothing to act on.
-    c.conflicts = {{"--pipl-dump", "--json"}, {"--pipl-dump", "--set"},
-                   {"--pipl-dump", "--frei0r"}, {"--frei0r", "--json"}, {"--frei0r", "--set"}};
+    c.conflicts = {{"--pipl-dump", "--json"},
+                   {"--pipl-dump", "--set"},
+                   {"--pipl-dump", "--frei0r"},
+                   {"--frei0r", "--json"},
+                   {"--frei0r", "--set"}};
     return c;
 }
 

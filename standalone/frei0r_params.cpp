@@ -7,32 +7,13 @@
 #include <set>
 
 #include "standalone/instance.h"
+#include "standalone/number_text.h"
 
 namespace vexo_host {
 namespace {
 
 // An angle has no slider range; one turn either way keeps 0 degrees at 0.5.
 constexpr double kAngleRange = 360;
-
-// The shortest decimal text that reads back as the same double.
-std::string Shortest(double v) {
-    char buf[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
-
-// Bounds declared as floats read as they were written ("1.3", not "1.2999999523").
-std::string ShortestFloat(float v) {
-    char buf[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, double(v));
-        if (std::strtof(buf, nullptr) == v) break;
-    }
-    return buf;
-}
 
 std::string ChoiceList(const std::vector<std::string>& entries) {
     std::vector<std::string> choices;
@@ -74,18 +55,18 @@ bool MakeParam(const Instance& instance, PF_ParamIndex index, Frei0rParam* p) {
             p->kind = Frei0rKind::kDouble;
             p->at_zero = double(s.slider_min), p->at_one = double(s.slider_max);
             p->stream_default = double(s.dephault);
-            p->explanation = p->name + ", " + ShortestFloat(s.slider_min) + unit + " at 0 to " +
-                             ShortestFloat(s.slider_max) + unit + " at 1; default " +
-                             ShortestFloat(s.dephault) + unit;
+            p->explanation = p->name + ", " + ShortestText(s.slider_min) + unit + " at 0 to " +
+                             ShortestText(s.slider_max) + unit + " at 1; default " +
+                             ShortestText(s.dephault) + unit;
             break;
         }
         case PF_Param_ANGLE:
             p->kind = Frei0rKind::kDouble;
             p->at_zero = -kAngleRange, p->at_one = kAngleRange;
             p->stream_default = def.u.ad.dephault / 65536.0;
-            p->explanation = p->name + ", " + Shortest(-kAngleRange) + " degrees at 0 to " +
-                             Shortest(kAngleRange) + " degrees at 1; default " +
-                             Shortest(p->stream_default) + " degrees";
+            p->explanation = p->name + ", " + ShortestText(-kAngleRange) + " degrees at 0 to " +
+                             ShortestText(kAngleRange) + " degrees at 1; default " +
+                             ShortestText(p->stream_default) + " degrees";
             break;
         default:
             return false;
@@ -148,7 +129,7 @@ bool Frei0rValueToStream(const Frei0rParam& p, double value, double* stream, std
         return false;
     }
     if (value < 0 || value > 1) {
-        *why = p.name + " takes 0 to 1, not " + Shortest(value) + " (" + p.explanation + ")";
+        *why = p.name + " takes 0 to 1, not " + ShortestText(value) + " (" + p.explanation + ")";
         return false;
     }
     if (p.kind == Frei0rKind::kBool) {
@@ -193,7 +174,7 @@ std::string Frei0rDefaultText(const Frei0rParam& p) {
         case Frei0rKind::kString:
             return PopupText(p, p.stream_default);
         default:
-            return Shortest(p.frei0r_default);
+            return ShortestText(p.frei0r_default);
     }
 }
 
