@@ -87,7 +87,9 @@ SPErr ReallocateBlock(void* block, size_t size, void** out) {
 
 SPErr Undefined() { return PF_Err_BAD_CALLBACK_PARAM; }
 
-SPBasicSuite MakeBasicSuite() {
+// Constant-initialised, like the tables below: an effect may be called before dynamic
+// initialisation reaches this file.
+constexpr SPBasicSuite MakeBasicSuite() {
     SPBasicSuite suite{};
     suite.AcquireSuite = AcquireSuite;
     suite.ReleaseSuite = ReleaseSuite;
@@ -160,7 +162,7 @@ PF_Err ResizeHandle(A_HandleSize size, PF_Handle* handle) {
     return PF_Err_NONE;
 }
 
-PF_HandleSuite1 MakeHandleSuite() {
+constexpr PF_HandleSuite1 MakeHandleSuite() {
     PF_HandleSuite1 suite{};
     suite.host_new_handle = NewHandle;
     suite.host_lock_handle = LockHandle;
@@ -170,7 +172,7 @@ PF_HandleSuite1 MakeHandleSuite() {
     suite.host_resize_handle = ResizeHandle;
     return suite;
 }
-const PF_HandleSuite1 g_handle_suite = MakeHandleSuite();
+constexpr PF_HandleSuite1 g_handle_suite = MakeHandleSuite();
 
 // --- ANSI suite and callbacks.
 int Sprintf(A_char* out, const A_char* format, ...) {
@@ -186,7 +188,7 @@ A_char* Strcpy(A_char* dst, const A_char* src) { return std::strcpy(dst, src); }
 
 // Filled by name: the two records list the same entries, and the host's headers decide where.
 template <typename Ansi>
-Ansi MakeAnsi() {
+constexpr Ansi MakeAnsi() {
     Ansi ansi{};
     ansi.atan = [](A_FpLong x) { return std::atan(x); };
     ansi.atan2 = [](A_FpLong y, A_FpLong x) { return std::atan2(y, x); };
@@ -210,11 +212,11 @@ Ansi MakeAnsi() {
     return ansi;
 }
 
-const PF_ANSICallbacksSuite1 g_ansi_suite = MakeAnsi<PF_ANSICallbacksSuite1>();
+constexpr PF_ANSICallbacksSuite1 g_ansi_suite = MakeAnsi<PF_ANSICallbacksSuite1>();
 
 PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world);
 
-PF_UtilCallbacks MakeUtilCallbacks() {
+constexpr PF_UtilCallbacks MakeUtilCallbacks() {
     PF_UtilCallbacks utils{};
     utils.fill = Fill;
     utils.ansi = MakeAnsi<PF_ANSICallbacks>();
