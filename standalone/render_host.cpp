@@ -34,8 +34,12 @@ Frame* FrameFor(PF_ProgPtr effect_ref) {
     return t_frame && RefOf(t_frame->instance) == effect_ref ? t_frame : nullptr;
 }
 
+// A layer of negative size (only ever handed in by a test) has no pixels: its bounds are empty,
+// never inverted, so a rectangle the effect derives from them is not taken for its own fault.
 PF_LRect Bounds(const World* layer) {
-    return layer ? PF_LRect{0, 0, layer->def.width, layer->def.height} : PF_LRect{0, 0, 0, 0};
+    if (!layer) return PF_LRect{0, 0, 0, 0};
+    return PF_LRect{0, 0, std::max<A_long>(layer->def.width, 0),
+                    std::max<A_long>(layer->def.height, 0)};
 }
 
 bool Empty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
