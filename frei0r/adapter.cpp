@@ -199,8 +199,8 @@ void ToWorld(const uint32_t* frame, World* world) {
 void FromWorld(const World& world, uint32_t* frame) {
     auto* dst = reinterpret_cast<uint8_t*>(frame);
     for (A_long y = 0; y < world.def.height; ++y) {
-        const uint8_t* src =
-            reinterpret_cast<const uint8_t*>(world.def.data) + std::ptrdiff_t(y) * world.def.rowbytes;
+        const uint8_t* src = reinterpret_cast<const uint8_t*>(world.def.data) +
+                             std::ptrdiff_t(y) * world.def.rowbytes;
         for (A_long x = 0; x < world.def.width; ++x, src += 4, dst += 4) {
             dst[0] = src[1], dst[1] = src[2], dst[2] = src[3], dst[3] = src[0];
         }
