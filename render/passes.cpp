@@ -48,9 +48,8 @@ bool Fits(int64_t w, int64_t h, const Limits& limits) {
 
 // What a pass does with a new target before anything samples it.
 enum class Fill {
-    kUpload,   // a host buffer is copied in: a texture is enough
-    kDrawn,    // a full-target quad covers every pixel: clearing first is wasted work
-    kCleared,  // drawn in part, or read where nothing was drawn: starts transparent black
+    kUpload,  // a host buffer is copied in: a texture is enough
+    kDrawn,   // a full-target quad covers every pixel: clearing first is wasted work
 };
 
 // A target of `width` by `height` (truncated to whole pixels), float unless `format` says
@@ -69,7 +68,6 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
     }
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
-    if (target->fbo != 0 && fill == Fill::kCleared) FBOHelper::ClearFBO(target);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return target->fbo != 0 && !GLOutOfMemorySeen();
 }
@@ -104,19 +102,13 @@ void Draw(PX_FBO* target, GLuint program, const UniformMap& uniforms) {
     RenderQuad(target, program, uniforms, 0, A_FloatRect{0, 0, 0, 0}, false);
 }
 
-bool GLRanOutOfMemory();
-
 // The failed allocation leaves GL's error flag set; clear it so that the thread's next frame
 // does not report it as its own.
 PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
-    GLRanOutOfMemory();
+    TakeGLOutOfMemory();
     SendMessageAppendErr(what, out_data, PF_Err_OUT_OF_MEMORY, 0);
     return PF_Err_OUT_OF_MEMORY;
 }
-
-// GL reports running out of memory through its error flag, wherever in the frame it happened; a
-// frame drawn after that cannot be trusted and must not be read back as a success.
-bool GLRanOutOfMemory() { return TakeGLOutOfMemory(); }
 
 }  // namespace
 
@@ -207,7 +199,9 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         FBOHelper::DeleteGenericFBO(&t.superResult);
     }
 
-    if (GLRanOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
+    // GL reports running out of memory through its error flag, wherever in the frame it
+    // happened; a frame drawn after that cannot be trusted and must not be read back.
+    if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
     // Only the overlap of the output with the frame exists to be read; the rest stays cleared.
     PF_LayerDef overlap = *p->outputWorld;
     overlap.width = std::min(overlap.width, A_long(p->frameSize.x));
