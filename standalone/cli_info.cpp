@@ -26,12 +26,6 @@ struct InfoOptions {
     std::vector<SetRequest> sets;
 };
 
-std::string Hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", v);
-    return buf;
-}
-
 std::string VersionText(uint32_t v) {
     static const char* const kStages[] = {"develop", "alpha", "beta", "release"};
     return std::to_string((v >> 19) & 7) + "." + std::to_string((v >> 15) & 0xF) + "." +
@@ -255,10 +249,10 @@ void PrintText(const Session& s, const std::string& about, const Instance* insta
     std::printf("  entry point %s\n", p.entry_point.c_str());
     std::printf("  list        %u.%u, effect API %u.%u\n", p.pipl_version[0], p.pipl_version[1],
                 p.api_version[0], p.api_version[1]);
-    std::printf("  version     %s (%s)\n", Hex(p.effect_version).c_str(),
+    std::printf("  version     %s (%s)\n", HexText(p.effect_version).c_str(),
                 VersionText(p.effect_version).c_str());
-    std::printf("  out flags   %s, out flags 2 %s\n", Hex(p.out_flags).c_str(),
-                Hex(p.out_flags2).c_str());
+    std::printf("  out flags   %s, out flags 2 %s\n", HexText(p.out_flags).c_str(),
+                HexText(p.out_flags2).c_str());
     if (instance) PrintControls(*instance);
 }
 

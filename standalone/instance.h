@@ -119,10 +119,8 @@ std::vector<std::string> SplitEntries(const std::string& entries);
 inline bool IsSeparatorEntry(const std::string& entry) { return entry.rfind("(-", 0) == 0; }
 bool HasValue(PF_ParamType type);
 
-// What a 16.16 fixed-point value such as an angle in degrees holds: -32768 up to 1/65536 below
-// 32768. Beyond that a value would wrap around.
-constexpr double kFixedMin = -32768.0;
-constexpr double kFixedMax = 32767.0 + 65535.0 / 65536.0;
+// Whether a 16.16 fixed-point value such as an angle in degrees holds `value`, once rounded to
+// its 1/65536 steps: -32768 up to 1/65536 below 32768. Beyond that a value would wrap around.
 bool FitsFixed(double value);
 
 // Writes a stream value as AEGP_SetStreamValue does, noting the undo step.

@@ -23,4 +23,10 @@ std::string ShortestText(float v) {
     return buf;
 }
 
+std::string HexText(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", v);
+    return buf;
+}
+
 }  // namespace vexo_host

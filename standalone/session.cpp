@@ -1,34 +1,28 @@
 #include "standalone/session.h"
 
 #include <cstdint>
-#include <cstdio>
 
+#include "standalone/number_text.h"
 #include "standalone/suites.h"
 
 namespace vexo_host {
 
 namespace {
 
-std::string Hex(uint32_t v) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", v);
-    return buf;
-}
-
 // Where the property list and global setup disagree, one line each.
 std::vector<std::string> PiPLDisagreements(const PiPLInfo& pipl, const Effect& effect) {
     std::vector<std::string> out;
     if (pipl.effect_version != effect.version) {
-        out.push_back("version " + Hex(pipl.effect_version) + " in the property list, " +
-                      Hex(effect.version) + " at global setup");
+        out.push_back("version " + HexText(pipl.effect_version) + " in the property list, " +
+                      HexText(effect.version) + " at global setup");
     }
     if (pipl.out_flags != uint32_t(effect.out_flags)) {
-        out.push_back("out flags " + Hex(pipl.out_flags) + " in the property list, " +
-                      Hex(uint32_t(effect.out_flags)) + " at global setup");
+        out.push_back("out flags " + HexText(pipl.out_flags) + " in the property list, " +
+                      HexText(uint32_t(effect.out_flags)) + " at global setup");
     }
     if (pipl.out_flags2 != uint32_t(effect.out_flags2)) {
-        out.push_back("out flags 2 " + Hex(pipl.out_flags2) + " in the property list, " +
-                      Hex(uint32_t(effect.out_flags2)) + " at global setup");
+        out.push_back("out flags 2 " + HexText(pipl.out_flags2) + " in the property list, " +
+                      HexText(uint32_t(effect.out_flags2)) + " at global setup");
     }
     return out;
 }
