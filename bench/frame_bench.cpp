@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "bench/gl_timing.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "standalone/hugepages.h"
 #include "standalone/image_io.h"
 #include "standalone/instance.h"

@@ -2,7 +2,7 @@
 # Writes one `const char* const NAME` per shader file, NAME being the file name without extension.
 set(delimiter "VEXO_GLSL")
 set(text "// Generated from render/shaders/ at build time. Edit the shader files, not this one.\n")
-string(APPEND text "#include \"render/shaders/shaders.h\"\n")
+string(APPEND text "#include \"shaders/shaders.h\"\n")
 foreach(shader IN LISTS SHADERS)
   get_filename_component(name ${shader} NAME_WE)
   if(NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")

@@ -1,6 +1,6 @@
 # Embeds the shader texts of render/shaders/ as C++ string constants, one per file, named after
 # the file (render/shaders/displace.frag becomes `displace`). The constants are declared in
-# render/shaders/shaders.h; the definitions are generated at build time and regenerated whenever a shader
+# shaders/shaders.h; the definitions are generated at build time and regenerated whenever a shader
 # text changes.
 file(GLOB VEXO_SHADER_FILES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/render/shaders/*.vert
@@ -20,4 +20,4 @@ add_custom_command(
   COMMENT "Embedding shader texts"
   VERBATIM)
 
-set(VEXO_SHADER_SOURCES ${VEXO_SHADER_OUTPUT} ${CMAKE_SOURCE_DIR}/render/shaders/shaders.h)
+set(VEXO_SHADER_SOURCES ${VEXO_SHADER_OUTPUT} ${CMAKE_SOURCE_DIR}/shaders/shaders.h)

@@ -6,7 +6,7 @@
 
 #include "gl/gl_errors.h"
 #include "gl/program.h"
-#include "render/shaders/shaders.h"
+#include "shaders/shaders.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Reactions to the user's edits: the reset buttons, and which controls are shown.
 #pragma once
 #include "AE_GeneralPlug.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "host/AEGP_SuiteHandler.h"
 
 // A reset button and the controls it puts back to their declared defaults, as one undo step.

@@ -1,6 +1,6 @@
 // Parameter setup: declares the controls of the table, in order.
 #include "effect/handlers.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 
 PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data) {
     for (const ParamRow& row : kParamRows) {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "context/render_data.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "standalone/aegp_suites.h"
 #include "standalone/host.h"
 #include "standalone/instance.h"

@@ -7,7 +7,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/mat4x4.hpp>
 
-#include "effect/param_table.h"
+#include "params/param_table.h"
 
 void GenIdentityMatrix(myParams* params) {
     std::memset(params->identityXform, 0, sizeof params->identityXform);

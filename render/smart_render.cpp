@@ -5,7 +5,7 @@
 
 #include "AE_EffectCB.h"
 #include "context/render_data.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "host/messages.h"
 #include "render/passes.h"
 #include "render/render_settings.h"

@@ -9,7 +9,7 @@
 
 #include "context/render_data.h"
 #include "gl/program.h"
-#include "render/shaders/shaders.h"
+#include "shaders/shaders.h"
 #include "tests/support/gl_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "render/render_settings.h"
 #include "tests/support/render_test_support.h"
 

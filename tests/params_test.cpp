@@ -8,7 +8,7 @@
 
 #include "AE_EffectCB.h"
 #include "effect/handlers.h"
-#include "effect/param_table.h"
+#include "params/param_table.h"
 
 namespace {
 

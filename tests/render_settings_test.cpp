@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "render/render_settings.h"
 
 namespace {

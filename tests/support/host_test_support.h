@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "standalone/instance.h"
 #include "tests/support/effect_test_support.h"
 

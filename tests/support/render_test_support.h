@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "effect/param_table.h"
+#include "params/param_table.h"
 #include "standalone/instance.h"
 #include "standalone/render_host.h"
 #include "standalone/world.h"

@@ -1,4 +1,4 @@
-#include "effect/param_table.h"
+#include "params/param_table.h"
 
 #include <cmath>
 #include <cstring>

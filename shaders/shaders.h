@@ -1,4 +1,5 @@
-// The effect's shader texts, embedded from render/shaders/ by the build.
+// The effect's shader texts, embedded from render/shaders/ by the build. They are a layer of
+// their own, below the context that links them into programs and the render that draws with them.
 #pragma once
 
 // Vertex stages: `vert` places the quad through the `xform` matrix, `vertIdentity` passes it on.
