@@ -44,6 +44,11 @@ void DeleteGenericFBO(PX_FBO* target);
 // Reads `target` into the host image (depth 8: bytes, 32: floats), honouring padded rows.
 void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuffer);
 
+// Test seam: new colour storage is filled with what no pass writes (NaN, or an unlikely colour
+// where the storage holds bytes) instead of the zeros llvmpipe gives it, so that a pixel nobody
+// drew shows in a test as it would on a GPU, where new storage holds whatever was there before.
+void PoisonNewTargetsForTesting(bool on);
+
 }  // namespace FBOHelper
 
 // Copies a host image (depth 8 or 32) into level 0 of an existing texture of at least its size,

@@ -131,7 +131,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     FBOHelper::DeleteRenderBuffer(t.upload.renderBuffer);
 
     // Drawn whole, or (without a map layer and blur) never read: a placed map layer that leaves
-    // part of it uncovered clears it first.
+    // part of it uncovered clears it first, and an empty map layer, which places nothing, clears
+    // all of it.
     if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
         return OutOfMemory("error creating map target", out_data);
     }
@@ -149,6 +150,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["premultB"] = IVEC(1);
         Draw(&t.map, programs.swizzleInProgram, uniforms);
         FBOHelper::DeleteRenderBuffer(t.mapUpload.renderBuffer);
+    } else if (p->hasMap) {
+        FBOHelper::ClearFBO(&t.map);
     }
 
     if (p->blurRadius > 0.1) {

@@ -4,10 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "gl/fbo.h"
+
 using namespace vexo_host;
 
 void RenderTest::SetUp() {
     HostTest::SetUp();
+    FBOHelper::PoisonNewTargetsForTesting(true);
     ASSERT_EQ(SendGlobalSetup(&effect_), PF_Err_NONE);
     instance_ = std::make_unique<Instance>(&effect_);
     ASSERT_EQ(SetupInstance(instance_.get()), PF_Err_NONE);
@@ -19,6 +22,7 @@ void RenderTest::TearDown() {
         instance_.reset();
     }
     EXPECT_EQ(SendGlobalSetdown(&effect_), PF_Err_NONE);
+    FBOHelper::PoisonNewTargetsForTesting(false);
     HostTest::TearDown();
 }
 
