@@ -2,7 +2,10 @@
 
 #include <GL/glew.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "gl/gl_errors.h"
 #include "gl/program.h"
@@ -12,42 +15,58 @@ namespace {
 
 uint64_t Word(const char* text) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text)); }
 
+// Each slot's stages and name, in slot order.
+struct ProgramSource {
+    uint32_t GLPrograms::*slot;
+    const char* name;
+    const char* const* vertex;
+    const char* const* fragment;
+};
+const ProgramSource kProgramSources[] = {
+    {&GLPrograms::swizzleInProgram, "swizzleIn", &vert, &swizzleIn},
+    {&GLPrograms::displaceProgram, "displace", &vertIdentity, &displace},
+    {&GLPrograms::blurWProgram, "blurW", &vertIdentity, &blurW},
+    {&GLPrograms::blurHProgram, "blurH", &vertIdentity, &blurH},
+    {&GLPrograms::bicubicProgram, "bicubic", &vertIdentity, &bicubic},
+    {&GLPrograms::oversampleProgram, "oversample", &vertIdentity, &oversample},
+};
+constexpr int kProgramSlots = int(sizeof kProgramSources / sizeof kProgramSources[0]);
+
+std::atomic<const char*> g_replaced_fragments[kProgramSlots] = {};
+
 }  // namespace
 
 void CreateGLPrograms(GLPrograms* programs) {
-    // Built once per process; the texts they point to live as long as the module.
-    static const uint64_t swizzleIn_params[] = {GL_VERTEX_SHADER, Word(vert), GL_FRAGMENT_SHADER,
-                                                Word(swizzleIn), 0};
-    static const uint64_t displace_params[] = {GL_VERTEX_SHADER, Word(vertIdentity),
-                                               GL_FRAGMENT_SHADER, Word(displace), 0};
-    static const uint64_t blurW_params[] = {GL_VERTEX_SHADER, Word(vertIdentity),
-                                            GL_FRAGMENT_SHADER, Word(blurW), 0};
-    static const uint64_t blurH_params[] = {GL_VERTEX_SHADER, Word(vertIdentity),
-                                            GL_FRAGMENT_SHADER, Word(blurH), 0};
-    static const uint64_t bicubic_params[] = {GL_VERTEX_SHADER, Word(vertIdentity),
-                                              GL_FRAGMENT_SHADER, Word(bicubic), 0};
-    static const uint64_t oversample_params[] = {GL_VERTEX_SHADER, Word(vertIdentity),
-                                                 GL_FRAGMENT_SHADER, Word(oversample), 0};
     if (!programs) return;
+    std::string failed;
+    for (int i = 0; i < kProgramSlots; ++i) {
+        const ProgramSource& source = kProgramSources[i];
+        const char* replaced = g_replaced_fragments[i];
+        const uint64_t stages[] = {GL_VERTEX_SHADER, Word(*source.vertex), GL_FRAGMENT_SHADER,
+                                   Word(replaced ? replaced : *source.fragment), 0};
+        // Every text carries its own version line.
+        programs->*source.slot = CreateCompleteProgram(stages, "");
+        if (!(programs->*source.slot))
+            failed += std::string(failed.empty() ? "" : ", ") + source.name;
+    }
+    if (!failed.empty())
+        std::printf("VEXO: GL programs that failed to build: %s\n", failed.c_str());
+}
 
-    // Every text carries its own version line.
-    const char* header = "";
-    programs->swizzleInProgram = CreateProgram(swizzleIn_params, header);
-    programs->displaceProgram = CreateProgram(displace_params, header);
-    programs->blurWProgram = CreateProgram(blurW_params, header);
-    programs->blurHProgram = CreateProgram(blurH_params, header);
-    programs->bicubicProgram = CreateProgram(bicubic_params, header);
-    programs->oversampleProgram = CreateProgram(oversample_params, header);
+bool ProgramsComplete(const GLPrograms& programs) {
+    for (const ProgramSource& source : kProgramSources) {
+        if (!(programs.*source.slot)) return false;
+    }
+    return true;
+}
+
+void ReplaceFragmentShaderForTesting(int slot, const char* text) {
+    if (slot >= 0 && slot < kProgramSlots) g_replaced_fragments[slot] = text;
 }
 
 void DeleteGLPrograms(GLPrograms* programs) {
     if (!programs) return;
-    DeleteProgram(&programs->swizzleInProgram);
-    DeleteProgram(&programs->displaceProgram);
-    DeleteProgram(&programs->blurWProgram);
-    DeleteProgram(&programs->blurHProgram);
-    DeleteProgram(&programs->bicubicProgram);
-    DeleteProgram(&programs->oversampleProgram);
+    for (const ProgramSource& source : kProgramSources) DeleteProgram(&(programs->*source.slot));
 }
 
 void tls_ctx_deleter::operator()(LocalGLStruct* record) const {

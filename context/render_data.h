@@ -23,8 +23,15 @@ struct LocalGLStruct {
     GLPrograms programs;
 };
 
-// Needs a current context. A null argument only builds the shader lists.
+// Needs a current context. A null argument builds nothing. A program one of whose stages does
+// not compile or link is reported and leaves 0 in its slot.
 void CreateGLPrograms(GLPrograms* programs);
+// Whether every slot holds a program: a set that lacks one cannot render a frame.
+bool ProgramsComplete(const GLPrograms& programs);
+// Test seam: later program sets build `text` as the fragment stage of slot `slot` (0 to 5, in
+// GLPrograms order) in place of the embedded one; null restores it. Stands for a driver that
+// rejects a shader the module ships.
+void ReplaceFragmentShaderForTesting(int slot, const char* text);
 // Needs the owning context current. A null argument does nothing.
 void DeleteGLPrograms(GLPrograms* programs);
 

@@ -57,25 +57,20 @@ void ClearBoundTarget(int32_t internalFormat) {
     }
 }
 
-// Fills the bound colour texture through a framebuffer of its own, leaving the caller's bindings.
-void PoisonBoundTexture(GLuint texture, int32_t internalFormat) {
-    GLint draw = 0, read = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &draw);
-    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &read);
-    GLuint fbo = 0;
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        const GLfloat floats[4] = {nan, nan, nan, nan};
-        const GLfloat bytes[4] = {0.2f, 0.9f, 0.4f, 0.6f};
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        glClearBufferfv(GL_COLOR, 0, internalFormat == GL_RGBA8 ? bytes : floats);
+// Fills a new colour texture with what no pass writes. A clear through a framebuffer of its own
+// would do on any driver, but llvmpipe then keeps some memory per texture, which the soak sees.
+void PoisonTexture(GLuint texture, int32_t internalFormat) {
+    if (!glClearTexImage) {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true)) {
+            std::printf("VEXO: poisoned targets need glClearTexImage; not poisoned\n");
+        }
+        return;
     }
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(draw));
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(read));
-    glDeleteFramebuffers(1, &fbo);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const GLfloat floats[4] = {nan, nan, nan, nan};
+    const GLfloat bytes[4] = {0.2f, 0.9f, 0.4f, 0.6f};  // NaN would clear bytes to 0
+    glClearTexImage(texture, 0, GL_RGBA, GL_FLOAT, internalFormat == GL_RGBA8 ? bytes : floats);
 }
 
 }  // namespace
@@ -118,7 +113,7 @@ GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
     glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, static_cast<GLsizei>(width),
                  static_cast<GLsizei>(height), 0, format, type, nullptr);
-    if (g_poison_new_targets && format == GL_RGBA) PoisonBoundTexture(texture, internalFormat);
+    if (g_poison_new_targets && format == GL_RGBA) PoisonTexture(texture, internalFormat);
     glBindTexture(GL_TEXTURE_2D, 0);
 
     GLRenderBuffer storage;

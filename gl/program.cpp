@@ -32,9 +32,8 @@ GLuint CompileFileShader(GLenum type, const std::string& source, const char* fai
     return shader;
 }
 
-}  // namespace
-
-uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
+// With `every_stage`, a stage that fails to compile fails the program before anything is linked.
+uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every_stage) {
     size_t stage_count = 0;
     for (const uint64_t* entry = shaderList; entry && *entry; ++entry)
         if (IsStageType(*entry)) ++stage_count;
@@ -63,6 +62,10 @@ uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
             printf("Compile Shader Failed - %s\n", log);
             // Nothing refers to a stage left out of the link; do not leave it behind.
             glDeleteShader(shader);
+            if (every_stage) {
+                for (GLuint compiled : shaders) glDeleteShader(compiled);
+                return 0;
+            }
         }
     }
 
@@ -92,6 +95,16 @@ uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
         program = 0;
     }
     return program;
+}
+
+}  // namespace
+
+uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
+    return BuildProgram(shaderList, header, false);
+}
+
+uint32_t CreateCompleteProgram(const uint64_t* shaderList, const char* header) {
+    return BuildProgram(shaderList, header, true);
 }
 
 void DeleteProgram(uint32_t* program) {

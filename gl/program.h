@@ -10,6 +10,10 @@
 // linking failed. A stage that fails to compile is reported and left out of the link.
 uint32_t CreateProgram(const uint64_t* shaderList, const char* header);
 
+// CreateProgram for a program that must have every stage: one that fails to compile fails the
+// program (0). Linked without its fragment stage, a program draws undefined colours.
+uint32_t CreateCompleteProgram(const uint64_t* shaderList, const char* header);
+
 // Deletes a non-zero program and stores 0 in its place; null or 0 does nothing.
 void DeleteProgram(uint32_t* program);
 

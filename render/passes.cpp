@@ -202,14 +202,15 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         FBOHelper::DeleteGenericFBO(&t.superResult);
     }
 
-    // GL reports running out of memory through its error flag, wherever in the frame it
-    // happened; a frame drawn after that cannot be trusted and must not be read back.
-    if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
     // Only the overlap of the output with the frame exists to be read; the rest stays cleared.
     PF_LayerDef overlap = *p->outputWorld;
     overlap.width = std::min(overlap.width, A_long(p->frameSize.x));
     overlap.height = std::min(overlap.height, A_long(p->frameSize.y));
     FBOHelper::FBOtoEffectWorld(t.output, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
+    // GL reports running out of memory through its error flag, wherever in the frame it
+    // happened, the readback's own work included: such a frame cannot be trusted, and the flag
+    // must not be left for the thread's next frame.
+    if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
     static const bool huge_pages = MallocHugePagesRequested();
     HintSlowTargets(timing, huge_pages);
     return PF_Err_NONE;

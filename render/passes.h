@@ -6,5 +6,6 @@
 
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. Deletes every GL object it made before returning. Fails only when a render
-// target cannot be made or GL ran out of memory, reporting through the message sink.
+// target cannot be made or GL ran out of memory, reporting through the message sink; the output
+// then holds no picture.
 PF_Err RenderPasses(myParams* params, const GLPrograms& programs, PF_OutData* out_data);

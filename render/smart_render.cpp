@@ -87,7 +87,15 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
+    // A driver that rejected one of the shaders would draw undefined colours with the rest.
+    if (!ProgramsComplete(local_render_data->programs)) {
+        SendMessageAppendErr("error building GL programs", out_data, PF_Err_INTERNAL_STRUCT_DAMAGED,
+                             0);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
     err = RenderPasses(&p, local_render_data->programs, out_data);
+    // A frame that failed after its readback began leaves no half-read picture behind.
+    if (err) PF_FILL(nullptr, nullptr, p.outputWorld);
     if (ReleaseLostRenderData()) {
         PF_FILL(nullptr, nullptr, p.outputWorld);
         SendMessageAppendErr("error: GL context lost, a new one is made on the next frame",

@@ -764,4 +764,34 @@ TEST_F(RenderFailureTest, AThreadWithoutAContextFailsItsFrames) {
     EXPECT_EQ(g_messages.back(), "error on local_render_data.get() err 0 err2 0");
 }
 
+TEST_F(RenderFailureTest, AShaderTheDriverRejectsFailsEveryFrameOnItsThread) {
+    const World input = Picture(8, 8, 8);
+    // A stage that does not compile, and one that compiles but cannot be linked.
+    for (const char* broken :
+         {"#version 330 core\nout vec4 c; void main() { c = nothing; }\n",
+          "#version 330 core\nout vec4 c; vec4 f(); void main() { c = f(); }\n"}) {
+        SCOPED_TRACE(broken);
+        g_messages.clear();
+        World out = Poisoned(8, 8, 8);
+        std::vector<PF_Err> errors;
+        std::string printed;
+        ReplaceFragmentShaderForTesting(1, broken);  // the displacement
+        std::thread([&] {
+            printed = vexo_test::CaptureStdout([&] {
+                for (int i = 0; i < 2; ++i) errors.push_back(Render(input, nullptr, &out));
+            });
+        }).join();
+        ReplaceFragmentShaderForTesting(1, nullptr);
+        EXPECT_EQ(errors, std::vector<PF_Err>(2, PF_Err_INTERNAL_STRUCT_DAMAGED));
+        EXPECT_TRUE(Cleared(out));
+        EXPECT_EQ(g_messages,
+                  std::vector<std::string>(2, "error building GL programs err 512 err2 0"));
+        EXPECT_NE(printed.find("VEXO: GL programs that failed to build: displace\n"),
+                  std::string::npos)
+            << printed;
+    }
+    // Threads that build the shipped texts render again.
+    std::thread([&] { EXPECT_EQ(MaxDifference(Render(input), input), 0.0f); }).join();
+}
+
 }  // namespace
