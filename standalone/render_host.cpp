@@ -80,9 +80,11 @@ PF_EffectWorld Part(const World& layer, const PF_LRect& r) {
         def.width = def.height = 0;
         return def;
     }
-    def.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<uint8_t*>(def.data) +
-                                             std::ptrdiff_t(r.top) * def.rowbytes +
-                                             std::ptrdiff_t(r.left) * PixelBytes(layer.depth));
+    if (def.data) {  // a test's layer without pixels stays without
+        def.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<uint8_t*>(def.data) +
+                                                 std::ptrdiff_t(r.top) * def.rowbytes +
+                                                 std::ptrdiff_t(r.left) * PixelBytes(layer.depth));
+    }
     def.width = r.right - r.left;
     def.height = r.bottom - r.top;
     def.origin_x = Offset(def.origin_x, r.left);
