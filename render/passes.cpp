@@ -14,11 +14,11 @@ namespace {
 
 // Every target a frame may make. Zero names are skipped when the frame deletes them all.
 struct FrameTargets {
-    PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult;
+    PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult, part;
 
     ~FrameTargets() {
-        for (PX_FBO* t :
-             {&upload, &input, &map, &mapUpload, &blur, &output, &superInput, &superResult}) {
+        for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput,
+                          &superResult, &part}) {
             // Upload targets are textures without a framebuffer.
             if (t->fbo) {
                 FBOHelper::DeleteGenericFBO(t);
@@ -102,6 +102,49 @@ void Draw(PX_FBO* target, GLuint program, const UniformMap& uniforms) {
     RenderQuad(target, program, uniforms, 0, A_FloatRect{0, 0, 0, 0}, false);
 }
 
+// The part of the frame the output buffer covers, in the input's pixels (rows as the host
+// counts them, which are GL's rows from the bottom): the host places both buffers by their
+// origins on the layer's grid.
+struct Window {
+    int64_t left, top, right, bottom;
+    int64_t width() const { return right - left; }
+    int64_t height() const { return bottom - top; }
+};
+
+Window OutputWindow(const myParams& p) {
+    const int64_t x = int64_t(p.outputWorld->origin_x) - p.inputWorld->origin_x;
+    const int64_t y = int64_t(p.outputWorld->origin_y) - p.inputWorld->origin_y;
+    return Window{std::max<int64_t>(x, 0), std::max<int64_t>(y, 0),
+                  std::min<int64_t>(x + p.outputWorld->width, int64_t(p.frameSize.x)),
+                  std::min<int64_t>(y + p.outputWorld->height, int64_t(p.frameSize.y))};
+}
+
+bool WholeFrame(const Window& window, const Vec2f& frame) {
+    return window.left == 0 && window.top == 0 && window.right == int64_t(frame.x) &&
+           window.bottom == int64_t(frame.y);
+}
+
+// The last draw of a frame shades only the window, on a target of the frame's size: a viewport
+// shifted onto a target of the window's size changes the rasteriser's interpolation by a
+// rounding (llvmpipe), and a pixel would no longer be the one the whole frame has there.
+void DrawWindow(PX_FBO* target, GLuint program, const UniformMap& uniforms, const Window& window) {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(GLint(window.left), GLint(window.top), GLsizei(window.width()),
+              GLsizei(window.height()));
+    Draw(target, program, uniforms);
+    glDisable(GL_SCISSOR_TEST);
+}
+
+// The window of `from`, copied exactly into `to`, which has the window's size.
+void CopyWindow(const PX_FBO& from, const PX_FBO& to, const Window& window) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to.fbo);
+    glBlitFramebuffer(GLint(window.left), GLint(window.top), GLint(window.right),
+                      GLint(window.bottom), 0, 0, GLint(window.width()), GLint(window.height()),
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
 // The failed allocation leaves GL's error flag set; clear it so that the thread's next frame
 // does not report it as its own.
 PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
@@ -118,6 +161,9 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     TargetTiming timing;
     FrameTargets t;
     UniformMap uniforms;
+    // An output beside the frame has nothing of it to show; the host's fill stays.
+    const Window window = OutputWindow(*p);
+    if (window.width() <= 0 || window.height() <= 0) return PF_Err_NONE;
 
     if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &timing) ||
         !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
@@ -182,7 +228,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
         SendDisplaceUniforms(uniforms, p);
-        Draw(&t.output, programs.displaceProgram, uniforms);
+        DrawWindow(&t.output, programs.displaceProgram, uniforms, window);
     } else {
         if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &timing) ||
             !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &timing)) {
@@ -197,16 +243,31 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["inTex"] = TEX2D(t.superResult.renderBuffer.id);
         uniforms["inResFull"] = VEC2(p->superSize);
         uniforms["octave"] = VEC(p->aaFactor);
-        Draw(&t.output, programs.oversampleProgram, uniforms);
+        DrawWindow(&t.output, programs.oversampleProgram, uniforms, window);
         FBOHelper::DeleteGenericFBO(&t.superInput);
         FBOHelper::DeleteGenericFBO(&t.superResult);
     }
 
+    PX_FBO* result = &t.output;
+    if (!WholeFrame(window, p->frameSize)) {
+        if (!MakeTarget(&t.part, float(window.width()), float(window.height()), GL_CLAMP_TO_BORDER,
+                        limits, Fill::kDrawn, &timing, output_format)) {
+            return OutOfMemory("error creating output target", out_data);
+        }
+        CopyWindow(t.output, t.part, window);
+        result = &t.part;
+    }
+
     // Only the overlap of the output with the frame exists to be read; the rest stays cleared.
     PF_LayerDef overlap = *p->outputWorld;
-    overlap.width = std::min(overlap.width, A_long(p->frameSize.x));
-    overlap.height = std::min(overlap.height, A_long(p->frameSize.y));
-    FBOHelper::FBOtoEffectWorld(t.output, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
+    const int64_t skip_x = window.left - (int64_t(overlap.origin_x) - p->inputWorld->origin_x);
+    const int64_t skip_y = window.top - (int64_t(overlap.origin_y) - p->inputWorld->origin_y);
+    overlap.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<char*>(overlap.data) +
+                                                 skip_y * overlap.rowbytes +
+                                                 skip_x * (p->bitDepth == 32 ? 16 : 4));
+    overlap.width = A_long(window.width());
+    overlap.height = A_long(window.height());
+    FBOHelper::FBOtoEffectWorld(*result, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
     // GL reports running out of memory through its error flag, wherever in the frame it
     // happened, the readback's own work included: such a frame cannot be trusted, and the flag
     // must not be left for the thread's next frame.

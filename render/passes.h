@@ -5,7 +5,8 @@
 #include "render/render_settings.h"
 
 // Runs every pass with the calling thread's programs; its context must be current and
-// globalMutex held. Deletes every GL object it made before returning. Fails only when a render
-// target cannot be made or GL ran out of memory, reporting through the message sink; the output
-// then holds no picture.
+// globalMutex held. Every pass works on the whole frame; the last draws only the part the output
+// buffer covers, placed by the buffers' origins, bit for bit as the whole frame has it. Deletes
+// every GL object it made before returning. Fails only when a render target cannot be made or GL
+// ran out of memory, reporting through the message sink; the output then holds no picture.
 PF_Err RenderPasses(myParams* params, const GLPrograms& programs, PF_OutData* out_data);

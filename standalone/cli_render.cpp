@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -27,7 +28,7 @@ namespace {
 constexpr const char* kRenderUsage =
     "usage: vexorant render --input IN [--map MAP] [--map-origin X,Y] [--set NAME=VALUE]...\n"
     "                       [--depth 8|32] [--downsample F] [--threads N] [--frames A-B]\n"
-    "                       --output OUT [--module PATH]\n";
+    "                       [--region L,T,R,B] --output OUT [--module PATH]\n";
 
 constexpr const char* kRenderDetails =
     "\n"
@@ -38,6 +39,9 @@ constexpr const char* kRenderDetails =
     "  --downsample F     render at a fraction F (above 0, at most 1) of full size\n"
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
+    "  --region L,T,R,B   renders only that part of IN, in its pixels as rendered (right and\n"
+    "                     bottom exclusive), as a viewer or a tile asks; OUT holds the part\n"
+    "                     that lies on IN\n"
     "  --output OUT       the file to write; its extension chooses the format\n"
     "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
@@ -62,6 +66,7 @@ struct RenderOptions {
     int threads = 1;
     bool has_frames = false;
     long first_frame = 0, last_frame = 0;
+    std::optional<PF_LRect> region;
 };
 
 // A file name with a frame number field, or a plain name used for every frame.
@@ -117,6 +122,22 @@ bool ParseNumber(const std::string& text, double* value) {
     return !text.empty() && end && *end == '\0' && std::isfinite(*value);
 }
 
+// Four whole numbers "L,T,R,B" of a non-empty rectangle.
+bool ParseRegion(const std::string& text, PF_LRect* region) {
+    long long edges[4];
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::size_t end = i < 3 ? text.find(',', at) : text.size();
+        if (end == std::string::npos ||
+            !ParseWholeNumber(text.substr(at, end - at), kLongMin, kLongMax, &edges[i])) {
+            return false;
+        }
+        at = end + 1;
+    }
+    *region = PF_LRect{A_long(edges[0]), A_long(edges[1]), A_long(edges[2]), A_long(edges[3])};
+    return region->left < region->right && region->top < region->bottom;
+}
+
 CliCommand RenderCommand(RenderOptions* o) {
     auto text = [](std::string* to) {
         return [to](const std::string& value, std::string*) { return *to = value, true; };
@@ -145,6 +166,15 @@ CliCommand RenderCommand(RenderOptions* o) {
              }
              o->has_map_origin = true;
              o->map_origin[0] = A_long(x), o->map_origin[1] = A_long(y);
+             return true;
+         }},
+        {"--region", true, false,
+         [o](const std::string& value, std::string* error) {
+             if (!ParseRegion(value, &o->region.emplace())) {
+                 *error = "--region takes L,T,R,B in whole pixels with L < R and T < B, not '" +
+                          value + "'";
+                 return false;
+             }
              return true;
          }},
         {"--depth", true, false,
@@ -343,8 +373,19 @@ int RenderOne(const Job& job, long frame, std::string* error) {
         input = scaled(input);
         if (has_map) map = scaled(map);
     }
+    if (const std::optional<PF_LRect>& r = o.region;
+        r && (r->right <= 0 || r->bottom <= 0 || r->left >= input.def.width ||
+              r->top >= input.def.height)) {
+        *error = "frame " + std::to_string(frame) + " (" + in_name + "): the region " +
+                 std::to_string(r->left) + "," + std::to_string(r->top) + "," +
+                 std::to_string(r->right) + "," + std::to_string(r->bottom) +
+                 " lies outside the input's " + std::to_string(input.def.width) + " x " +
+                 std::to_string(input.def.height) + " pixels";
+        return 1;
+    }
     World output;  // the host sizes it from the pre-render's answer
     FrameOptions options;
+    options.region = o.region;
     options.depth = input.depth;
     options.downsample = ScaleOf(o.downsample);
     options.time = A_long(frame);

@@ -1,6 +1,7 @@
 #include "standalone/render_host.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 
 #include "standalone/suites.h"
@@ -64,6 +65,34 @@ PF_LRect Intersect(const PF_LRect& a, const PF_LRect& b) {
     return r;
 }
 
+// Where the pixel `by` pixels into a layer placed at `origin` lies, held to what an A_long holds
+// (which only a layer placed at the very end of the range needs).
+A_long Offset(A_long origin, A_long by) {
+    return A_long(std::clamp<int64_t>(int64_t(origin) + by, std::numeric_limits<A_long>::min(),
+                                      std::numeric_limits<A_long>::max()));
+}
+
+// What a checkout hands out: the pixels of its result rectangle, placed by their origin on the
+// layer, as a host does; not the whole layer.
+PF_EffectWorld Part(const World& layer, const PF_LRect& r) {
+    PF_EffectWorld def = layer.def;
+    if (Empty(r)) {
+        def.width = def.height = 0;
+        return def;
+    }
+    if (def.data) {  // a test's layer without pixels stays without
+        def.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<uint8_t*>(def.data) +
+                                                 std::ptrdiff_t(r.top) * def.rowbytes +
+                                                 std::ptrdiff_t(r.left) * PixelBytes(layer.depth));
+    }
+    def.width = r.right - r.left;
+    def.height = r.bottom - r.top;
+    def.origin_x = Offset(def.origin_x, r.left);
+    def.origin_y = Offset(def.origin_y, r.top);
+    def.extent_hint = PF_LRect{0, 0, def.width, def.height};
+    return def;
+}
+
 PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
                         const PF_RenderRequest* request, PF_CheckoutResult* result) {
     if (const PF_Err err = InjectedFailure("checkout_layer")) return err;
@@ -84,7 +113,8 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
     result->par = {1, 1};
     result->ref_width = layer ? layer->def.width : 0;
     result->ref_height = layer ? layer->def.height : 0;
-    LayerCheckout checkout{index, layer, layer ? layer->def : PF_EffectWorld{}, *request,
+    LayerCheckout checkout{index, layer,
+                           layer ? Part(*layer, result->result_rect) : PF_EffectWorld{}, *request,
                            result->result_rect};
     frame->checkouts.emplace(checkout_id, checkout);
     return PF_Err_NONE;
@@ -163,7 +193,7 @@ std::vector<std::string> PreRenderFaults(const Frame& frame, const PF_RenderRequ
         }
     }
     if (!input) faults.push_back("the pre-render did not check out the input layer");
-    if (input && !Empty(input->result_rect) && Empty(result)) {
+    if (input && !Empty(Intersect(asked.rect, input->result_rect)) && Empty(result)) {
         faults.push_back("the pre-render promises nothing for a request of " + Text(asked.rect) +
                          " on an input that has " + Text(input->result_rect));
     }
@@ -203,7 +233,7 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
     }
 
     PF_PreRenderInput pre_input{};
-    pre_input.output_request.rect = Bounds(layers.input);
+    pre_input.output_request.rect = options.region ? *options.region : Bounds(layers.input);
     pre_input.output_request.channel_mask = 0xF;  // alpha, red, green, blue
     pre_input.bitdepth = A_short(options.depth);
     PF_PreRenderOutput pre_output{};
@@ -239,8 +269,10 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
         } else {
             *output = MakeWorld(result.right - result.left, result.bottom - result.top,
                                 options.depth == 32 ? 32 : 8);
-            output->def.origin_x = result.left;
-            output->def.origin_y = result.top;
+            // On the grid the layers' origins are given on, as the checkouts' are.
+            const PF_EffectWorld placed = layers.input ? layers.input->def : PF_EffectWorld{};
+            output->def.origin_x = Offset(placed.origin_x, result.left);
+            output->def.origin_y = Offset(placed.origin_y, result.top);
         }
         frame.output = output;
 

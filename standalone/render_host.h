@@ -1,6 +1,7 @@
 // The host's side of one frame: smart pre-render, then smart render, with the layer and output
 // checkouts the effect asks for. Frames may render on several threads at once.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,18 +19,23 @@ struct FrameOptions {
     int depth = 8;
     PF_RationalScale downsample = {1, 1};
     A_long time = 0;
+    // The part of the layer asked for, as a viewer or a render farm's tile asks; the whole layer
+    // when absent.
+    std::optional<PF_LRect> region;
     // Test seam: the buffer handed to the effect as its output instead of the one the host makes
     // from the pre-render's answer (poisoned, padded, or of another size), even for an empty
     // result. May be `output` itself.
     World* given_output = nullptr;
 };
 
-// Renders one frame. The host asks for the input's whole rectangle, checks the pre-render's
-// answer (the checkouts it made, the rectangles it reports), then makes `output` the size of
-// the reported result rectangle, placed at its corner, and sends the render. An empty result
-// is no render: `output` stays empty. Afterwards every parameter and layer checkout must have
-// been given back. Faults of the effect are added to `problems`; a wrong pre-render answer
-// fails the frame with PF_Err_INTERNAL_STRUCT_DAMAGED. Returns the first error.
+// Renders one frame. The host asks for the region (the input's whole rectangle by default) and
+// hands each layer checkout the pixels of its result rectangle, the request clipped to the
+// layer, whose bounds it reports as the maximum. It checks the pre-render's answer (the
+// checkouts it made, the rectangles it reports), then makes `output` the size of the reported
+// result rectangle, placed at its corner, and sends the render. An empty result is no render:
+// `output` stays empty. Afterwards every parameter and layer checkout must have been given back.
+// Faults of the effect are added to `problems`; a wrong pre-render answer fails the frame with
+// PF_Err_INTERNAL_STRUCT_DAMAGED. Returns the first error.
 PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
                    World* output, std::vector<std::string>* problems);
 

@@ -106,6 +106,24 @@ TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
     const World in = Read("take#2/in.0002.png"), out = Read("take#2/out.0002.png");
     EXPECT_EQ(GetChannel(out, 10, 5, 2), GetChannel(in, 7, 5, 2));
     EXPECT_EQ(GetChannel(out, 25, 5, 2), GetChannel(in, 25, 5, 2));
+
+    // A region is the same pixels as the whole frame has there; past the right edge it ends.
+    const ShellResult part =
+        Render("--input '" + Path("take#2/in.0002.png") + "' --map '" + Path("take#2/50%done.png") +
+               "' --map-origin -12,-4 --set Channel=Red --set \"Translate "
+               "X=10\" --region 6,3,40,9 --output " +
+               Path("part.png"));
+    ASSERT_EQ(part.status, 0) << part.output;
+    const World region = Read("part.png");
+    ASSERT_EQ(region.def.width, 26);
+    ASSERT_EQ(region.def.height, 6);
+    for (A_long y = 0; y < 6; ++y) {
+        for (A_long x = 0; x < 26; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                ASSERT_EQ(GetChannel(region, x, y, c), GetChannel(out, x + 6, y + 3, c));
+            }
+        }
+    }
 }
 
 TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
@@ -141,6 +159,10 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
          2, "--frames takes A-B"},
         {"--input " + Path("in.%99999999999d.png") + " --frames 1-1 --output " + Path("out.png"), 2,
          "asks for more than 18 digits"},
+        {in + " --output " + Path("out.png") + " --region 4,4,2,6", 2,
+         "--region takes L,T,R,B in whole pixels with L < R and T < B, not '4,4,2,6'"},
+        {in + " --output " + Path("out.png") + " --region 8,0,12,4", 1,
+         "the region 8,0,12,4 lies outside the input's 8 x 8 pixels"},
         // Write failures name the user's path and the cause, found before any frame renders.
         {in + " --output " + Path("no/such/dir/out.png"), 1,
          "cannot write " + Path("no/such/dir/out.png") + ": folder '" + Path("no/such/dir") +

@@ -143,7 +143,16 @@ bool SameRequest(const PF_RenderRequest& a, const PF_RenderRequest& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-TEST_F(PreRenderContract, BothLayersGetTheHostsRequestAndTheOutputIsTheInputsRectangle) {
+// The host's request in all but the rectangle, which reaches past every edge of a layer as
+// large as the map: whatever part is asked for, the render needs whole layers.
+bool WholeLayersOf(const PF_RenderRequest& seen, const PF_RenderRequest& asked) {
+    PF_RenderRequest rest = seen;
+    rest.rect = asked.rect;
+    return SameRequest(rest, asked) && seen.rect.left <= 0 && seen.rect.top <= 0 &&
+           seen.rect.right >= 40 && seen.rect.bottom >= 30;
+}
+
+TEST_F(PreRenderContract, BothLayersAreAskedForWholeAndTheOutputIsTheInputsRectangle) {
     World output;
     std::vector<std::string> problems;
     ASSERT_EQ(RenderWith(&map_, &output, &problems), PF_Err_NONE);
@@ -157,7 +166,7 @@ TEST_F(PreRenderContract, BothLayersGetTheHostsRequestAndTheOutputIsTheInputsRec
         SCOPED_TRACE(i);
         EXPECT_EQ(g_seen[i].index, PF_ParamIndex(i)) << "the input, then the map layer";
         EXPECT_EQ(g_seen[i].id, A_long(i));
-        EXPECT_TRUE(SameRequest(g_seen[i].request, whole));
+        EXPECT_TRUE(WholeLayersOf(g_seen[i].request, whole));
         EXPECT_EQ(g_seen[i].time, 5);
         EXPECT_EQ(g_seen[i].step, 1);
         EXPECT_EQ(g_seen[i].scale, 24u);
@@ -170,7 +179,7 @@ TEST_F(PreRenderContract, BothLayersGetTheHostsRequestAndTheOutputIsTheInputsRec
     EXPECT_EQ(MaxDifference(output, input_), 0.0f);
 }
 
-TEST_F(PreRenderContract, APartialRequestIsCopiedInFullAndPlacesTheOutput) {
+TEST_F(PreRenderContract, APartialRequestChecksOutWholeLayersAndPlacesTheOutput) {
     PF_RenderRequest part{};
     part.rect = PF_LRect{2, 1, 10, 7};
     part.field = 1;
@@ -182,12 +191,20 @@ TEST_F(PreRenderContract, APartialRequestIsCopiedInFullAndPlacesTheOutput) {
     ASSERT_EQ(RenderWith(nullptr, &output, &problems), PF_Err_NONE);
     EXPECT_TRUE(problems.empty()) << problems.front();
     ASSERT_EQ(g_seen.size(), 2u) << "the map layer is checked out even when it names none";
-    EXPECT_TRUE(SameRequest(g_seen[0].request, part));
-    EXPECT_TRUE(SameRequest(g_seen[1].request, part));
+    EXPECT_TRUE(WholeLayersOf(g_seen[0].request, part));
+    EXPECT_TRUE(WholeLayersOf(g_seen[1].request, part));
     EXPECT_EQ(output.def.width, 8);
     EXPECT_EQ(output.def.height, 6);
     EXPECT_EQ(output.def.origin_x, 2);
     EXPECT_EQ(output.def.origin_y, 1);
+    // The input comes back where it lies, not its first rows and columns.
+    for (A_long y = 0; y < 6; ++y) {
+        for (A_long x = 0; x < 8; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                ASSERT_EQ(GetChannel(output, x, y, c), GetChannel(input_, x + 2, y + 1, c));
+            }
+        }
+    }
 }
 
 struct FaultCase {

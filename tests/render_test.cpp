@@ -460,6 +460,71 @@ TEST_F(RenderTest, TheAntiAliasingSeparatorRendersDirect) {
     EXPECT_EQ(MaxDifference(Render(input, &map), direct), 0.0f);
 }
 
+// The pixels of `r` (within `w`), placed where they lie.
+World Crop(const World& w, const PF_LRect& r) {
+    World part = MakeWorld(r.right - r.left, r.bottom - r.top, w.depth);
+    part.def.origin_x = r.left, part.def.origin_y = r.top;
+    for (A_long y = r.top; y < r.bottom; ++y) {
+        for (A_long x = r.left; x < r.right; ++x) {
+            for (int c = 0; c < 4; ++c) SetChannel(&part, x - r.left, y - r.top, c, At(w, x, y, c));
+        }
+    }
+    return part;
+}
+
+TEST_F(RenderTest, ARegionIsTheCropOfTheWholeFrameBitForBit) {
+    const A_long w = 50, h = 30;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<PF_ParamIndex, double>> controls;
+    } cases[] = {
+        {"direct", {}},
+        {"2x", {{kParamAntiAliasing, kAntiAliasing2x}}},
+        {"4x", {{kParamAntiAliasing, kAntiAliasing4x}}},
+        {"softness", {{kParamMapSoftness, 6}}},
+        {"repeat", {{kParamEdgeBehavior, kEdgeRepeat}}},
+        {"mirror repeat, 4x",
+         {{kParamEdgeBehavior, kEdgeMirrorRepeat}, {kParamAntiAliasing, kAntiAliasing4x}}},
+        {"edge repeat", {{kParamEdgeBehavior, kEdgeEdgeRepeat}}},
+        {"map view", {{kParamView, kViewMap}, {kParamMapSoftness, 3}}},
+    };
+    // Inside, reaching past each corner, one pixel, and the whole layer asked for by a region.
+    const PF_LRect regions[] = {
+        {7, 5, 31, 22}, {-9, -4, 13, 11}, {38, 17, 70, 45}, {49, 0, 50, 1}, {-5, -5, 60, 40}};
+    for (int depth : {8, 32}) {
+        const World input = Picture(w, h, depth);
+        // Smaller than the input and placed off its corner, so that the map's footprint shows.
+        World map = Fill(40, 26, depth, [](A_long x, A_long y, float* p) {
+            p[0] = 1.0f;
+            p[1] = 0.5f + 0.5f * std::sin(0.4f * float(x)) * std::cos(0.3f * float(y));
+        });
+        map.def.origin_x = 6, map.def.origin_y = 3;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(depth) + " bits");
+            ResetControls();
+            Set(kParamChannel, kChannelRed);
+            Set(kParamTranslateX, 30);
+            Set(kParamTranslateY, -20);
+            Set(kParamRotate, 25);
+            Set(kParamAnchorX, 30);
+            for (const auto& [index, value] : c.controls) Set(index, value);
+            const World whole = Render(input, &map);
+            for (const PF_LRect& r : regions) {
+                SCOPED_TRACE(std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+                             std::to_string(r.right) + "," + std::to_string(r.bottom));
+                FrameOptions options;
+                options.region = r;
+                const World part = Render(input, &map, options);
+                const PF_LRect on_layer{std::max<A_long>(r.left, 0), std::max<A_long>(r.top, 0),
+                                        std::min(r.right, w), std::min(r.bottom, h)};
+                EXPECT_EQ(part.def.origin_x, on_layer.left);
+                EXPECT_EQ(part.def.origin_y, on_layer.top);
+                EXPECT_EQ(MaxDifference(part, Crop(whole, on_layer)), 0.0f);
+            }
+        }
+    }
+}
+
 TEST_F(RenderTest, FloatOutputIsNeverNaNOrInfinite) {
     const World input = Picture(24, 12, 32);
     struct Case {
