@@ -22,23 +22,25 @@ typedef A_long PF_OutFlags2;
 typedef A_long PF_InFlags;
 typedef A_long PF_WorldFlags;
 typedef A_long PF_ValueDisplayFlags;
-typedef A_long PF_FSliderFlags;
+typedef A_u_long PF_FSliderFlags;
 typedef A_long PF_ChannelMask;
 typedef A_long PF_Field;
 typedef A_long PF_Quality;
 typedef A_short PF_RenderOutputFlags;
 typedef A_long PF_GPU_Framework;
-typedef A_u_char PF_Boolean;
 typedef double PF_FpLong;
 typedef float PF_FpShort;
-// A handle is a pointer to the block's master pointer. The host's headers give it the platform's
-// own handle type: char** outside Windows, so code must not rely on what it points to.
+// The host's headers take these from the platform: on Windows PF_Boolean is a plain char and a
+// handle a void**; elsewhere an unsigned char and a char**. A handle is a pointer to the block's
+// master pointer, so code must not rely on what it points to.
 #if defined(_WIN32)
+typedef char PF_Boolean;
 typedef void** PF_Handle;
 #else
+typedef A_u_char PF_Boolean;
 typedef char** PF_Handle;
 #endif
-typedef struct _PF_ProgressInfo* PF_ProgPtr;
+typedef struct PF_ProgressInfo* PF_ProgPtr;
 
 enum {
     PF_Err_NONE = 0,

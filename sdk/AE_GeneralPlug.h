@@ -8,10 +8,11 @@ extern "C" {
 #endif
 
 typedef A_long AEGP_PluginID;
-typedef A_long AEGP_DynStreamFlags;
-typedef struct _AEGP_EffectRefH* AEGP_EffectRefH;
-typedef struct _AEGP_StreamRefH* AEGP_StreamRefH;
-typedef struct _AEGP_LayerH* AEGP_LayerH;
+typedef A_u_long AEGP_DynStreamFlags;
+// Opaque handles, under the tag names of the host's headers.
+typedef struct _AEGP_Effect** AEGP_EffectRefH;
+typedef struct _AEGPp_Stream** AEGP_StreamRefH;
+typedef struct _AEGP_Layer** AEGP_LayerH;
 
 enum {
     AEGP_DynStreamFlag_ACTIVE_EYEBALL = 0,

@@ -9,6 +9,20 @@
 extern "C" {
 #endif
 
+// The stream value the older stream suites take; AEGP_StreamValue2 has the same layout.
+typedef union {
+    AEGP_FourDVal four_d;
+    AEGP_ThreeDVal three_d;
+    AEGP_TwoDVal two_d;
+    AEGP_OneDVal one_d;
+    AEGP_ColorVal color;
+} AEGP_StreamVal;
+
+typedef struct {
+    AEGP_StreamRefH streamH;
+    AEGP_StreamVal val;
+} AEGP_StreamValue;
+
 #define kAEGPStreamSuiteVersion2 7
 typedef struct AEGP_StreamSuite2 {
     void* reserved0[1];
@@ -22,7 +36,7 @@ typedef struct AEGP_StreamSuite2 {
     A_Err (*AEGP_DisposeStream)(AEGP_StreamRefH streamH);
     void* reserved8[7];
     A_Err (*AEGP_SetStreamValue)(AEGP_PluginID aegp_plugin_id, AEGP_StreamRefH streamH,
-                                 AEGP_StreamValue2* valueP);
+                                 AEGP_StreamValue* valueP);
     void* reserved16[6];
 } AEGP_StreamSuite2;
 

@@ -182,6 +182,15 @@ A_Err SetStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_StreamValue2* 
     return WriteStream(stream.instance, stream.index, valueP->val.one_d, "Change " + name);
 }
 
+// "AEGP Stream Suite" 7 takes the older value record; it carries the same values.
+A_Err SetStreamValue(AEGP_PluginID plugin, AEGP_StreamRefH streamH, AEGP_StreamValue* valueP) {
+    if (!valueP) return SetStreamValue(plugin, streamH, static_cast<AEGP_StreamValue2*>(nullptr));
+    AEGP_StreamValue2 value{};
+    value.streamH = valueP->streamH;
+    value.val.four_d = valueP->val.four_d;
+    return SetStreamValue(plugin, streamH, &value);
+}
+
 template <typename Suite>
 Suite MakeStreamSuite() {
     Suite suite{};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <mutex>
 
 #include "standalone/suites.h"
 
@@ -208,12 +209,8 @@ std::vector<std::string> PreRenderFaults(const Frame& frame, const PF_RenderRequ
     return faults;
 }
 
-}  // namespace
-
-Instance* InstanceRenderingOnThisThread() { return t_frame ? t_frame->instance : nullptr; }
-
-PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
-                   World* output, std::vector<std::string>* problems) {
+PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
+                        World* output, std::vector<std::string>* problems) {
     Frame frame;
     frame.instance = instance;
     frame.layers = layers;
@@ -297,6 +294,101 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
                             " parameter checkout(s) never checked in");
     }
     return err;
+}
+
+// A module that does not declare smart render is rendered as the application renders such an
+// effect: frame setup, the render with every parameter's value in `params` (the input layer's
+// pixels in params[0], the map's in its layer parameter) into an output the input's size, and
+// frame setdown. It gets no request and no pre-render.
+PF_Err RenderWithoutSmartRender(Instance* instance, const FrameLayers& layers,
+                                const FrameOptions& options, World* output,
+                                std::vector<std::string>* problems) {
+    Frame frame;
+    frame.instance = instance;
+    frame.layers = layers;
+    FrameScope scope(&frame);
+    const std::thread::id thread = std::this_thread::get_id();
+    const std::size_t checkouts_before = OutstandingCheckouts(*instance, thread);
+    const PF_LRect bounds = Bounds(layers.input);
+    if (options.given_output) {
+        if (options.given_output != output) *output = *options.given_output;
+    } else {
+        *output = MakeWorld(bounds.right, bounds.bottom, options.depth == 32 ? 32 : 8);
+    }
+
+    PF_InData in = MakeInstanceInData(instance);
+    in.current_time = options.time;
+    in.downsample_x = options.downsample;
+    in.downsample_y = options.downsample;
+    in.width = bounds.right;
+    in.height = bounds.bottom;
+    in.extent_hint = bounds;
+    std::vector<PF_ParamDef> defs;
+    {
+        std::lock_guard<std::mutex> lock(instance->mutex);
+        for (std::size_t i = 0; i < instance->params.size(); ++i) {
+            defs.push_back(CurrentDef(*instance, PF_ParamIndex(i)));
+        }
+    }
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        if (i == 0 || defs[i].param_type == PF_Param_LAYER) {
+            const World* layer = i == 0 ? layers.input : layers.map;
+            defs[i].u.ld = layer ? layer->def : PF_LayerDef{};
+        }
+    }
+    std::vector<PF_ParamDef*> params;
+    for (PF_ParamDef& def : defs) params.push_back(&def);
+
+    PF_OutData out{};
+    PF_Err err = Send(*instance->effect, PF_Cmd_FRAME_SETUP, &in, &out, params.data(), &output->def,
+                      nullptr);
+    if (!err) {
+        out = PF_OutData{};
+        err =
+            Send(*instance->effect, PF_Cmd_RENDER, &in, &out, params.data(), &output->def, nullptr);
+        out = PF_OutData{};
+        const PF_Err setdown = Send(*instance->effect, PF_Cmd_FRAME_SETDOWN, &in, &out,
+                                    params.data(), &output->def, nullptr);
+        if (!err) err = setdown;
+    }
+    if (const std::size_t open = OutstandingCheckouts(*instance, thread); open > checkouts_before) {
+        problems->push_back(std::to_string(open - checkouts_before) +
+                            " parameter checkout(s) never checked in");
+    }
+    return err;
+}
+
+// Frames of modules that do not declare threaded rendering, one at a time.
+std::mutex g_unthreaded;
+
+}  // namespace
+
+Instance* InstanceRenderingOnThisThread() { return t_frame ? t_frame->instance : nullptr; }
+
+PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
+                   World* output, std::vector<std::string>* problems) {
+    const PF_OutFlags2 declared = instance->effect->out_flags2;
+    std::unique_lock<std::mutex> one_at_a_time(g_unthreaded, std::defer_lock);
+    if (!(declared & PF_OutFlag2_SUPPORTS_THREADED_RENDERING)) one_at_a_time.lock();
+    const bool smart = declared & PF_OutFlag2_SUPPORTS_SMART_RENDER;
+    // Float colour reaches an effect only through smart render. Other effects render a 32-bit
+    // frame at 8 bits: the layers are converted down and the output back up.
+    if (options.depth == 32 && !(smart && (declared & PF_OutFlag2_FLOAT_COLOR_AWARE))) {
+        const World input = layers.input ? WithDepth(*layers.input, 8) : World{};
+        const World map = layers.map ? WithDepth(*layers.map, 8) : World{};
+        FrameOptions at8 = options;
+        at8.depth = 8;
+        at8.given_output = nullptr;
+        World output8;
+        const FrameLayers layers8{layers.input ? &input : nullptr, layers.map ? &map : nullptr};
+        const PF_Err err =
+            smart ? SmartRenderFrame(instance, layers8, at8, &output8, problems)
+                  : RenderWithoutSmartRender(instance, layers8, at8, &output8, problems);
+        *output = WithDepth(output8, 32);
+        return err;
+    }
+    return smart ? SmartRenderFrame(instance, layers, options, output, problems)
+                 : RenderWithoutSmartRender(instance, layers, options, output, problems);
 }
 
 }  // namespace vexo_host

@@ -36,6 +36,10 @@ struct FrameOptions {
 // `output` stays empty. Afterwards every parameter and layer checkout must have been given back.
 // Faults of the effect are added to `problems`; a wrong pre-render answer fails the frame with
 // PF_Err_INTERNAL_STRUCT_DAMAGED. Returns the first error.
+// What the module declared at global setup decides how: a module without smart render gets
+// frame setup, render and frame setdown instead; one without float colour (or smart render)
+// renders a 32-bit frame at 8 bits, converted both ways; one without threaded rendering renders
+// one frame at a time, whatever the number of threads asking.
 PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOptions& options,
                    World* output, std::vector<std::string>* problems);
 

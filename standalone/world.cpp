@@ -62,6 +62,24 @@ void SetChannel(World* w, A_long x, A_long y, int channel, float value) {
     }
 }
 
+World WithDepth(const World& src, int depth) {
+    if (src.def.width <= 0 || src.def.height <= 0 || src.storage.empty()) {
+        World dst = src;  // no pixels to convert
+        dst.depth = depth;
+        dst.def.world_flags = depth == 32 ? kFloatWorldFlag : 0;
+        return dst;
+    }
+    World dst = MakeWorld(src.def.width, src.def.height, depth);
+    dst.def.origin_x = src.def.origin_x;
+    dst.def.origin_y = src.def.origin_y;
+    for (A_long y = 0; y < src.def.height; ++y) {
+        for (A_long x = 0; x < src.def.width; ++x) {
+            for (int c = 0; c < 4; ++c) SetChannel(&dst, x, y, c, GetChannel(src, x, y, c));
+        }
+    }
+    return dst;
+}
+
 World Resample(const World& src, A_long width, A_long height) {
     World dst = MakeWorld(width, height, src.depth);
     dst.def.origin_x =

@@ -27,6 +27,9 @@ World MakeWorld(A_long width, A_long height, int depth, A_long row_padding = 0);
 float GetChannel(const World& world, A_long x, A_long y, int channel);
 void SetChannel(World* world, A_long x, A_long y, int channel, float value);
 
+// The same pixels at another depth, placed where `world` is; 8 bits clamp to 0..1.
+World WithDepth(const World& world, int depth);
+
 // Resampled to a new size by averaging the covered pixels (downsampling) or taking the nearest
 // one (upsampling), as a host does for renders at reduced resolution.
 World Resample(const World& world, A_long width, A_long height);

@@ -3,6 +3,9 @@
 // setup. Faulty effects are the real one behind a wrapper that gets one thing wrong.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -12,6 +15,7 @@
 #include "effect/VexorantPro.h"
 #include "host/AEGP_SuiteHandler.h"
 #include "standalone/session.h"
+#include "standalone/suites.h"
 #include "tests/support/host_test_support.h"
 #include "tests/support/render_test_support.h"
 
@@ -258,6 +262,118 @@ TEST_F(PreRenderContract, ACheckoutTheHostRefusesEndsThePreRenderWithItsCode) {
     EXPECT_TRUE(problems.empty()) << problems.front();
     EXPECT_FALSE(g_render_sent);
 }
+
+// ---- What the module declares decides how the host drives it.
+
+struct Driven {
+    std::atomic<int> in_flight{0}, most_in_flight{0};
+    std::atomic<int> smart{0};  // smart pre-renders and renders
+    std::atomic<int> plain{0};  // PF_Cmd_RENDER
+    std::atomic<int> deep{0};   // renders at 32 bits
+};
+Driven* g_driven = nullptr;
+
+// The real effect, with what a module lacking smart render does on PF_Cmd_RENDER: a copy of the
+// input. Renders stay in flight a while, so that frames on several threads overlap.
+PF_Err DrivenEffect(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                    PF_LayerDef* output, void* extra) {
+    if (cmd == PF_Cmd_SMART_PRE_RENDER || cmd == PF_Cmd_SMART_RENDER) ++g_driven->smart;
+    if (cmd != PF_Cmd_SMART_RENDER && cmd != PF_Cmd_RENDER) {
+        return EffectMain(cmd, in_data, out_data, params, output, extra);
+    }
+    const int now = ++g_driven->in_flight;
+    for (int most = g_driven->most_in_flight;
+         now > most && !g_driven->most_in_flight.compare_exchange_weak(most, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    PF_Err err = PF_Err_NONE;
+    if (cmd == PF_Cmd_RENDER) {
+        ++g_driven->plain;
+        if (output->world_flags & kFloatWorldFlag) ++g_driven->deep;
+        const PF_LayerDef& input = params[0]->u.ld;
+        for (A_long y = 0; y < std::min(input.height, output->height); ++y) {
+            std::memcpy(reinterpret_cast<char*>(output->data) + y * output->rowbytes,
+                        reinterpret_cast<const char*>(input.data) + y * input.rowbytes,
+                        std::size_t(std::min(input.rowbytes, output->rowbytes)));
+        }
+    } else {
+        if (static_cast<PF_SmartRenderExtra*>(extra)->input->bitdepth == 32) ++g_driven->deep;
+        err = EffectMain(cmd, in_data, out_data, params, output, extra);
+    }
+    --g_driven->in_flight;
+    return err;
+}
+
+struct FlagCase {
+    const char* name;
+    PF_OutFlags2 dropped;  // from what the effect declares
+    bool smart;            // driven through the smart commands, else PF_Cmd_RENDER
+    bool deep;             // a 32-bit frame renders at 32 bits, else at 8 and converted
+    bool one_at_a_time;    // frames asked for on several threads never overlap
+};
+
+class DeclaredFlags : public RenderTest, public ::testing::WithParamInterface<FlagCase> {
+  protected:
+    void TearDown() override {
+        effect_.entry = EffectMain;
+        effect_.out_flags2 = vexo::kOutFlags2;
+        g_driven = nullptr;
+        RenderTest::TearDown();
+    }
+};
+
+TEST_P(DeclaredFlags, DecideTheCommandsTheDepthAndTheThreads) {
+    const FlagCase& c = GetParam();
+    Driven driven;
+    g_driven = &driven;
+    effect_.entry = DrivenEffect;
+    effect_.out_flags2 = vexo::kOutFlags2 & ~c.dropped;
+    const World input = Fill(16, 8, 32, [](A_long x, A_long y, float argb[4]) {
+        argb[0] = 1.0f;
+        argb[1] = float(x) / 16;
+        argb[2] = float(y) / 8;
+        argb[3] = 0.3f;
+    });
+    constexpr int kThreads = 3;
+    World outputs[kThreads];
+    PF_Err errors[kThreads];
+    std::vector<std::string> problems[kThreads];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            FrameOptions options;
+            options.depth = 32;
+            errors[t] = RenderFrame(instance_.get(), FrameLayers{&input, nullptr}, options,
+                                    &outputs[t], &problems[t]);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+
+    const World expected = c.deep ? input : WithDepth(WithDepth(input, 8), 32);
+    for (int t = 0; t < kThreads; ++t) {
+        SCOPED_TRACE(t);
+        EXPECT_EQ(errors[t], PF_Err_NONE);
+        EXPECT_TRUE(problems[t].empty()) << problems[t].front();
+        EXPECT_EQ(outputs[t].depth, 32) << "the frame comes back at the depth asked for";
+        // Float arithmetic may move the last bit; a frame rendered at 8 bits is 1/510 off.
+        EXPECT_LT(MaxDifference(outputs[t], expected), 1e-6f);
+    }
+    EXPECT_EQ(driven.smart, c.smart ? 2 * kThreads : 0);
+    EXPECT_EQ(driven.plain, c.smart ? 0 : kThreads);
+    EXPECT_EQ(driven.deep, c.deep ? kThreads : 0);
+    if (c.one_at_a_time) {
+        EXPECT_EQ(driven.most_in_flight, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFlag, DeclaredFlags,
+    ::testing::Values(
+        FlagCase{"AllDeclared", 0, true, true, false},
+        FlagCase{"NoSmartRender", PF_OutFlag2_SUPPORTS_SMART_RENDER, false, false, false},
+        FlagCase{"NoThreadedRendering", PF_OutFlag2_SUPPORTS_THREADED_RENDERING, true, true, true},
+        FlagCase{"NoFloatColor", PF_OutFlag2_FLOAT_COLOR_AWARE, true, false, false}),
+    [](const ::testing::TestParamInfo<FlagCase>& info) { return info.param.name; });
 
 // ---- Calls the host takes only while the effect answers certain commands, on that thread.
 

@@ -278,6 +278,16 @@ TEST_F(ParamHostTest, StreamsKeepTheirValuesInRangeAndRefuseWhatTheyCannotHold) 
     EXPECT_EQ(set(kParamRotate, -32768), A_Err_NONE);
     EXPECT_EQ(CurrentDef(*instance_, kParamRotate).u.ad.value, PF_Fixed(-32768 * 65536));
     EXPECT_EQ(set(kParamCount, 1), A_Err(PF_Err_INVALID_INDEX));
+    {
+        // Version 7 takes the older value record.
+        AEGP_StreamRefH stream = nullptr;
+        ASSERT_EQ(streams->AEGP_GetNewEffectStreamByIndex(0, effect, kParamTranslateY, &stream), 0);
+        AEGP_StreamValue older{};
+        older.val.one_d = 12;
+        EXPECT_EQ(suites.StreamSuite7()->AEGP_SetStreamValue(0, stream, &older), A_Err_NONE);
+        EXPECT_EQ(Value(kParamTranslateY), 12);
+        EXPECT_EQ(streams->AEGP_DisposeStream(stream), A_Err_NONE);
+    }
 
     AEGP_StreamRefH stream = nullptr;
     ASSERT_EQ(streams->AEGP_GetNewEffectStreamByIndex(0, effect, kParamUniformScale, &stream), 0);
