@@ -14,7 +14,13 @@ typedef unsigned int GLuint;
 typedef struct _CGLContextObject* CGLContextObj;
 typedef struct _CGLPixelFormatObject* CGLPixelFormatObj;
 
+// An attribute list carries values too (a profile is 0x3200), stored as attributes; with int
+// beneath, C++ takes every such value as one of the type, as the framework's callers assume.
+#ifdef __cplusplus
+typedef enum _CGLPixelFormatAttribute : int {
+#else
 typedef enum _CGLPixelFormatAttribute {
+#endif
     kCGLPFAAllRenderers = 1,
     kCGLPFADoubleBuffer = 5,
     kCGLPFAColorSize = 8,

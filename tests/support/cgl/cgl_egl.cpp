@@ -291,17 +291,18 @@ CGLError CGLDestroyContext(CGLContextObj ctx) {
 
 CGLError CGLSetCurrentContext(CGLContextObj ctx) {
     std::lock_guard<std::mutex> lock(Lock());
-    const EGLDisplay display = TheDisplay().display;
+    // A thread with nothing of ours current is left alone, EGL included.
     if (!ctx) {
         if (Live(t_current) && eglGetCurrentContext() == t_current->context)
-            eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+            eglMakeCurrent(TheDisplay().display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         t_current = nullptr;
         return kCGLNoError;
     }
     if (!Live(ctx)) return kCGLBadContext;
     eglBindAPI(EGL_OPENGL_API);
     // EGL refuses a context current on another thread, where the framework would allow it.
-    if (!eglMakeCurrent(display, ctx->surface, ctx->surface, ctx->context)) return kCGLBadContext;
+    if (!eglMakeCurrent(TheDisplay().display, ctx->surface, ctx->surface, ctx->context))
+        return kCGLBadContext;
     t_current = ctx;
     return kCGLNoError;
 }
