@@ -25,7 +25,9 @@ void LoadEntryPointsOnce() {
     std::lock_guard<std::mutex> lock(mutex);
     if (loaded) return;
     const GLenum result = glewInit();
-    if (result == GLEW_OK)
+    // A GLEW built for GLX (the Linux one the tests build this file with) loads the GL entry
+    // points and then reports that it found no X display; macOS's GLEW has no such step.
+    if (result == GLEW_OK || result == GLEW_ERROR_NO_GLX_DISPLAY)
         loaded = true;
     else
         printf("%s", "Core Profile Glew isn't initialized.\n");

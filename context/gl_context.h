@@ -2,8 +2,16 @@
 // platform (EGL on Linux, WGL on Windows, CGL on macOS) behind the same five functions.
 #pragma once
 
-#if defined(__APPLE__)
+// The CGL implementation's declarations; the tests also build it elsewhere, over a stand-in.
+#if defined(__APPLE__) && !defined(VEXO_CONTEXT_CGL)
+#define VEXO_CONTEXT_CGL
+#endif
+
+#if defined(VEXO_CONTEXT_CGL)
 #include <OpenGL/OpenGL.h>
+#endif
+
+#if defined(__APPLE__)
 // The macOS module exports the context functions beside its entry point.
 #define VEXO_CONTEXT_API __attribute__((visibility("default")))
 #else
@@ -17,7 +25,7 @@ typedef void* GLContextHandle;
 extern "C" {
 #endif
 
-#if defined(__APPLE__)
+#if defined(VEXO_CONTEXT_CGL)
 // A null attribute list selects a 3.2 core profile with no further requirements.
 VEXO_CONTEXT_API GLContextHandle CreateContext(GLContextHandle share = nullptr,
                                                const CGLPixelFormatAttribute* attributes = nullptr);
@@ -29,7 +37,7 @@ VEXO_CONTEXT_API void SetCurrentContext(GLContextHandle context);
 VEXO_CONTEXT_API GLContextHandle GetCurrentContext(void);
 VEXO_CONTEXT_API bool IsContextValid(GLContextHandle context);
 
-#if defined(__APPLE__) || defined(_WIN32)
+#if defined(VEXO_CONTEXT_CGL) || defined(_WIN32)
 // "VEXO_OpenGL_Win_Class": the hidden window class of the Windows contexts.
 VEXO_CONTEXT_API extern const char* const VEXOGLClassStrZ;
 #endif
@@ -38,7 +46,7 @@ VEXO_CONTEXT_API extern const char* const VEXOGLClassStrZ;
 }
 #endif
 
-#if defined(__cplusplus) && !defined(_WIN32) && !defined(__APPLE__)
+#if defined(__cplusplus) && !defined(_WIN32) && !defined(VEXO_CONTEXT_CGL)
 // Test seam: later creations on the calling thread ask the platform for this version, so a test
 // can make creation fail for real (an unattainable version). 0 restores the normal request.
 void RequestContextVersionForTesting(int major, int minor);

@@ -12,6 +12,13 @@ namespace vexo {
 constexpr std::size_t kPiPLSize = 290;
 using PiPLBytes = std::array<uint8_t, kPiPLSize>;
 
+// The macOS copy, the bundle's resource 'PiPL' 16000: the same values, big-endian as the
+// platform's resource compiler writes them, with a code entry for each of the bundle's two
+// architectures (Intel, Apple silicon) in place of the Windows one.
+constexpr std::size_t kMacPiPLSize = 318;
+using MacPiPLBytes = std::array<uint8_t, kMacPiPLSize>;
+constexpr uint32_t kMacResourceId = 16000;
+
 namespace pipl_detail {
 
 constexpr uint32_t FourCC(const char (&code)[5]) {
@@ -25,18 +32,22 @@ constexpr std::size_t Length(const char* text) {
     return n;
 }
 
+// Numbers little-endian (Windows) or big-endian (macOS); a four-character code is a number, so
+// it reads backwards in the first and in order in the second.
+template <std::size_t N>
 struct Writer {
-    PiPLBytes bytes{};
+    std::array<uint8_t, N> bytes{};
     std::size_t at = 0;
+    bool big_endian = false;
 
     constexpr void U8(uint8_t v) { bytes[at++] = v; }
     constexpr void U16(uint16_t v) {
-        U8(uint8_t(v));
-        U8(uint8_t(v >> 8));
+        U8(uint8_t(big_endian ? v >> 8 : v));
+        U8(uint8_t(big_endian ? v : v >> 8));
     }
     constexpr void U32(uint32_t v) {
-        U16(uint16_t(v));
-        U16(uint16_t(v >> 16));
+        U16(uint16_t(big_endian ? v >> 16 : v));
+        U16(uint16_t(big_endian ? v : v >> 16));
     }
     // Header of one property; the value that follows is padded to `stored` bytes, then to a
     // multiple of four.
@@ -75,18 +86,22 @@ struct Writer {
     }
 };
 
-}  // namespace pipl_detail
-
-constexpr PiPLBytes BuildPiPL() {
-    using pipl_detail::FourCC;
-    pipl_detail::Writer w;
-    w.U16(1);   // list version
-    w.U32(0);   // reserved
-    w.U32(12);  // property count
+template <std::size_t N>
+constexpr std::array<uint8_t, N> Build(bool mac) {
+    Writer<N> w;
+    w.big_endian = mac;
+    w.U16(1);              // list version
+    w.U32(0);              // reserved
+    w.U32(mac ? 13 : 12);  // property count
     w.Word(FourCC("kind"), FourCC("eFKT"));
     w.PascalString(FourCC("name"), kEffectName, 16);
     w.PascalString(FourCC("catg"), kCategory, 20);
-    w.CString(FourCC("8664"), kEntryPointName, 12);
+    if (mac) {
+        w.CString(FourCC("mi64"), kEntryPointName, 12);
+        w.CString(FourCC("ma64"), kEntryPointName, 12);
+    } else {
+        w.CString(FourCC("8664"), kEntryPointName, 12);
+    }
     w.TwoShorts(FourCC("ePVR"), 2, 0);
     w.TwoShorts(FourCC("eSVR"), 13, 25);
     w.Word(FourCC("eVER"), kVersion);
@@ -98,10 +113,16 @@ constexpr PiPLBytes BuildPiPL() {
     w.PascalString(FourCC("eMNA"), kMatchName, 8);
     w.Word(FourCC("aeFL"), 0);
     // An overlong string or a miscounted layout fails here, at compile time.
-    if (w.at != kPiPLSize) throw "property list size";
+    if (w.at != N) throw "property list size";
     return w.bytes;
 }
 
+}  // namespace pipl_detail
+
+constexpr PiPLBytes BuildPiPL() { return pipl_detail::Build<kPiPLSize>(false); }
+constexpr MacPiPLBytes BuildMacPiPL() { return pipl_detail::Build<kMacPiPLSize>(true); }
+
 constexpr PiPLBytes kPiPL = BuildPiPL();
+constexpr MacPiPLBytes kMacPiPL = BuildMacPiPL();
 
 }  // namespace vexo

@@ -21,17 +21,19 @@ constexpr uint32_t Code(const char (&text)[5]) {
 
 struct Cursor {
     const std::vector<uint8_t>& bytes;
+    bool big_endian = false;
     std::size_t at = 0;
 
     bool Has(std::size_t n) const { return n <= bytes.size() && at <= bytes.size() - n; }
     uint16_t U16() {
-        const uint16_t v = uint16_t(bytes[at] | (bytes[at + 1] << 8));
+        const uint16_t v = big_endian ? uint16_t((bytes[at] << 8) | bytes[at + 1])
+                                      : uint16_t(bytes[at] | (bytes[at + 1] << 8));
         at += 2;
         return v;
     }
     uint32_t U32() {
-        const uint32_t lo = U16();
-        return lo | (uint32_t(U16()) << 16);
+        const uint32_t first = U16();
+        return big_endian ? (first << 16) | U16() : first | (uint32_t(U16()) << 16);
     }
 };
 
@@ -42,6 +44,15 @@ uint32_t Le32(const std::vector<uint8_t>& v, std::size_t at = 0) {
 
 uint16_t Le16(const std::vector<uint8_t>& v, std::size_t at = 0) {
     return uint16_t(v[at] | (v[at + 1] << 8));
+}
+
+uint32_t Be32(const std::vector<uint8_t>& v, std::size_t at = 0) {
+    return (uint32_t(v[at]) << 24) | (uint32_t(v[at + 1]) << 16) | (uint32_t(v[at + 2]) << 8) |
+           uint32_t(v[at + 3]);
+}
+
+uint16_t Be16(const std::vector<uint8_t>& v, std::size_t at = 0) {
+    return uint16_t((v[at] << 8) | v[at + 1]);
 }
 
 bool PascalString(const std::vector<uint8_t>& v, std::string* out) {
@@ -73,9 +84,18 @@ std::string FourCCText(uint32_t code) {
     return text;
 }
 
-bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error) {
+namespace {
+
+bool ParseInOrder(const std::vector<uint8_t>& bytes, bool big_endian, PiPLInfo* info,
+                  std::string* error) {
+    const auto U32 = [big_endian](const std::vector<uint8_t>& v, std::size_t at = 0) {
+        return big_endian ? Be32(v, at) : Le32(v, at);
+    };
+    const auto U16 = [big_endian](const std::vector<uint8_t>& v, std::size_t at = 0) {
+        return big_endian ? Be16(v, at) : Le16(v, at);
+    };
     *info = PiPLInfo{};
-    Cursor c{bytes};
+    Cursor c{bytes, big_endian};
     if (!c.Has(10)) return Fail(error, "property list too short for its header");
     const uint16_t list_version = c.U16();
     c.U32();  // reserved
@@ -111,7 +131,7 @@ bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* e
         bool ok = true;
         if (p.key == Code("kind")) {
             ok = v.size() == 4;
-            if (ok) info->kind = FourCCText(Le32(v));
+            if (ok) info->kind = FourCCText(U32(v));
             have_kind = ok;
         } else if (p.key == Code("name")) {
             ok = PascalString(v, &info->name);
@@ -119,27 +139,31 @@ bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* e
             ok = PascalString(v, &info->category);
         } else if (p.key == Code("eMNA")) {
             ok = PascalString(v, &info->match_name);
-        } else if (p.key == Code("8664") || p.key == Code("mi32") || p.key == Code("mac ")) {
-            ok = CString(v, &info->entry_point);
+        } else if (p.key == Code("8664") || p.key == Code("mi32") || p.key == Code("mac ") ||
+                   p.key == Code("mi64") || p.key == Code("ma64")) {
+            std::string entry;
+            ok = CString(v, &entry);
+            if (ok) info->code_entries.emplace_back(key, entry);
+            if (ok && info->entry_point.empty()) info->entry_point = entry;
         } else if (p.key == Code("ePVR") || p.key == Code("eSVR")) {
             ok = v.size() == 4;
             uint16_t* pair = p.key == Code("ePVR") ? info->pipl_version : info->api_version;
-            if (ok) pair[0] = Le16(v), pair[1] = Le16(v, 2);
+            if (ok) pair[0] = U16(v), pair[1] = U16(v, 2);
         } else if (p.key == Code("eVER")) {
             ok = have_version = v.size() == 4;
-            if (ok) info->effect_version = Le32(v);
+            if (ok) info->effect_version = U32(v);
         } else if (p.key == Code("eINF")) {
             ok = v.size() == 2;
-            if (ok) info->info_flags = Le16(v);
+            if (ok) info->info_flags = U16(v);
         } else if (p.key == Code("eGLO")) {
             ok = have_flags = v.size() == 4;
-            if (ok) info->out_flags = Le32(v);
+            if (ok) info->out_flags = U32(v);
         } else if (p.key == Code("eGL2")) {
             ok = have_flags2 = v.size() == 4;
-            if (ok) info->out_flags2 = Le32(v);
+            if (ok) info->out_flags2 = U32(v);
         } else if (p.key == Code("aeFL")) {
             ok = v.size() == 4;
-            if (ok) info->reserved_flags = Le32(v);
+            if (ok) info->reserved_flags = U32(v);
         }
         if (!ok) return Fail(error, "property '" + key + "' is malformed");
     }
@@ -149,6 +173,64 @@ bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* e
     if (!have_version) return Fail(error, "no effect version ('eVER')");
     if (!have_flags || !have_flags2) return Fail(error, "no global out flags ('eGLO', 'eGL2')");
     return true;
+}
+
+}  // namespace
+
+bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error) {
+    return ParseInOrder(bytes, false, info, error);
+}
+
+bool ParseMacPiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error) {
+    return ParseInOrder(bytes, true, info, error);
+}
+
+bool ReadResourceFilePiPL(const std::vector<uint8_t>& file, std::vector<uint8_t>* bytes,
+                          std::string* error) {
+    // The header: where the data and the map lie, and their lengths.
+    if (file.size() < 16) return Fail(error, "resource file too short for its header");
+    const uint64_t data_at = Be32(file, 0), map_at = Be32(file, 4);
+    const uint64_t data_size = Be32(file, 8), map_size = Be32(file, 12);
+    if (data_at + data_size > file.size() || map_at + map_size > file.size()) {
+        return Fail(error, "resource file's data or map lies outside the file");
+    }
+    // Offsets within the map are checked against it alone.
+    const std::vector<uint8_t> map(file.begin() + std::ptrdiff_t(map_at),
+                                   file.begin() + std::ptrdiff_t(map_at + map_size));
+    const auto in_map = [&](std::size_t at, std::size_t n) {
+        return at <= map.size() && n <= map.size() - at;
+    };
+    if (!in_map(24, 4)) return Fail(error, "resource map is cut short");
+    const std::size_t types_at = Be16(map, 24);
+    if (!in_map(types_at, 2)) return Fail(error, "resource type list lies outside the map");
+    const unsigned types = (Be16(map, types_at) + 1u) & 0xFFFFu;
+    for (unsigned t = 0; t < types; ++t) {
+        const std::size_t entry = types_at + 2 + 8 * std::size_t(t);
+        if (!in_map(entry, 8)) return Fail(error, "resource type list lies outside the map");
+        if (Be32(map, entry) != Code("PiPL")) continue;
+        const unsigned count = (Be16(map, entry + 4) + 1u) & 0xFFFFu;
+        const std::size_t refs_at = types_at + Be16(map, entry + 6);
+        for (unsigned r = 0; r < count; ++r) {
+            const std::size_t ref = refs_at + 12 * std::size_t(r);
+            if (!in_map(ref, 12)) {
+                return Fail(error, "resource reference list lies outside the map");
+            }
+            if (Be16(map, ref) != 16000) continue;
+            const uint64_t at = Be32(map, ref + 4) & 0xFFFFFFu;  // after one attribute byte
+            if (at + 4 > data_size) {
+                return Fail(error, "resource 'PiPL' 16000 lies outside the resource data");
+            }
+            const uint64_t size = Be32(file, std::size_t(data_at + at));
+            if (size > data_size - at - 4) {
+                return Fail(error, "resource 'PiPL' 16000 runs past the resource data");
+            }
+            const auto begin = file.begin() + std::ptrdiff_t(data_at + at + 4);
+            bytes->assign(begin, begin + std::ptrdiff_t(size));
+            return true;
+        }
+        return Fail(error, "resource file has no 'PiPL' resource 16000");
+    }
+    return Fail(error, "resource file has no 'PiPL' resources");
 }
 
 #if defined(_WIN32)

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vexo_host {
@@ -18,7 +19,9 @@ struct PiPLInfo {
     std::string kind;  // "eFKT" for an effect
     std::string name;
     std::string category;
-    std::string entry_point;
+    std::string entry_point;  // the first code entry's
+    // Every code-entry property as (key, function name): one per platform or architecture.
+    std::vector<std::pair<std::string, std::string>> code_entries;
     std::string match_name;
     uint16_t pipl_version[2] = {0, 0};
     uint16_t api_version[2] = {0, 0};
@@ -34,6 +37,14 @@ std::string FourCCText(uint32_t code);
 
 // Parses and validates a property list. On failure returns false with a message in `error`.
 bool ParsePiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error);
+
+// The same for the macOS copy, whose numbers are big-endian as the platform's resources are.
+bool ParseMacPiPL(const std::vector<uint8_t>& bytes, PiPLInfo* info, std::string* error);
+
+// The data of resource 'PiPL' 16000 in a classic resource file (the macOS bundle's
+// Contents/Resources/VexorantPro.rsrc), checked against the file's own layout.
+bool ReadResourceFilePiPL(const std::vector<uint8_t>& file, std::vector<uint8_t>* bytes,
+                          std::string* error);
 
 // Reads the raw property list out of a module file without loading it.
 bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
