@@ -158,7 +158,8 @@ TEST_F(ShaderBehaviourTest, BlurWeightsFollowTheGaussianOfTheRadius) {
     struct Case {
         bool horizontal;
         float radius;
-    } cases[] = {{true, 4.0f}, {false, 4.0f}, {true, 0.5f}, {false, 2.5f}, {true, 2.5f}};
+    } cases[] = {{true, 4.0f}, {false, 4.0f}, {true, 0.5f},  {false, 2.5f},
+                 {true, 2.5f}, {false, 1.3f}, {true, 10.0f}, {false, 7.7f}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.horizontal ? "W " : "H ") + std::to_string(c.radius));
         const int w = c.horizontal ? 32 : 3, h = c.horizontal ? 3 : 32;
