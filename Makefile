@@ -14,10 +14,15 @@ DEB_PACKAGES := cmake ninja-build g++ make binutils pkg-config \
 # for its checks. GLEW for Windows is built from Debian's source package by the build itself.
 WINDOWS_DEB_PACKAGES := g++-mingw-w64-x86-64-posix googletest libstb-dev wine64 xvfb xauth
 
+# The CPU peers bench/compare times beside the effect: ImageMagick's displace composite, and GEGL
+# with its operations and introspection data for gegl:displace. Only `make bench` installs them.
+BENCH_DEB_PACKAGES := imagemagick gegl gir1.2-gegl-0.4 python3-gi
+
 # clang brings libFuzzer and its sanitizer runtimes for the fuzz target.
 FUZZ_DEB_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps windows-deps fuzz-deps build windows sanitizers fuzz test demo clean
+.PHONY: all deps windows-deps fuzz-deps bench-deps build windows sanitizers fuzz test demo bench \
+  clean
 
 all: build
 
@@ -41,6 +46,9 @@ windows-deps:
 
 fuzz-deps:
 	$(call install_missing,$(FUZZ_DEB_PACKAGES))
+
+bench-deps:
+	$(call install_missing,$(BENCH_DEB_PACKAGES))
 
 build: deps
 	cmake --preset $(PRESET)
@@ -76,6 +84,11 @@ test: build windows
 
 demo: build
 	./build/$(PRESET)/bin/vexorant demo
+
+# The frame-rate table of the README: the effect beside FFmpeg, ImageMagick and GEGL on this
+# machine. BENCH_ARGS passes options (`make bench BENCH_ARGS="--rounds 3 --baseline-module F"`).
+bench: build bench-deps
+	bench/compare --build build/$(PRESET) $(BENCH_ARGS)
 
 clean:
 	rm -rf build

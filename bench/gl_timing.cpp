@@ -143,7 +143,8 @@ ProgramKind KindOf(GLuint program) {
     ProgramKind kind = ProgramKind::kUnknown;
     if (HasUniform(program, "octave")) {
         kind = ProgramKind::kReduce;
-    } else if (HasUniform(program, "displaceTex")) {
+    } else if (HasUniform(program, "displaceTex") || HasUniform(program, "offsetF")) {
+        // A displacement program made for settings that read no map layer has no map sampler.
         kind = ProgramKind::kDisplace;
     } else if (HasUniform(program, "radiusF")) {
         kind = ProgramKind::kBlur;

@@ -73,6 +73,7 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
     if (record && record->context) {
         SetCurrentContext(record->context);
         DeleteGLPrograms(&record->programs);
+        DeleteDisplaceVariants(&record->displaceVariants);
         DeleteContext(record->context);
         record->context = nullptr;
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "AE_Effect.h"
+#include "context/displace_variants.h"
 #include "context/gl_context.h"
 
 // Program ids in slot order; 0 means none.
@@ -21,6 +22,7 @@ struct GLPrograms {
 struct LocalGLStruct {
     GLContextHandle context;
     GLPrograms programs;
+    DisplaceVariants displaceVariants;  // made during renders, deleted with the record
 };
 
 // Needs a current context. A null argument builds nothing. A program one of whose stages does

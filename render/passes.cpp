@@ -8,6 +8,7 @@
 #include "gl/gl_errors.h"
 #include "gl/pod.h"
 #include "host/messages.h"
+#include "render/displace_program.h"
 #include "render/target_timing.h"
 
 namespace {
@@ -228,7 +229,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
         SendDisplaceUniforms(uniforms, p);
-        DrawWindow(&t.output, programs.displaceProgram, uniforms, window);
+        DrawWindow(&t.output, DisplaceProgram(programs, uniforms), uniforms, window);
     } else {
         if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &timing) ||
             !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &timing)) {
@@ -239,7 +240,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["inTex"] = TEX2D(t.superInput.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
         SendDisplaceUniforms(uniforms, p);
-        Draw(&t.superResult, programs.displaceProgram, uniforms);
+        Draw(&t.superResult, DisplaceProgram(programs, uniforms), uniforms);
         uniforms["inTex"] = TEX2D(t.superResult.renderBuffer.id);
         uniforms["inResFull"] = VEC2(p->superSize);
         uniforms["octave"] = VEC(p->aaFactor);

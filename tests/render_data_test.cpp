@@ -146,14 +146,21 @@ TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
     EGLDisplay display = eglGetCurrentDisplay();
     EGLContext raw = EGL_NO_CONTEXT;
     GLPrograms programs{};
+    GLuint variant = 0;
     std::thread([&] {
-        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}});
+        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}});
         ASSERT_NE(local_render_data->context, nullptr);
         SetCurrentContext(local_render_data->context);
         CreateGLPrograms(&local_render_data->programs);
         programs = local_render_data->programs;
+        variant = DisplaceProgramFor(&local_render_data->displaceVariants, UniformMap{},
+                                     programs.displaceProgram);
         raw = eglGetCurrentContext();
     }).join();
+    // The displacement program the record made for a frame's settings goes with it.
+    ASSERT_NE(variant, 0u);
+    ASSERT_NE(variant, programs.displaceProgram);
+    EXPECT_FALSE(glIsProgram(variant));
     ASSERT_NE(raw, EGL_NO_CONTEXT);
     EXPECT_FALSE(EglContextAlive(display, raw));
     for (int i = 0; i < 6; ++i) {

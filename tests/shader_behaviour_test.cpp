@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "context/displace_variants.h"
 #include "context/render_data.h"
 #include "gl/pod.h"
 #include "tests/support/displace_model.h"
@@ -155,7 +158,8 @@ TEST_F(ShaderBehaviourTest, BlurWeightsFollowTheGaussianOfTheRadius) {
     struct Case {
         bool horizontal;
         float radius;
-    } cases[] = {{true, 4.0f}, {false, 4.0f}, {true, 0.5f}, {false, 2.5f}, {true, 2.5f}};
+    } cases[] = {{true, 4.0f}, {false, 4.0f}, {true, 0.5f},  {false, 2.5f},
+                 {true, 2.5f}, {false, 1.3f}, {true, 10.0f}, {false, 7.7f}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.horizontal ? "W " : "H ") + std::to_string(c.radius));
         const int w = c.horizontal ? 32 : 3, h = c.horizontal ? 3 : 32;
@@ -503,6 +507,159 @@ TEST_F(DisplaceResultTest, AllTogether) {
     s.gammaF = 0.7f;
     s.resV = {24, 12};
     ExpectDisplaced(s, 24, 12, 0.6f, GL_MIRRORED_REPEAT);
+}
+
+// --- displacement programs made for a frame's settings ---
+
+// Every variant must draw the general program's bytes: at float depth the very floats, at 8 bits
+// the bytes the output target rounds them to. Rows cover each setting a variant fixes, on a map
+// with zeros, ones, negatives and colours, through a frame that is not square.
+TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
+    const int w = 37, h = 23;
+    struct Row {
+        const char* what;
+        std::function<void(DisplaceSettings&)> set;
+    };
+    const Row rows[] = {
+        {"defaults, luminance", [](DisplaceSettings& s) { s.srcL = 8; }},
+        {"no displacement",
+         [](DisplaceSettings& s) { s.srcL = 8, s.translateX = s.translateY = 0; }},
+        {"red", [](DisplaceSettings& s) { s.srcL = 1; }},
+        {"green", [](DisplaceSettings& s) { s.srcL = 2; }},
+        {"blue", [](DisplaceSettings& s) { s.srcL = 3; }},
+        {"alpha", [](DisplaceSettings& s) { s.srcL = 4; }},
+        {"no channel", [](DisplaceSettings& s) { s.srcL = 5; }},
+        {"hue", [](DisplaceSettings& s) { s.srcL = 6; }},
+        {"saturation", [](DisplaceSettings& s) { s.srcL = 7; }},
+        {"invert", [](DisplaceSettings& s) { s.invert = 1; }},
+        {"ease in", [](DisplaceSettings& s) { s.easingL = 3; }},
+        {"ease out", [](DisplaceSettings& s) { s.easingL = 4; }},
+        {"ease in and out", [](DisplaceSettings& s) { s.easingL = 2; }},
+        {"gamma", [](DisplaceSettings& s) { s.gammaF = 0.45f; }},
+        {"negative base under gamma", [](DisplaceSettings& s) { s.offsetF = -0.7f, s.gammaF = 2; }},
+        {"rotation", [](DisplaceSettings& s) { s.rot = 33.0f; }},
+        {"scale", [](DisplaceSettings& s) { s.scaleX = 0.8f, s.scaleY = 1.3f; }},
+        {"scale pole", [](DisplaceSettings& s) { s.scaleX = s.scaleY = 0.5f; }},
+        {"aberration",
+         [](DisplaceSettings& s) {
+             s.usingCA = 1, s.redMult = 1.2f, s.greenMult = 0.5f, s.blueMult = 0;
+         }},
+        {"map view", [](DisplaceSettings& s) { s.dstL = 1, s.srcL = 6; }},
+        {"map view, aberration",
+         [](DisplaceSettings& s) { s.dstL = 1, s.usingCA = 1, s.greenMult = 0.5f; }},
+        {"input as map", [](DisplaceSettings& s) { s.usingAuxTex = 0, s.srcL = 8; }},
+        {"all together",
+         [](DisplaceSettings& s) {
+             s.srcL = 7, s.invert = 1, s.easingL = 4, s.gammaF = 1.7f, s.rot = -20.0f;
+             s.scaleX = 0.7f, s.scaleY = 0.9f, s.usingCA = 1, s.redMult = 0.9f, s.blueMult = 1.1f;
+         }},
+    };
+    for (int depth : {8, 32}) {
+        // At 8 bits the layers arrive as bytes; at float depth anything goes.
+        const auto level = [depth](float v) {
+            return depth == 8 ? std::round(std::clamp(v, 0.0f, 1.0f) * 255.0f) / 255.0f : v;
+        };
+        Image in(w, h, GL_MIRRORED_REPEAT), map(w, h, GL_MIRRORED_REPEAT);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const float u = float(x) / (w - 1), v = float(y) / (h - 1);
+                const float input[4] = {u, v, 0.5f + 0.5f * std::sin(0.9f * float(x * y)),
+                                        0.25f + 0.75f * u * v};
+                const float m[4] = {(x % 5) == 0 ? 0.0f : u * 1.1f - 0.05f, (y % 4) == 0 ? 1.0f : v,
+                                    0.5f + 0.5f * std::cos(0.7f * float(x + 2 * y)),
+                                    (x + y) % 3 == 0 ? 1.0f : 0.6f};
+                for (int c = 0; c < 4; ++c) {
+                    in.at(x, y)[c] = level(input[c]);
+                    map.at(x, y)[c] = level(m[c]);
+                }
+            }
+        const GLuint inTex = Texture(in), mapTex = Texture(map);
+        DisplaceVariants variants{};
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + " at " + std::to_string(depth) + " bits");
+            DisplaceSettings s;
+            s.translateX = 0.06f, s.translateY = -0.04f, s.anchorX = 0.4f, s.anchorY = 0.6f;
+            s.offsetF = 0.05f, s.resV = {float(w), float(h)};
+            row.set(s);
+            const UniformMap uniforms = DisplaceUniforms(s, inTex, mapTex);
+            GLuint variant = 0;
+            EXPECT_EQ(CaptureStdout([&] {
+                          variant =
+                              DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram);
+                      }),
+                      "");
+            ASSERT_NE(variant, programs_.displaceProgram) << "the variant did not build";
+            const auto draw = [&](GLuint program) {
+                PX_FBO target = FBOHelper::CreateTextureFBO(w, h, GL_CLAMP_TO_BORDER,
+                                                            depth == 8 ? GL_RGBA8 : GL_RGBA32F, 0);
+                EXPECT_EQ(CaptureStdout([&] {
+                              RenderQuad(&target, program, uniforms, 0, A_FloatRect{}, false);
+                          }),
+                          "");
+                std::vector<float> pixels = vexo_test::ReadTarget(target);
+                FBOHelper::DeleteGenericFBO(&target);
+                return pixels;
+            };
+            const std::vector<float> general = draw(programs_.displaceProgram);
+            const std::vector<float> specialised = draw(variant);
+            ASSERT_EQ(general.size(), specialised.size());
+            size_t differing = 0, first = 0;
+            for (size_t k = 0; k < general.size(); ++k) {
+                if (std::memcmp(&general[k], &specialised[k], sizeof(float)) != 0) {
+                    if (differing++ == 0) first = k;
+                }
+            }
+            EXPECT_EQ(differing, 0u)
+                << "first at pixel " << first / 4 << " channel " << first % 4 << ": "
+                << general[first] << " drawn as " << specialised[first];
+        }
+        EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
+        DeleteDisplaceVariants(&variants);
+    }
+}
+
+// A session that keeps changing its look holds no more than the bound, keeps what it uses, and a
+// variant that does not build draws with the general program instead, without trying again.
+TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackToTheGeneral) {
+    const int before = vexo_test::CountLiveGLObjects().programs;
+    DisplaceVariants variants{};
+    std::vector<GLuint> made;
+    for (int k = 0; k < kMaxDisplaceVariants + 4; ++k) {
+        DisplaceSettings s;
+        s.srcL = 1 + k % 4, s.invert = (k / 4) % 2, s.easingL = 1 + k / 8;
+        made.push_back(
+            DisplaceProgramFor(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram));
+        ASSERT_NE(made.back(), programs_.displaceProgram);
+        EXPECT_LE(vexo_test::CountLiveGLObjects().programs, before + kMaxDisplaceVariants);
+    }
+    EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
+    // The latest look is kept, not linked again.
+    DisplaceSettings latest;  // k = kMaxDisplaceVariants + 3
+    latest.srcL = 4, latest.easingL = 2;
+    EXPECT_EQ(
+        DisplaceProgramFor(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram),
+        made.back());
+
+    const char* broken = "#version 330 core\nout vec4 FragColor;\nvoid main() { nonsense; }\n";
+    DisplaceSettings other;
+    other.srcL = 6;
+    const UniformMap uniforms = DisplaceUniforms(other, 0, 0);
+    GLuint program = 0;
+    const std::string log = CaptureStdout([&] {
+        program = DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram, broken);
+    });
+    EXPECT_EQ(program, programs_.displaceProgram);
+    EXPECT_NE(log.find("Compile Shader Failed"), std::string::npos) << log;
+    EXPECT_EQ(CaptureStdout([&] {
+                  program =
+                      DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram, broken);
+              }),
+              "");
+    EXPECT_EQ(program, programs_.displaceProgram);
+
+    DeleteDisplaceVariants(&variants);
+    EXPECT_EQ(CountDisplaceVariants(variants), 0);
+    EXPECT_EQ(vexo_test::CountLiveGLObjects().programs, before);
 }
 
 }  // namespace

@@ -226,7 +226,8 @@ TEST_F(SoakTest, TenThousandFramesOnFourThreadsLeaveNothingBehind) {
         const WorkerReport& r = reports[std::size_t(t)];
         EXPECT_EQ(r.failed, 0) << "thread " << t << ": " << r.first_fault;
         EXPECT_EQ(r.mismatched, 0) << "thread " << t << ": " << r.first_fault;
-        EXPECT_EQ(r.warm.programs, 6) << "thread " << t;
+        EXPECT_GE(r.warm.programs, 6 + 1) << "thread " << t;
+        EXPECT_LE(r.warm.programs, 6 + kMaxDisplaceVariants) << "thread " << t;
         EXPECT_EQ(r.end.total(), r.warm.total())
             << "thread " << t << " after warm-up: " << vexo_test::Describe(r.warm)
             << "; at the end: " << vexo_test::Describe(r.end);

@@ -4,27 +4,66 @@
 in vec2 out_uvs;
 out vec4 FragColor;
 
+// A program made for one frame's settings defines the VEXO_ values after the version line, and
+// the compiler drops the branches they decide; without them every setting is a uniform.
 uniform sampler2D inTex;
 uniform sampler2D displaceTex;
+#ifdef VEXO_AUX
+const int usingAuxTex = VEXO_AUX;
+#else
 uniform int usingAuxTex;
+#endif
+#ifdef VEXO_SRC
+const int srcL = VEXO_SRC;
+#else
 uniform int srcL;
+#endif
+#ifdef VEXO_INVERT
+const int invert = VEXO_INVERT;
+#else
 uniform int invert;
+#endif
 uniform float offsetF;
+#ifdef VEXO_EASING
+const int easingL = VEXO_EASING;
+#else
 uniform int easingL;
+#endif
+#ifdef VEXO_GAMMA_ONE
+const float gammaF = 1.0;
+#else
 uniform float gammaF;
+#endif
 uniform float translateX;
 uniform float translateY;
+#ifdef VEXO_ROT_ZERO
+const float rot = 0.0;
+#else
 uniform float rot;
+#endif
+#ifdef VEXO_SCALE_ONE
+const float scaleX = 1.0;
+const float scaleY = 1.0;
+#else
 uniform float scaleX;
 uniform float scaleY;
+#endif
 uniform float anchorX;
 uniform float anchorY;
 uniform vec2 resV;
+#ifdef VEXO_CA
+const int usingCA = VEXO_CA;
+#else
 uniform int usingCA;
+#endif
 uniform float redMult;
 uniform float greenMult;
 uniform float blueMult;
+#ifdef VEXO_DST
+const int dstL = VEXO_DST;
+#else
 uniform int dstL;
+#endif
 
 vec2 modifyCoords(float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
     float sn = sin(rotF);

@@ -1,0 +1,152 @@
+#include "context/displace_variants.h"
+
+#include <GL/glew.h>
+
+#include <cstring>
+#include <string>
+
+#include "gl/program.h"
+#include "shaders/shaders.h"
+
+namespace {
+
+// Key layout, low bit first: 1 (in use), map source, channel (4 bits), invert, easing (3 bits),
+// gamma one, rotation zero, scale one, chromatic aberration, map view.
+constexpr uint32_t kInUse = 1u << 0;
+constexpr int kAuxShift = 1, kSrcShift = 2, kInvertShift = 6, kEasingShift = 7;
+constexpr uint32_t kGammaOne = 1u << 10, kRotZero = 1u << 11, kScaleOne = 1u << 12;
+constexpr int kCAShift = 13, kDstShift = 14;
+
+// An absent uniform reads as GL's default, 0, as the general program would see it.
+int32_t IntOf(const UniformMap& u, const char* name) {
+    const auto it = u.find(name);
+    return it == u.end() || it->second.type != kUniformInt ? 0 : it->second.value.i[0];
+}
+
+float FloatOf(const UniformMap& u, const char* name) {
+    const auto it = u.find(name);
+    return it == u.end() || it->second.type != kUniformFloat ? 0.0f : it->second.value.f[0];
+}
+
+// The channels the shader reads; every other value gives a grey of 0, as 0 does.
+int32_t Channel(int32_t srcL) {
+    switch (srcL) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 6:
+        case 7:
+        case 8:
+            return srcL;
+        default:
+            return 0;
+    }
+}
+
+// No easing at 1 and below; 3 in, 4 out, every other value in and out (2).
+int32_t Easing(int32_t easingL) {
+    if (easingL <= 1) return 0;
+    return easingL == 3 || easingL == 4 ? easingL : 2;
+}
+
+}  // namespace
+
+uint32_t DisplaceVariantKey(const UniformMap& u) {
+    uint32_t key = kInUse;
+    key |= uint32_t(IntOf(u, "usingAuxTex") == 1) << kAuxShift;
+    key |= uint32_t(Channel(IntOf(u, "srcL"))) << kSrcShift;
+    key |= uint32_t(IntOf(u, "invert") == 1) << kInvertShift;
+    key |= uint32_t(Easing(IntOf(u, "easingL"))) << kEasingShift;
+    // Compared as the shader compares them, in single precision.
+    if (FloatOf(u, "gammaF") == 1.0f) key |= kGammaOne;
+    if (FloatOf(u, "rot") == 0.0f) key |= kRotZero;
+    if (FloatOf(u, "scaleX") == 1.0f && FloatOf(u, "scaleY") == 1.0f) key |= kScaleOne;
+    key |= uint32_t(IntOf(u, "usingCA") == 1) << kCAShift;
+    key |= uint32_t(IntOf(u, "dstL") == 1) << kDstShift;
+    return key;
+}
+
+std::string DisplaceVariantSource(uint32_t key, const char* text) {
+    const char* const end_of_version = std::strchr(text, '\n');
+    const size_t head = end_of_version ? size_t(end_of_version - text) + 1 : std::strlen(text);
+    std::string source(text, head);
+    const auto define = [&](const char* name, uint32_t value) {
+        source += "#define ";
+        source += name;
+        source += ' ';
+        source += std::to_string(value);
+        source += '\n';
+    };
+    define("VEXO_AUX", (key >> kAuxShift) & 1u);
+    define("VEXO_SRC", (key >> kSrcShift) & 15u);
+    define("VEXO_INVERT", (key >> kInvertShift) & 1u);
+    define("VEXO_EASING", (key >> kEasingShift) & 7u);
+    if (key & kGammaOne) define("VEXO_GAMMA_ONE", 1);
+    if (key & kRotZero) define("VEXO_ROT_ZERO", 1);
+    if (key & kScaleOne) define("VEXO_SCALE_ONE", 1);
+    define("VEXO_CA", (key >> kCAShift) & 1u);
+    define("VEXO_DST", (key >> kDstShift) & 1u ? 1u : 2u);
+    // Compile logs keep the text's own line numbers.
+    source += "#line 2\n";
+    source += text + head;
+    return source;
+}
+
+namespace {
+
+// A fragment stage that does not compile is left out of the link, and a program of the vertex
+// stage alone links; only its missing colour output tells.
+uint32_t BuildVariant(uint32_t key, const char* text) {
+    const std::string fragment = DisplaceVariantSource(key, text);
+    const uint64_t list[] = {GL_VERTEX_SHADER, uint64_t(reinterpret_cast<uintptr_t>(vertIdentity)),
+                             GL_FRAGMENT_SHADER,
+                             uint64_t(reinterpret_cast<uintptr_t>(fragment.c_str())), 0};
+    uint32_t program = CreateProgram(list, "");
+    if (program && glGetFragDataLocation(program, "FragColor") != 0) DeleteProgram(&program);
+    return program;
+}
+
+}  // namespace
+
+uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uint32_t general,
+                            const char* text) {
+    if (!v || !general) return general;
+    const uint32_t key = DisplaceVariantKey(uniforms);
+    const uint32_t now = ++v->clock;
+    int slot = 0;
+    for (int i = 0; i < kMaxDisplaceVariants; ++i) {
+        if (v->keys[i] == key) {
+            v->lastUse[i] = now;
+            return v->programs[i] ? v->programs[i] : general;
+        }
+        // A free slot first, else the one used longest ago.
+        if (v->keys[slot] != 0 && (v->keys[i] == 0 || v->lastUse[i] < v->lastUse[slot])) slot = i;
+    }
+    DeleteProgram(&v->programs[slot]);
+    v->keys[slot] = key;
+    v->lastUse[slot] = now;
+    v->programs[slot] = BuildVariant(key, text);
+    return v->programs[slot] ? v->programs[slot] : general;
+}
+
+uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
+                            uint32_t general) {
+    return DisplaceProgramFor(variants, uniforms, general, displace);
+}
+
+int CountDisplaceVariants(const DisplaceVariants& v) {
+    int n = 0;
+    for (uint32_t key : v.keys) n += key != 0;
+    return n;
+}
+
+void DeleteDisplaceVariants(DisplaceVariants* v) {
+    if (!v) return;
+    for (int i = 0; i < kMaxDisplaceVariants; ++i) {
+        DeleteProgram(&v->programs[i]);
+        v->keys[i] = 0;
+        v->lastUse[i] = 0;
+    }
+    v->clock = 0;
+}

@@ -1,0 +1,44 @@
+// Displacement programs made for one frame's settings. The general displacement program branches
+// on a dozen uniforms for every pixel; a software rasteriser pays for each branch, its sines and
+// powers. A variant is the same shader text with the settings a frame holds constant defined, so
+// the compiler drops what they decide. Each thread's record keeps a few, made on first use.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "gl/binding.h"
+
+// Enough for a session that moves between a handful of looks; the least recently used goes.
+constexpr int kMaxDisplaceVariants = 8;
+
+// Plain data, zero-filled with the record that holds it; a key of 0 marks a free slot.
+struct DisplaceVariants {
+    uint32_t keys[kMaxDisplaceVariants];
+    // 0 where the variant did not build: the general program draws for that key.
+    uint32_t programs[kMaxDisplaceVariants];
+    uint32_t lastUse[kMaxDisplaceVariants];
+    uint32_t clock;
+};
+
+// What the uniforms the general program would get hold constant for a whole frame: map source,
+// channel, inversion, easing, gamma of 1, no rotation, scale of 100 %, chromatic aberration and
+// view, each reduced to the cases the shader tells apart. Never 0.
+uint32_t DisplaceVariantKey(const UniformMap& uniforms);
+
+// `text` (a displacement fragment text with its version line first) with the key's settings
+// defined after that line.
+std::string DisplaceVariantSource(uint32_t key, const char* text);
+
+// The program that draws `uniforms` as `general` does: the variant for their settings, linked in
+// the current context on first use, or `general` itself when the variant does not build (that
+// key is then not tried again) or `general` is 0. `text` is the fragment text to specialise.
+uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
+                            uint32_t general, const char* text);
+uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
+                            uint32_t general);
+
+// Slots holding a key, built or not.
+int CountDisplaceVariants(const DisplaceVariants& variants);
+
+// Needs the owning context current. Deletes every variant and frees every slot.
+void DeleteDisplaceVariants(DisplaceVariants* variants);
