@@ -5,7 +5,12 @@
 #include <fstream>
 
 #if defined(__linux__)
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 #endif
 
 namespace vexo_host {
@@ -51,6 +56,39 @@ std::string KernelMode() {
     return line.substr(open + 1, close - open - 1);
 }
 
+#if defined(__linux__)
+// Whether /proc/self/exe is the file this code was mapped from. It is not when the program was
+// started through the dynamic loader ("ld-linux-x86-64.so.2 ./vexorant", where it names the
+// loader) or under valgrind (its tool): executing it again would start something else.
+bool SelfIsThisProgram() {
+    struct stat exe;
+    if (stat("/proc/self/exe", &exe) != 0) return false;
+    // valgrind reports the program's own file for /proc/self/exe but cannot execute it.
+    if (const char* preload = std::getenv("LD_PRELOAD")) {
+        if (std::strstr(preload, "vgpreload")) return false;
+    }
+    const auto here = reinterpret_cast<std::uintptr_t>(&SelfIsThisProgram);
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    if (!maps) return false;
+    bool same = false;
+    char line[4096];
+    while (std::fgets(line, sizeof line, maps)) {
+        unsigned long long start = 0, end = 0, inode = 0;
+        unsigned major_id = 0, minor_id = 0;
+        if (std::sscanf(line, "%llx-%llx %*s %*s %x:%x %llu", &start, &end, &major_id, &minor_id,
+                        &inode) != 5) {
+            continue;
+        }
+        if (here < start || here >= end) continue;
+        same =
+            inode == exe.st_ino && major_id == major(exe.st_dev) && minor_id == minor(exe.st_dev);
+        break;
+    }
+    std::fclose(maps);
+    return same;
+}
+#endif
+
 }  // namespace
 
 std::string TunablesWithHugePages(const char* current) {
@@ -88,7 +126,7 @@ void ReexecWithHugePages(char** argv) {
         unsetenv(kRestarted);
         return;
     }
-    if (SwitchedOff() || !argv || !argv[0]) return;
+    if (SwitchedOff() || !argv || !argv[0] || !SelfIsThisProgram()) return;
     const char* current = std::getenv(kTunables);
     const std::string tunables = TunablesWithHugePages(current);
     if (tunables.empty()) return;

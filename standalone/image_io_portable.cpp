@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -281,10 +280,8 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
         return Fail(error, path + " is not a 2D image");
     }
     if (depth == 0) depth = d.is_float ? 32 : 8;
-    // Host worlds count their row bytes in 32 bits.
-    if (uint64_t(d.width) * PixelBytes(depth) > uint64_t(std::numeric_limits<A_long>::max())) {
-        return Fail(error, path + " is too wide (" + std::to_string(d.width) + " pixels)");
-    }
+    const std::string too_large = WorldSizeProblem(d.width, d.height, depth);
+    if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const int n = d.channels;
     const int rgb[3] = {0, n > 2 ? 1 : 0, n > 2 ? 2 : 0};
     const int alpha = n == 2 ? 1 : n >= 4 ? 3 : -1;

@@ -54,7 +54,17 @@ void CloseLibrary(void* lib) { dlclose(lib); }
 
 #endif
 
-bool LoadModule(const std::string& path, LoadedModule* module, std::string* error) {
+std::string ModuleFilePath(const std::string& path) {
+#if defined(_WIN32)
+    const bool bare = path.find_first_of("/\\:") == std::string::npos;
+    return bare && !path.empty() ? ".\\" + path : path;
+#else
+    return path.find('/') == std::string::npos && !path.empty() ? "./" + path : path;
+#endif
+}
+
+bool LoadModule(const std::string& given, LoadedModule* module, std::string* error) {
+    const std::string path = ModuleFilePath(given);
     LoadedModule loaded;
     loaded.path = path;
     std::vector<uint8_t> bytes;
