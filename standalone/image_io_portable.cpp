@@ -84,7 +84,7 @@ bool ParseInt(const std::string& text, int* out) {
     return true;
 }
 
-bool ReadPFM(const std::string& path, Decoded* d, std::string* error) {
+bool ReadPFM(const std::string& path, int depth, Decoded* d, std::string* error) {
     File f = Open(path, "rb");
     if (!f) return Fail(error, "cannot read " + path + ": " + std::strerror(errno));
     std::string magic, w, h, scale_text;
@@ -100,6 +100,9 @@ bool ReadPFM(const std::string& path, Decoded* d, std::string* error) {
     }
     d->channels = magic == "PF" ? 3 : 1;
     d->is_float = true;
+    // stb refuses sizes past 2^24 itself; a PFM header may name any.
+    const std::string too_large = WorldSizeProblem(d->width, d->height, depth ? depth : 32);
+    if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     // The header's numbers are checked against what the file holds before anything is
     // allocated for them.
     const long start = std::ftell(f.get());
@@ -274,7 +277,7 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
     Decoded d;
     const bool ok =
-        Extension(path) == ".pfm" ? ReadPFM(path, &d, error) : ReadWithStb(path, &d, error);
+        Extension(path) == ".pfm" ? ReadPFM(path, depth, &d, error) : ReadWithStb(path, &d, error);
     if (!ok) return false;
     if (d.width <= 0 || d.height <= 0 || d.channels <= 0) {
         return Fail(error, path + " is not a 2D image");
