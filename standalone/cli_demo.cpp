@@ -78,11 +78,14 @@ int Edit(Instance* instance, const std::vector<std::string>& texts) {
 int RenderTo(Instance* instance, const World& image, const World& map, const std::string& path) {
     World output;
     std::vector<std::string> problems;
+    std::string shown;
+    FrameOptions options;
+    options.message = &shown;
     const PF_Err err =
-        RenderFrame(instance, FrameLayers{&image, &map}, FrameOptions{}, &output, &problems);
+        RenderFrame(instance, FrameLayers{&image, &map}, options, &output, &problems);
     if (err) {
-        return Complain(1, "demo: " + (problems.empty() ? "render failed" : problems.front()) +
-                               " (host error " + std::to_string(err) + ")");
+        return Complain(1, "demo: render failed with host error " + std::to_string(err) +
+                               (shown.empty() ? "" : " (" + shown + ")"));
     }
     if (!problems.empty()) return Complain(1, "demo: " + problems.front());
     std::string error;

@@ -407,15 +407,17 @@ int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     options.depth = input.depth;
     options.downsample = ScaleOf(o.downsample);
     options.time = A_long(frame);
+    std::string shown;
+    options.message = &shown;
     std::vector<std::string> problems;
     const PF_Err err = RenderFrame(job.instance, FrameLayers{&input, has_map ? &map : nullptr},
                                    options, &output, &problems);
     if (err) {
         // The effect's own account, where it gave one, says more than the code.
-        *error =
-            "frame " + std::to_string(frame) + " (" + in_name + "): " +
-            (problems.empty() ? "render failed with host error " + std::to_string(err)
-                              : problems.front() + " (host error " + std::to_string(err) + ")");
+        *error = "frame " + std::to_string(frame) + " (" + in_name + "): " +
+                 (shown.empty() ? "render failed with host error " + std::to_string(err)
+                                : shown + " (host error " + std::to_string(err) + ")");
+        if (!problems.empty()) *error += " (" + problems.front() + ")";
         return 1;
     }
     if (!problems.empty()) {

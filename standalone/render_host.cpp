@@ -257,10 +257,9 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
         out = PF_OutData{};
         err = Send(*instance->effect, PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &render);
     }
-    // What the effect asks the host to show the user comes first: it says why the frame failed.
-    if (out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) {
+    if (options.message && (out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE)) {
         out.return_msg[sizeof out.return_msg - 1] = '\0';
-        problems->insert(problems->begin(), out.return_msg);
+        *options.message = out.return_msg;
     }
 
     // The host checks layers back in after the command, as the application does.
