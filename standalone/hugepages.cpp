@@ -6,11 +6,9 @@
 
 #if defined(__linux__)
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
+#include "standalone/module.h"
 #endif
 
 namespace vexo_host {
@@ -57,35 +55,19 @@ std::string KernelMode() {
 }
 
 #if defined(__linux__)
-// Whether /proc/self/exe is the file this code was mapped from. It is not when the program was
-// started through the dynamic loader ("ld-linux-x86-64.so.2 ./vexorant", where it names the
-// loader) or under valgrind (its tool): executing it again would start something else.
+// Whether /proc/self/exe is the file this code was loaded from. It is not when the program was
+// started through the dynamic loader, where it names the loader, or under valgrind, whose tool
+// it names to the kernel: executing it again would start something else.
 bool SelfIsThisProgram() {
-    struct stat exe;
-    if (stat("/proc/self/exe", &exe) != 0) return false;
-    // valgrind reports the program's own file for /proc/self/exe but cannot execute it.
+    // valgrind shows the program's own file as /proc/self/exe, but the kernel runs its tool.
     if (const char* preload = std::getenv("LD_PRELOAD")) {
         if (std::strstr(preload, "vgpreload")) return false;
     }
-    const auto here = reinterpret_cast<std::uintptr_t>(&SelfIsThisProgram);
-    FILE* maps = std::fopen("/proc/self/maps", "r");
-    if (!maps) return false;
-    bool same = false;
-    char line[4096];
-    while (std::fgets(line, sizeof line, maps)) {
-        unsigned long long start = 0, end = 0, inode = 0;
-        unsigned major_id = 0, minor_id = 0;
-        if (std::sscanf(line, "%llx-%llx %*s %*s %x:%x %llu", &start, &end, &major_id, &minor_id,
-                        &inode) != 5) {
-            continue;
-        }
-        if (here < start || here >= end) continue;
-        same =
-            inode == exe.st_ino && major_id == major(exe.st_dev) && minor_id == minor(exe.st_dev);
-        break;
-    }
-    std::fclose(maps);
-    return same;
+    const std::string program = ProgramFilePath();
+    struct stat exe, self;
+    return !program.empty() && stat("/proc/self/exe", &exe) == 0 &&
+           stat(program.c_str(), &self) == 0 && exe.st_dev == self.st_dev &&
+           exe.st_ino == self.st_ino;
 }
 #endif
 
