@@ -38,11 +38,12 @@ TEST(HugePages, TheTunableIsAddedWithoutDisturbingTheUsersOwn) {
 TEST(HugePages, VexorantRestartsWithThemUnlessSwitchedOff) {
     const std::string vexorant = VEXO_VEXORANT_PATH;
     const std::string module = VEXO_MODULE_PATH;
-    // `launcher` starts the program: the restart must not start the launcher over instead.
+    // `launcher` starts the program: the restart must not start the launcher over instead, and
+    // the module beside the program is found there, not beside the launcher.
     const auto info = [&](const std::string& env, const std::string& launcher = "") {
-        const ShellResult run =
-            Shell("env -u GLIBC_TUNABLES -u VEXORANT_HUGEPAGES " + env + " " + launcher + " '" +
-                  vexorant + "' info --module '" + module + "' 2>&1");
+        const ShellResult run = Shell(
+            "env -u GLIBC_TUNABLES -u VEXORANT_HUGEPAGES " + env + " " + launcher + " '" +
+            vexorant + "' info" + (launcher.empty() ? " --module '" + module + "'" : "") + " 2>&1");
         EXPECT_EQ(run.status, 0) << launcher << "\n" << run.output;
         const std::size_t at = run.output.find("Huge pages");
         return at == std::string::npos ? std::string()
