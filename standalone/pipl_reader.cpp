@@ -191,8 +191,9 @@ bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::s
     // A device or a pipe would be read as a data file until it ends, if ever.
     struct _stat64 st;
     if (_stat64(path.c_str(), &st) != 0) return Fail(error, "cannot open " + path);
-    if (!(st.st_mode & _S_IFREG))
+    if (!(st.st_mode & _S_IFREG)) {
         return Fail(error, "cannot open " + path + ": not a regular file");
+    }
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!module) return Fail(error, "cannot open " + path);
