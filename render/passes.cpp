@@ -3,6 +3,8 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "gl/fbo.h"
 #include "gl/gl_errors.h"
@@ -154,11 +156,42 @@ PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
     return PF_Err_OUT_OF_MEMORY;
 }
 
+// A target beyond what the context can hold is no shortage of memory, and freeing memory will
+// not help: the user is told which limit the frame exceeds. Still out of memory to the host,
+// which may render smaller.
+PF_Err BeyondLimits(const myParams* p, const Limits& limits, PF_OutData* out_data) {
+    const int64_t limit = std::min({limits.texture, limits.viewport[0], limits.viewport[1]});
+    struct Need {
+        const char* what;
+        double w, h;
+    } const needs[] = {
+        {"the frame", p->frameSize.x, p->frameSize.y},
+        {p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing" : "the frame at 2x anti-aliasing",
+         p->aaFactor > 1.0f ? p->superSize.x : 0, p->aaFactor > 1.0f ? p->superSize.y : 0},
+        {"the map layer", p->hasMap && p->mapWorld ? double(p->mapWorld->width) : 0,
+         p->hasMap && p->mapWorld ? double(p->mapWorld->height) : 0},
+    };
+    for (const Need& n : needs) {
+        const auto w = int64_t(n.w), h = int64_t(n.h);
+        if (w <= limit && h <= limit) continue;
+        char text[sizeof out_data->return_msg];
+        std::snprintf(text, sizeof text,
+                      "%s (%lld x %lld pixels) is larger than this GPU's %lld-pixel texture limit",
+                      n.what, (long long)w, (long long)h, (long long)limit);
+        std::memcpy(out_data->return_msg, text, sizeof text);
+        out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+        SendMessage(text, out_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    return PF_Err_NONE;
+}
+
 }  // namespace
 
 PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
     const Limits limits = QueryLimits();
     const int32_t wrap = p->wrapMode;
+    if (const PF_Err err = BeyondLimits(p, limits, out_data)) return err;
     TargetTiming timing;
     FrameTargets t;
     UniformMap uniforms;

@@ -6,6 +6,8 @@
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
 #include "standalone/image_io.h"
+#include "standalone/module.h"
+#include "standalone/output_file.h"
 #include "standalone/render_host.h"
 #include "standalone/session.h"
 #include "standalone/settings.h"
@@ -76,9 +78,15 @@ int Edit(Instance* instance, const std::vector<std::string>& texts) {
 int RenderTo(Instance* instance, const World& image, const World& map, const std::string& path) {
     World output;
     std::vector<std::string> problems;
+    std::string shown;
+    FrameOptions options;
+    options.message = &shown;
     const PF_Err err =
-        RenderFrame(instance, FrameLayers{&image, &map}, FrameOptions{}, &output, &problems);
-    if (err) return Complain(1, "demo: render failed with host error " + std::to_string(err));
+        RenderFrame(instance, FrameLayers{&image, &map}, options, &output, &problems);
+    if (err) {
+        return Complain(1, "demo: render failed with host error " + std::to_string(err) +
+                               (shown.empty() ? "" : " (" + shown + ")"));
+    }
     if (!problems.empty()) return Complain(1, "demo: " + problems.front());
     std::string error;
     if (!WriteImage(path, output, &error)) return Complain(1, error);
@@ -110,6 +118,9 @@ int RunDemo(const Args& args) {
     std::string error;
     for (const std::string& path : {result, map_view}) {
         if (!CanWriteImage(path, &error)) return Complain(1, error);
+        if (SameFile(path, ModuleFilePath(module))) {
+            return Complain(1, "cannot write " + path + ": it is the effect module");
+        }
     }
 
     Session session;

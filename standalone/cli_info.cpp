@@ -9,6 +9,7 @@
 #include "standalone/hugepages.h"
 #include "standalone/instance.h"
 #include "standalone/json.h"
+#include "standalone/module.h"
 #include "standalone/number_text.h"
 #include "standalone/output_file.h"
 #include "standalone/session.h"
@@ -343,7 +344,11 @@ int RunInfo(const Args& args) {
     if (!o.pipl_dump.empty()) {
         std::vector<uint8_t> bytes;
         std::string error;
-        if (!ReadModulePiPL(o.module, &bytes, &error)) return Complain(1, error);
+        const std::string module = ModuleFilePath(o.module);
+        if (SameFile(o.pipl_dump, module)) {
+            return Complain(1, "cannot write " + o.pipl_dump + ": it is the effect module");
+        }
+        if (!ReadModulePiPL(module, &bytes, &error)) return Complain(1, error);
         if (!WriteWholeFile(o.pipl_dump, bytes.data(), bytes.size(), &error)) {
             return Complain(1, error);
         }

@@ -10,14 +10,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
-#include <regex>
 #include <thread>
 
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
 #include "standalone/image_io.h"
+#include "standalone/module.h"
+#include "standalone/output_file.h"
 #include "standalone/render_host.h"
 #include "standalone/session.h"
 #include "standalone/settings.h"
@@ -36,7 +38,7 @@ constexpr const char* kRenderDetails =
     "  --map MAP          the map layer; --map-origin X,Y places its top-left corner in\n"
     "                     pixels of IN (whole numbers)\n"
     "  --depth 8|32       bits per channel to render at (default: 32 for float files)\n"
-    "  --downsample F     render at a fraction F (above 0, at most 1) of full size\n"
+    "  --downsample F     render at a fraction F (0.01 to 1) of full size\n"
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
     "  --region L,T,R,B   renders only that part of IN, in its pixels as rendered (right and\n"
@@ -54,6 +56,13 @@ constexpr const char* kRenderDetails =
 
 constexpr int kMaxFrameDigits = 18;
 constexpr long long kLongMin = -2147483647LL - 1, kLongMax = 2147483647LL;  // the host's A_long
+// Every frame's files are checked before the first renders; a range beyond this is a typo.
+constexpr long long kMaxFrames = 1000000;
+constexpr double kMinDownsample = 0.01;
+
+// Frame numbers in 64 bits: `long` is 32 on Windows, where the last frame of
+// "--frames 1-2147483647" would overflow the loops that count up to it.
+using FrameNumber = long long;
 
 struct RenderOptions {
     std::string module = DefaultModulePath();
@@ -65,7 +74,7 @@ struct RenderOptions {
     double downsample = 1.0;
     int threads = 1;
     bool has_frames = false;
-    long first_frame = 0, last_frame = 0;
+    FrameNumber first_frame = 0, last_frame = 0;
     std::optional<PF_LRect> region;
 };
 
@@ -75,44 +84,62 @@ struct FramePattern {
     std::string head, tail;
     int width = 0;  // 0: no field
     bool has_pattern() const { return width > 0; }
-    std::string For(long frame) const {
+    std::string For(FrameNumber frame) const {
         if (!has_pattern()) return head;
         char digits[32];
-        std::snprintf(digits, sizeof digits, "%0*ld", width, frame);
+        std::snprintf(digits, sizeof digits, "%0*lld", width, frame);
         return head + digits + tail;
     }
 };
 
+bool IsAlnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 // Finds the frame number field of `path`: the last "%d", "%0Nd" or run of '#' in the file name
 // that no letter or digit follows. Folder names are never searched, so "take#2/50%done.png" has
-// none. False when the field asks for more digits than a frame number has.
+// none. False when the field asks for more digits than a frame number has. A plain scan: names
+// are the user's, of any length.
 bool FindFrameField(const std::string& path, FramePattern* pattern, std::string* error) {
-    static const std::regex field("%0?([0-9]*)d(?![A-Za-z0-9])|#+(?![A-Za-z0-9#])");
     *pattern = FramePattern{path, path, "", 0};
     const std::size_t slash = path.find_last_of("/\\");
     const std::size_t name_at = slash == std::string::npos ? 0 : slash + 1;
-    const std::string name = path.substr(name_at);
-    std::smatch last;
-    for (std::sregex_iterator it(name.begin(), name.end(), field), end; it != end; ++it) {
-        last = *it;
+    const auto after = [&](std::size_t end) { return end < path.size() && IsAlnum(path[end]); };
+    std::size_t at = std::string::npos, length = 0, digits_at = 0, digits = 0;
+    for (std::size_t i = name_at; i < path.size();) {
+        std::size_t end = i + 1;
+        if (path[i] == '#') {
+            while (end < path.size() && path[end] == '#') ++end;
+            if (!after(end)) at = i, length = end - i, digits = 0;
+        } else if (path[i] == '%') {
+            while (end < path.size() && path[end] >= '0' && path[end] <= '9') ++end;
+            if (end < path.size() && path[end] == 'd' && !after(end + 1)) {
+                at = i, length = end + 1 - i, digits_at = i + 1, digits = end - i - 1;
+                ++end;
+            } else {
+                end = i + 1;  // "%%04d": the second '%' may start the field
+            }
+        }
+        i = end;
     }
-    if (last.empty()) return true;
-    std::string digits = last[1].str();
-    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
-    const bool hashes = last.str(0)[0] == '#';
-    // Counted, not converted: "%99999999999d" must not overflow on its way to the refusal.
-    const std::size_t width = hashes              ? last.str(0).size()
-                              : digits.empty()    ? 1
-                              : digits.size() > 2 ? std::size_t(kMaxFrameDigits) + 1
-                                                  : std::size_t(std::stoi(digits));
+    if (at == std::string::npos) return true;
+    const std::string field = path.substr(at, length);
+    // The width without its leading zeros ("%04d" is 4, "%0d" and "%d" are 1); counted, not
+    // converted, so "%99999999999d" cannot overflow on its way to the refusal.
+    std::string width_text = path.substr(digits_at, digits);
+    width_text.erase(0, std::min(width_text.find_first_not_of('0'), width_text.size()));
+    const std::size_t width = field[0] == '#'         ? length
+                              : width_text.empty()    ? 1
+                              : width_text.size() > 2 ? std::size_t(kMaxFrameDigits) + 1
+                                                      : std::size_t(std::stoi(width_text));
     if (width > std::size_t(kMaxFrameDigits)) {
-        *error = "the frame number field '" + last.str(0) + "' in " + path + " asks for " +
-                 "more than " + std::to_string(kMaxFrameDigits) + " digits";
+        *error = "the frame number field '" + field + "' in " + path + " asks for " + "more than " +
+                 std::to_string(kMaxFrameDigits) + " digits";
         return false;
     }
     pattern->width = int(width);
-    pattern->head = path.substr(0, name_at + std::size_t(last.position(0)));
-    pattern->tail = path.substr(name_at + std::size_t(last.position(0) + last.length(0)));
+    pattern->head = path.substr(0, at);
+    pattern->tail = path.substr(at + length);
     return true;
 }
 
@@ -186,8 +213,10 @@ CliCommand RenderCommand(RenderOptions* o) {
         {"--downsample", true, false,
          [o](const std::string& value, std::string* error) {
              double number = 0;
-             if (!ParseNumber(value, &number) || number <= 0 || number > 1) {
-                 return *error = "--downsample takes a factor above 0 and at most 1", false;
+             // A host scales by whole steps of at most a hundred pixels to one; far below that
+             // the factor rounds to nothing on its way into the host's rational.
+             if (!ParseNumber(value, &number) || number < kMinDownsample || number > 1) {
+                 return *error = "--downsample takes a factor from 0.01 to 1", false;
              }
              o->downsample = number;
              return true;
@@ -211,8 +240,13 @@ CliCommand RenderCommand(RenderOptions* o) {
                  *error = "--frames takes A-B with 0 <= A <= B <= " + std::to_string(kLongMax);
                  return false;
              }
+             if (b - a >= kMaxFrames) {
+                 *error = "--frames " + value + " is " + std::to_string(b - a + 1) +
+                          " frames; one render takes at most " + std::to_string(kMaxFrames);
+                 return false;
+             }
              o->has_frames = true;
-             o->first_frame = long(a), o->last_frame = long(b);
+             o->first_frame = a, o->last_frame = b;
              return true;
          }},
     };
@@ -237,17 +271,17 @@ std::string SourceProblem(const std::string& path) {
 
 // Every frame of a source, checked before the first render: a sequence that stops at a gap
 // would otherwise fail halfway, after the frames before the gap were written.
-std::string MissingFrames(const FramePattern& source, long first, long last) {
+std::string MissingFrames(const FramePattern& source, FrameNumber first, FrameNumber last) {
     if (!source.has_pattern()) {
         const std::string problem = SourceProblem(source.head);
         return problem.empty() ? "" : "cannot read " + source.head + ": " + problem;
     }
     constexpr std::size_t kNamesShown = 3, kRangesShown = 8;
-    std::vector<std::pair<long, long>> ranges;  // runs of missing frames
+    std::vector<std::pair<FrameNumber, FrameNumber>> ranges;  // runs of missing frames
     std::vector<std::string> names;
-    long missing = 0;
+    FrameNumber missing = 0;
     bool more = false;
-    for (long f = first; f <= last; ++f) {
+    for (FrameNumber f = first; f <= last; ++f) {
         const std::string name = source.For(f);
         if (SourceProblem(name).empty()) continue;
         ++missing;
@@ -279,6 +313,31 @@ std::string MissingFrames(const FramePattern& source, long first, long last) {
 struct Names {
     FramePattern input, map, output;
 };
+
+// An output that already exists as a file the render reads (the module, an input or a map frame,
+// under this name or another) would be gone before, or while, it is read: what it is, or "".
+std::string OverwrittenSource(const Names& names, const RenderOptions& o) {
+    std::map<FileId, FrameNumber> outputs;  // the outputs already there, usually none
+    FileId id;
+    for (FrameNumber f = o.first_frame; f <= o.last_frame; ++f) {
+        if (IdentifyFile(names.output.For(f), &id)) outputs.emplace(id, f);
+        if (!names.output.has_pattern()) break;
+    }
+    if (outputs.empty()) return "";
+    // Whether `source` is one of them: the message, or "".
+    const auto clash = [&](const std::string& source, const std::string& what) {
+        if (source.empty() || !IdentifyFile(source, &id) || !outputs.count(id))
+            return std::string();
+        return "cannot write " + names.output.For(outputs[id]) + ": it is " + what + " " + source;
+    };
+    std::string found = clash(ModuleFilePath(o.module), "the effect module");
+    for (FrameNumber f = o.first_frame; f <= o.last_frame && found.empty(); ++f) {
+        found = clash(names.input.For(f), "the input");
+        if (found.empty() && !o.map.empty()) found = clash(names.map.For(f), "the map");
+        if (!names.input.has_pattern() && !names.map.has_pattern()) break;
+    }
+    return found;
+}
 
 // The file names as the command line means them. Returns the exit code: 0 go on, 2 a usage
 // error (printed).
@@ -323,8 +382,8 @@ int ReadNames(const CliCommand& command, const RenderOptions& o, Names* names) {
 // Shows progress on a terminal; stays quiet when standard error goes to a file.
 class Progress {
   public:
-    explicit Progress(long total) : total_(total), tty_(isatty(STDERR_FILENO)) { Show(0); }
-    void Done(long done) {
+    explicit Progress(FrameNumber total) : total_(total), tty_(isatty(STDERR_FILENO)) { Show(0); }
+    void Done(FrameNumber done) {
         std::lock_guard<std::mutex> lock(mutex_);
         Show(done);
     }
@@ -333,14 +392,14 @@ class Progress {
     }
 
   private:
-    void Show(long done) {
+    void Show(FrameNumber done) {
         if (!tty_) return;
-        const int width = 30, filled = int(width * done / std::max(total_, 1L));
-        std::fprintf(stderr, "\rrendering [%s%s] %ld/%ld", std::string(filled, '#').c_str(),
+        const int width = 30, filled = int(width * done / std::max<FrameNumber>(total_, 1));
+        std::fprintf(stderr, "\rrendering [%s%s] %lld/%lld", std::string(filled, '#').c_str(),
                      std::string(width - filled, ' ').c_str(), done, total_);
         std::fflush(stderr);
     }
-    long total_;
+    FrameNumber total_;
     bool tty_;
     std::mutex mutex_;
 };
@@ -356,7 +415,7 @@ struct Job {
 };
 
 // One frame from files to file. Returns the exit code and a message naming the frame.
-int RenderOne(const Job& job, long frame, std::string* error) {
+int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     const RenderOptions& o = *job.options;
     const std::string in_name = job.input.For(frame);
     World input;
@@ -389,12 +448,16 @@ int RenderOne(const Job& job, long frame, std::string* error) {
     options.depth = input.depth;
     options.downsample = ScaleOf(o.downsample);
     options.time = A_long(frame);
+    std::string shown;
+    options.message = &shown;
     std::vector<std::string> problems;
     const PF_Err err = RenderFrame(job.instance, FrameLayers{&input, has_map ? &map : nullptr},
                                    options, &output, &problems);
     if (err) {
-        *error = "frame " + std::to_string(frame) + " (" + in_name +
-                 "): render failed with host error " + std::to_string(err);
+        // The effect's own account, where it gave one, says more than the code.
+        *error = "frame " + std::to_string(frame) + " (" + in_name + "): " +
+                 (shown.empty() ? "render failed with host error " + std::to_string(err)
+                                : shown + " (host error " + std::to_string(err) + ")");
         if (!problems.empty()) *error += " (" + problems.front() + ")";
         return 1;
     }
@@ -406,15 +469,16 @@ int RenderOne(const Job& job, long frame, std::string* error) {
 }
 
 // Renders every frame on `threads` threads; stops handing out frames after the first failure.
-int RenderFrames(const Job& job, long first, long last, int threads, std::string* error) {
-    std::atomic<long> next{first};
-    std::atomic<long> done{0};
+int RenderFrames(const Job& job, FrameNumber first, FrameNumber last, int threads,
+                 std::string* error) {
+    std::atomic<FrameNumber> next{first};
+    std::atomic<FrameNumber> done{0};
     std::atomic<bool> failed{false};
     std::mutex error_mutex;
     int code = 0;
     Progress progress(last - first + 1);
     auto worker = [&] {
-        for (long f = next++; f <= last && !failed; f = next++) {
+        for (FrameNumber f = next++; f <= last && !failed; f = next++) {
             std::string why;
             int c = 1;
             // An exception must not leave a worker thread: that would end the process.
@@ -434,7 +498,8 @@ int RenderFrames(const Job& job, long first, long last, int threads, std::string
         }
     };
     std::vector<std::thread> pool;
-    for (int t = 1; t < std::min<long>(threads, last - first + 1); ++t) pool.emplace_back(worker);
+    for (int t = 1; t < std::min<FrameNumber>(threads, last - first + 1); ++t)
+        pool.emplace_back(worker);
     worker();
     for (std::thread& t : pool) t.join();
     return code;
@@ -490,6 +555,10 @@ int RunRender(const Args& args) {
     }
     std::string error;
     if (!CanWriteImage(names.output.For(o.first_frame), &error)) problems.push_back(error);
+    if (problems.empty()) {
+        const std::string overwritten = OverwrittenSource(names, o);
+        if (!overwritten.empty()) problems.push_back(overwritten);
+    }
     if (!problems.empty()) {
         for (const std::string& p : problems) Complain(1, p);
         return 1;
@@ -506,8 +575,8 @@ int RunRender(const Args& args) {
     if (code) {
         Complain(code, error);
     } else {
-        const long frames = o.last_frame - o.first_frame + 1;
-        std::printf("rendered %ld frame(s) in %.2f s (%.2f frames/s) to %s\n", frames, seconds,
+        const FrameNumber frames = o.last_frame - o.first_frame + 1;
+        std::printf("rendered %lld frame(s) in %.2f s (%.2f frames/s) to %s\n", frames, seconds,
                     frames / std::max(seconds, 1e-9), o.output.c_str());
     }
     return CloseStage(&stage, code);

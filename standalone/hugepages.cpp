@@ -5,7 +5,10 @@
 #include <fstream>
 
 #if defined(__linux__)
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "standalone/module.h"
 #endif
 
 namespace vexo_host {
@@ -51,6 +54,23 @@ std::string KernelMode() {
     return line.substr(open + 1, close - open - 1);
 }
 
+#if defined(__linux__)
+// Whether /proc/self/exe is the file this code was loaded from. It is not when the program was
+// started through the dynamic loader, where it names the loader, or under valgrind, whose tool
+// it names to the kernel: executing it again would start something else.
+bool SelfIsThisProgram() {
+    // valgrind shows the program's own file as /proc/self/exe, but the kernel runs its tool.
+    if (const char* preload = std::getenv("LD_PRELOAD")) {
+        if (std::strstr(preload, "vgpreload")) return false;
+    }
+    const std::string program = ProgramFilePath();
+    struct stat exe, self;
+    return !program.empty() && stat("/proc/self/exe", &exe) == 0 &&
+           stat(program.c_str(), &self) == 0 && exe.st_dev == self.st_dev &&
+           exe.st_ino == self.st_ino;
+}
+#endif
+
 }  // namespace
 
 std::string TunablesWithHugePages(const char* current) {
@@ -88,7 +108,7 @@ void ReexecWithHugePages(char** argv) {
         unsetenv(kRestarted);
         return;
     }
-    if (SwitchedOff() || !argv || !argv[0]) return;
+    if (SwitchedOff() || !argv || !argv[0] || !SelfIsThisProgram()) return;
     const char* current = std::getenv(kTunables);
     const std::string tunables = TunablesWithHugePages(current);
     if (tunables.empty()) return;

@@ -13,8 +13,9 @@ inline constexpr const char* kHugePagesSwitch = "VEXORANT_HUGEPAGES";
 
 // Call first thing in main, before any thread exists. Returns only when the process goes on as
 // it is: the tunable already set (by the user or by an earlier start), switched off, or the
-// re-execution impossible; otherwise the program starts again with the tunable in its
-// environment.
+// re-execution impossible (no /proc, or /proc/self/exe is another program: the dynamic loader
+// the program was started through, or valgrind); otherwise the program starts again with the
+// tunable in its environment.
 void ReexecWithHugePages(char** argv);
 
 // The GLIBC_TUNABLES value to start with, given the current one (null when unset); empty when

@@ -2,13 +2,14 @@
 
 #include "standalone/output_file.h"
 
-#include <unistd.h>
+#include <dlfcn.h>
+#include <png.h>
 
 #include <OpenImageIO/imageio.h>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace vexo_host {
@@ -31,66 +32,6 @@ std::string UnknownFormat(const std::string& path) {
     }
     return "no image format known for '" + path.substr(dot) + "'";
 }
-
-// libpng prints "libpng error: ..." on standard error before it gives up, although OpenImageIO
-// hands the same text back through geterror(); that line would reach the user ahead of ours.
-// While any image is read or written, standard error goes to a temporary file, and what arrived
-// there is passed on afterwards without libpng's lines: text from other threads in the meantime
-// is delayed, not lost.
-class QuietImageLibraries {
-  public:
-    QuietImageLibraries() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (users_++ == 0) Begin();
-    }
-    ~QuietImageLibraries() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (--users_ == 0) End();
-    }
-    QuietImageLibraries(const QuietImageLibraries&) = delete;
-    QuietImageLibraries& operator=(const QuietImageLibraries&) = delete;
-
-  private:
-    static void Begin() {
-        std::fflush(stderr);
-        capture_ = std::tmpfile();
-        if (!capture_) return;  // then the libraries speak; nothing else changes
-        saved_ = dup(STDERR_FILENO);
-        if (saved_ < 0 || dup2(fileno(capture_), STDERR_FILENO) < 0) {
-            if (saved_ >= 0) close(saved_);
-            std::fclose(capture_);
-            capture_ = nullptr;
-        }
-    }
-    static void End() {
-        if (!capture_) return;
-        std::fflush(stderr);
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
-        std::string text;
-        std::rewind(capture_);
-        char buf[4096];
-        while (const std::size_t n = std::fread(buf, 1, sizeof buf, capture_)) text.append(buf, n);
-        std::fclose(capture_);
-        capture_ = nullptr;
-        std::string kept;
-        for (std::size_t at = 0, end; at < text.size(); at = end) {
-            end = text.find('\n', at);
-            end = end == std::string::npos ? text.size() : end + 1;
-            if (text.compare(at, 7, "libpng ") != 0) kept.append(text, at, end - at);
-        }
-        std::fputs(kept.c_str(), stderr);
-    }
-    static std::mutex mutex_;
-    static int users_;
-    static FILE* capture_;
-    static int saved_;
-};
-
-std::mutex QuietImageLibraries::mutex_;
-int QuietImageLibraries::users_ = 0;
-FILE* QuietImageLibraries::capture_ = nullptr;
-int QuietImageLibraries::saved_ = -1;
 
 // The library's account of a failure as one line, in the user's names: OpenImageIO stacks one
 // line per layer it passed through, the first says what went wrong, and a write failure names
@@ -131,7 +72,6 @@ ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
 }  // namespace
 
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
-    const QuietImageLibraries quiet;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
     auto in = OIIO::ImageInput::open(path, &config);
@@ -142,6 +82,8 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
         return Fail(error, path + " is not a 2D image");
     }
     if (depth == 0) depth = IsFloatFormat(layout.format) ? 32 : 8;
+    const std::string too_large = WorldSizeProblem(layout.width, layout.height, depth);
+    if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const bool deep = depth == 32;
     const int n = layout.nchannels;
     const std::size_t count = std::size_t(layout.width) * layout.height * n;
@@ -199,7 +141,6 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
         }
     }
 
-    const QuietImageLibraries quiet;
     const std::string temp = TemporaryBeside(path, &world);
     auto out = OIIO::ImageOutput::create(temp);
     if (!out) return Fail(error, CannotWrite(path, UnknownFormat(path)));
@@ -223,3 +164,56 @@ bool CanWriteImage(const std::string& path, std::string* error) {
 }
 
 }  // namespace vexo_host
+
+// OpenImageIO 2.4's PNG error handler records libpng's message (geterror() hands it back) and
+// returns; libpng then falls back on its own handler, which prints "libpng error: ..." on
+// standard error before it gives up, ahead of the message that names the user's file. This
+// definition stands in for libpng's (the executable exports it; see cmake/host_deps.cmake):
+// each error handler given is wrapped so that, once it has recorded the message, the read or
+// write gives up as libpng's own handler would, without printing. Warnings with no handler of
+// their own are dropped. Standard error itself is never touched, so other threads' messages go
+// out as they come.
+namespace {
+
+using PngSetErrorFn = void (*)(png_structrp, png_voidp, png_error_ptr, png_error_ptr);
+
+// OpenImageIO has one handler for reading and one for writing; a few more slots cost nothing.
+constexpr int kPngHandlers = 4;
+std::atomic<png_error_ptr> g_png_handlers[kPngHandlers];
+
+template <int I>
+void PngGiveUp(png_structp png, png_const_charp text) {
+    if (const png_error_ptr handler = g_png_handlers[I].load()) handler(png, text);
+    png_longjmp(png, 1);
+}
+
+constexpr png_error_ptr kPngGiveUp[kPngHandlers] = {PngGiveUp<0>, PngGiveUp<1>, PngGiveUp<2>,
+                                                    PngGiveUp<3>};
+
+void PngQuietWarning(png_structp, png_const_charp) {}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) void png_set_error_fn(png_structrp png,
+                                                                        png_voidp error_ptr,
+                                                                        png_error_ptr error_fn,
+                                                                        png_error_ptr warning_fn) {
+#define VEXO_PNG_TEXT(x) #x
+#define VEXO_PNG_VERSION(x) "PNG" VEXO_PNG_TEXT(x) "_0"
+    static const auto real = [] {
+        void* found = dlvsym(RTLD_NEXT, "png_set_error_fn", VEXO_PNG_VERSION(PNG_LIBPNG_VER_SONUM));
+        return reinterpret_cast<PngSetErrorFn>(found ? found
+                                                     : dlsym(RTLD_NEXT, "png_set_error_fn"));
+    }();
+#undef VEXO_PNG_VERSION
+#undef VEXO_PNG_TEXT
+    if (!real) return;
+    for (int i = 0; error_fn && i < kPngHandlers; ++i) {
+        png_error_ptr held = nullptr;
+        if (g_png_handlers[i].compare_exchange_strong(held, error_fn) || held == error_fn) {
+            error_fn = kPngGiveUp[i];
+            break;
+        }
+    }
+    real(png, error_ptr, error_fn, warning_fn ? warning_fn : PngQuietWarning);
+}

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <vector>
 
@@ -85,7 +84,7 @@ bool ParseInt(const std::string& text, int* out) {
     return true;
 }
 
-bool ReadPFM(const std::string& path, Decoded* d, std::string* error) {
+bool ReadPFM(const std::string& path, int depth, Decoded* d, std::string* error) {
     File f = Open(path, "rb");
     if (!f) return Fail(error, "cannot read " + path + ": " + std::strerror(errno));
     std::string magic, w, h, scale_text;
@@ -101,6 +100,9 @@ bool ReadPFM(const std::string& path, Decoded* d, std::string* error) {
     }
     d->channels = magic == "PF" ? 3 : 1;
     d->is_float = true;
+    // stb refuses sizes past 2^24 itself; a PFM header may name any.
+    const std::string too_large = WorldSizeProblem(d->width, d->height, depth ? depth : 32);
+    if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     // The header's numbers are checked against what the file holds before anything is
     // allocated for them.
     const long start = std::ftell(f.get());
@@ -275,16 +277,14 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
     Decoded d;
     const bool ok =
-        Extension(path) == ".pfm" ? ReadPFM(path, &d, error) : ReadWithStb(path, &d, error);
+        Extension(path) == ".pfm" ? ReadPFM(path, depth, &d, error) : ReadWithStb(path, &d, error);
     if (!ok) return false;
     if (d.width <= 0 || d.height <= 0 || d.channels <= 0) {
         return Fail(error, path + " is not a 2D image");
     }
     if (depth == 0) depth = d.is_float ? 32 : 8;
-    // Host worlds count their row bytes in 32 bits.
-    if (uint64_t(d.width) * PixelBytes(depth) > uint64_t(std::numeric_limits<A_long>::max())) {
-        return Fail(error, path + " is too wide (" + std::to_string(d.width) + " pixels)");
-    }
+    const std::string too_large = WorldSizeProblem(d.width, d.height, depth);
+    if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const int n = d.channels;
     const int rgb[3] = {0, n > 2 ? 1 : 0, n > 2 ? 2 : 0};
     const int alpha = n == 2 ? 1 : n >= 4 ? 3 : -1;

@@ -6,6 +6,8 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+
+#include <cstdio>
 #endif
 
 namespace vexo_host {
@@ -34,10 +36,33 @@ void CloseLibrary(void* lib) { FreeLibrary(static_cast<HMODULE>(lib)); }
 
 #else
 
-std::string DefaultModulePath() {
+std::string ProgramFilePath() {
+    const auto here = reinterpret_cast<unsigned long long>(&ProgramFilePath);
+    if (FILE* maps = std::fopen("/proc/self/maps", "r")) {
+        std::string path;
+        char line[PATH_MAX + 128];
+        while (std::fgets(line, sizeof line, maps)) {
+            unsigned long long start = 0, end = 0;
+            int name_at = 0;
+            if (std::sscanf(line, "%llx-%llx %*s %*s %*s %*s %n", &start, &end, &name_at) < 2 ||
+                here < start || here >= end || name_at == 0) {
+                continue;
+            }
+            path = line + name_at;
+            path.erase(path.find_last_not_of('\n') + 1);
+            break;
+        }
+        std::fclose(maps);
+        if (!path.empty() && path[0] == '/') return path;
+    }
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    std::string dir = n > 0 ? std::string(exe, std::size_t(n)) : std::string("./");
+    return n > 0 ? std::string(exe, std::size_t(n)) : std::string();
+}
+
+std::string DefaultModulePath() {
+    std::string dir = ProgramFilePath();
+    if (dir.empty()) dir = "./";
     dir = dir.substr(0, dir.find_last_of('/') + 1);
     return dir + "VexorantPro.so";
 }
@@ -54,7 +79,17 @@ void CloseLibrary(void* lib) { dlclose(lib); }
 
 #endif
 
-bool LoadModule(const std::string& path, LoadedModule* module, std::string* error) {
+std::string ModuleFilePath(const std::string& path) {
+#if defined(_WIN32)
+    const bool bare = path.find_first_of("/\\:") == std::string::npos;
+    return bare && !path.empty() ? ".\\" + path : path;
+#else
+    return path.find('/') == std::string::npos && !path.empty() ? "./" + path : path;
+#endif
+}
+
+bool LoadModule(const std::string& given, LoadedModule* module, std::string* error) {
+    const std::string path = ModuleFilePath(given);
     LoadedModule loaded;
     loaded.path = path;
     std::vector<uint8_t> bytes;

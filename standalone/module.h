@@ -18,6 +18,17 @@ struct LoadedModule {
 // The module built beside the running executable.
 std::string DefaultModulePath();
 
+#if !defined(_WIN32)
+// The file this program's code was loaded from; /proc/self/exe names the dynamic loader instead
+// when the program was started through it ("ld-linux-x86-64.so.2 ./vexorant"). Empty if unknown.
+std::string ProgramFilePath();
+#endif
+
+// `path` as a file name: a bare name ("VexorantPro.so") would send the system's loader searching
+// its library path, so it becomes one in the current folder ("./VexorantPro.so") and the file
+// whose property list is checked is the file that is loaded.
+std::string ModuleFilePath(const std::string& path);
+
 // Reads and validates the property list from the file, then loads the code and resolves the
 // entry point the list names. On failure returns false with a message and loads nothing.
 bool LoadModule(const std::string& path, LoadedModule* module, std::string* error);

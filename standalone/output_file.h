@@ -2,6 +2,7 @@
 // only once complete, so a failed write never leaves a partial file under the output name.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vexo_host {
@@ -11,10 +12,27 @@ namespace vexo_host {
 std::string TemporaryBeside(const std::string& path, const void* writer);
 
 // When `written`, moves the temporary over `path`, replacing a file already there; whatever
-// failed, the temporary is removed. Returns whether the output is in place; otherwise `why`
-// says what failed, when it is not already set.
+// failed, the temporary is removed. A file already there keeps its permissions; one that has
+// other names (hard links, or `path` a symbolic link to it) is rewritten in place from the
+// finished temporary, so that every name of it shows the new picture. Returns whether the
+// output is in place; otherwise `why` says what failed, when it is not already set.
 bool CommitTemporary(const std::string& temp, const std::string& path, bool written,
                      std::string* why);
+
+// Which file a name leads to, so that two names of one file (a link, "./a" and "a") are told
+// apart from two files.
+struct FileId {
+    uint64_t volume = 0, index = 0;
+    bool operator<(const FileId& o) const {
+        return volume != o.volume ? volume < o.volume : index < o.index;
+    }
+};
+
+// False when `path` names no file (or it cannot be examined).
+bool IdentifyFile(const std::string& path, FileId* id);
+
+// Whether both names lead to one existing file.
+bool SameFile(const std::string& a, const std::string& b);
 
 // What stands in the way of writing `path`, in the user's terms ("" when nothing does): the
 // path is a folder, its folder is missing or is a file, or no file can be made in it. Tries

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #if defined(_WIN32)
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <elf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace vexo_host {
@@ -72,6 +76,36 @@ bool Fail(std::string* error, const std::string& text) {
     *error = text;
     return false;
 }
+
+#if !defined(_WIN32)
+// The whole of a regular file, as long as it was when opened. Devices ("/dev/zero") and pipes
+// would be read until memory runs out or the writer comes; opening does not wait for one.
+bool ReadRegularFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        close(fd);
+        return Fail(error, "cannot open " + path + ": " +
+                               (S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file"));
+    }
+    if (ok) bytes->resize(std::size_t(st.st_size));
+    for (std::size_t done = 0; ok && done < bytes->size();) {
+        const ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            bytes->resize(done);  // shorter than it was: what is there is all there is
+            ok = n == 0;
+            break;
+        }
+        done += std::size_t(n);
+    }
+    const int err = errno;
+    close(fd);
+    return ok ? true : Fail(error, "cannot read " + path + ": " + std::strerror(err));
+}
+#endif
 
 }  // namespace
 
@@ -236,6 +270,12 @@ bool ReadResourceFilePiPL(const std::vector<uint8_t>& file, std::vector<uint8_t>
 #if defined(_WIN32)
 
 bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+    // A device or a pipe would be read as a data file until it ends, if ever.
+    struct _stat64 st;
+    if (_stat64(path.c_str(), &st) != 0) return Fail(error, "cannot open " + path);
+    if (!(st.st_mode & _S_IFREG)) {
+        return Fail(error, "cannot open " + path + ": not a regular file");
+    }
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!module) return Fail(error, "cannot open " + path);
@@ -259,10 +299,8 @@ bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::s
 
 // The module carries its property list in an ELF section of its own, read here from the file.
 bool ReadModulePiPL(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return Fail(error, "cannot open " + path);
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
+    std::vector<uint8_t> file;
+    if (!ReadRegularFile(path, &file, error)) return false;
     Elf64_Ehdr eh;
     if (file.size() < sizeof eh) return Fail(error, path + " is not an ELF module");
     std::memcpy(&eh, file.data(), sizeof eh);

@@ -286,6 +286,10 @@ PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const Fra
         out = PF_OutData{};
         err = Send(*instance->effect, PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &render);
     }
+    if (options.message && (out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE)) {
+        out.return_msg[sizeof out.return_msg - 1] = '\0';
+        *options.message = out.return_msg;
+    }
 
     // The host checks layers back in after the command, as the application does.
     for (auto& [id, checkout] : frame.checkouts) checkout.pixels_out = false;

@@ -26,6 +26,8 @@ struct FrameOptions {
     // from the pre-render's answer (poisoned, padded, or of another size), even for an empty
     // result. May be `output` itself.
     World* given_output = nullptr;
+    // Receives the text the effect asks the host to show the user (why the frame failed), if any.
+    std::string* message = nullptr;
 };
 
 // Renders one frame. The host asks for the region (the input's whole rectangle by default) and

@@ -22,6 +22,17 @@ World& World::operator=(const World& other) {
     return *this;
 }
 
+std::string WorldSizeProblem(int64_t width, int64_t height, int depth) {
+    constexpr int64_t kMax = 2147483647;  // A_long
+    const int64_t widest = kMax / PixelBytes(depth);
+    if (width > widest) {
+        return "too wide at " + std::to_string(depth) + " bits per channel (" +
+               std::to_string(width) + " pixels; at most " + std::to_string(widest) + ")";
+    }
+    if (height > kMax) return "too tall (" + std::to_string(height) + " pixels)";
+    return "";
+}
+
 World MakeWorld(A_long width, A_long height, int depth, A_long row_padding) {
     World w;
     w.depth = depth;

@@ -2,6 +2,7 @@
 // order (alpha, red, green, blue), 8 or 32 bits per channel.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "AE_Effect.h"
@@ -19,6 +20,11 @@ struct World {
 };
 
 inline int PixelBytes(int depth) { return depth == 32 ? 16 : 4; }
+
+// Why an image of `width` by `height` cannot become a world of `depth` bits, in the user's
+// terms, or "" when it can: a world counts its row bytes in the host's 32 bits. Checked by the
+// image readers before anything is allocated for the pixels.
+std::string WorldSizeProblem(int64_t width, int64_t height, int depth);
 
 // A transparent black world. `row_padding` bytes follow each row, as hosts often leave them.
 World MakeWorld(A_long width, A_long height, int depth, A_long row_padding = 0);

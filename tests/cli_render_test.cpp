@@ -46,8 +46,9 @@ class CliRenderTest : public ::testing::Test {
         EXPECT_TRUE(ReadImage(Path(name), depth, &w, &error)) << error;
         return w;
     }
+    // Run in the test's folder, where a bare module name finds its file.
     ShellResult Render(const std::string& options) {
-        return Shell(kVexorant + " render " + options);
+        return Shell("cd '" + dir_ + "' && " + kVexorant + " render " + options);
     }
     std::string dir_;
 };
@@ -77,11 +78,18 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
         p[0] = 1.0f, p[1] = 3.5f, p[2] = -0.25f, p[3] = float(x) / 7.0f;
     });
     Write("in.exr", exr);
+    // An output already there keeps its permissions, and every name of it shows the new picture.
+    Write("out.exr", png);
+    Shell("chmod 600 " + Path("out.exr") + " && ln " + Path("out.exr") + " " + Path("also.exr"));
     run = Render("--input " + Path("in.exr") + " --output " + Path("out.exr"));
     ASSERT_EQ(run.status, 0) << run.output;
     const World back = Read("out.exr");
     EXPECT_EQ(back.depth, 32);
     EXPECT_LT(MaxDifference(back, exr), 1e-5f);
+    EXPECT_LT(MaxDifference(Read("also.exr"), exr), 1e-5f);
+    struct stat st;
+    ASSERT_EQ(stat(Path("out.exr").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
@@ -131,6 +139,11 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
     Write("in.0001.png", Straight(8, 8, 8));
     Write("in.0003.png", Straight(8, 8, 8));
     Shell("mkdir " + Path("folder.png"));
+    // The module under a name an image writer takes, a pipe, another name of the input, and a
+    // header that claims a row of 3.2 GB at 32 bits.
+    Shell("cp '" + std::string(VEXO_MODULE_PATH) + "' " + Path("module.png") + " && mkfifo " +
+          Path("pipe") + " && ln " + Path("in.png") + " " + Path("link.png"));
+    std::ofstream(Path("wide.ppm"), std::ios::binary) << "P6\n200000000 1\n255\nabc";
     {  // a PNG cut short: libpng gives up inside the pixel data
         std::ifstream in(Path("in.png"), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)),
@@ -177,7 +190,39 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
              ")"},
         {"--input " + Path("damaged.png") + " --output " + Path("out.png"), 1,
          "cannot read " + Path("damaged.png") + ": "},
+        // A name is scanned, not matched by a pattern that recurses once per character.
+        {"--input " + Path(std::string(40000, 'a')) + ".png --output " + Path("out.png"), 1,
+         "cannot read " + Path("aaaa")},
+        // A module path is a path: the file checked is the file loaded, and only a file is read.
+        {in + " --module module.png --set Bogus=1 --output " + Path("out.png"), 2, "Bogus"},
+        {in + " --module /dev/zero --output " + Path("out.png"), 1,
+         "cannot open /dev/zero: not a regular file"},
+        {in + " --module " + Path("pipe") + " --output " + Path("out.png"), 1,
+         "cannot open " + Path("pipe") + ": not a regular file"},
+        // Counted in 64 bits, and refused before a single file is looked at.
+        {"--input " + Path("in.####.png") + " --frames 0-2147483647 --output " +
+             Path("out.####.png"),
+         2, "is 2147483648 frames; one render takes at most 1000000"},
+        {in + " --downsample 1e-320 --output " + Path("out.png"), 2,
+         "--downsample takes a factor from 0.01 to 1"},
+        {"--input " + Path("wide.ppm") + " --depth 32 --output " + Path("out.png"), 1,
+         "cannot read " + Path("wide.ppm") + ": too wide at 32 bits per channel"},
+        // The output may not be a file the render reads, under any of its names.
+        {in + " --output " + Path("in.png"), 1,
+         "cannot write " + Path("in.png") + ": it is the input " + Path("in.png")},
+        {in + " --output " + Path("link.png"), 1,
+         "cannot write " + Path("link.png") + ": it is the input " + Path("in.png")},
+        {in + " --map " + Path("in.0001.png") + " --output " + Path("in.0001.png"), 1,
+         "it is the map " + Path("in.0001.png")},
+        {in + " --module module.png --output module.png", 1,
+         "cannot write module.png: it is the effect module"},
     };
+    const auto bytes_of = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    };
+    const std::string input_bytes = bytes_of(Path("in.png"));
+    const std::string module_bytes = bytes_of(VEXO_MODULE_PATH);
     for (const Case& c : cases) {
         const ShellResult run = Render(c.options);
         EXPECT_EQ(run.status, c.status) << c.options << "\n" << run.output;
@@ -189,15 +234,24 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
         EXPECT_EQ(Shell("ls -A " + dir_ + " | grep ^out").output, "") << c.options;
         Shell("rm -rf " + dir_ + "out*");  // each case on its own
     }
+    EXPECT_EQ(bytes_of(Path("in.png")), input_bytes);
+    EXPECT_EQ(bytes_of(Path("in.0001.png")), input_bytes);
+    EXPECT_EQ(bytes_of(Path("module.png")), module_bytes);
 }
 
 TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
-    // Wide enough that 4x supersampling exceeds what a GL context can hold.
-    Write("wide.png", Straight(20000 / 4 + 1, 2, 8));
+    // Wide enough that 4x supersampling exceeds what a GL context can hold, even a 32768-pixel
+    // one: the limit is named, not memory.
+    Write("wide.png", Straight(32768 / 4 + 1, 2, 8));
     const ShellResult run = Render("--input " + Path("wide.png") + " --set Anti-Aliasing=4x" +
                                    " --output " + Path("out.png"));
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("render failed with host error 4"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("the frame at 4x anti-aliasing (32772 x 8 pixels) is larger than "
+                              "this GPU's "),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("-pixel texture limit (host error 4)"), std::string::npos)
+        << run.output;
     EXPECT_FALSE(Exists(Path("out.png")));
     EXPECT_EQ(Shell("ls -A " + dir_).output, "wide.png\n");  // no temporary left behind
 }

@@ -2,6 +2,7 @@
 // checkouts, the suites, `--set` and what `vexorant info` shows.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -592,6 +593,11 @@ TEST(VexorantInfo, RefusesBadEditsWithExitCode2AndAMessage) {
 TEST(VexorantCommandLine, EveryCommandReadsItsOptionsAlike) {
     const std::string dump =
         ::testing::TempDir() + "vexorant_cli_pipl_" + std::to_string(getpid()) + ".bin";
+    // Another name of the module: a dump there would replace the module itself.
+    const std::string module_link =
+        ::testing::TempDir() + "vexorant_cli_module_" + std::to_string(getpid()) + ".so";
+    std::remove(module_link.c_str());
+    ASSERT_EQ(symlink(VEXO_MODULE_PATH, module_link.c_str()), 0);
     struct Line {
         std::vector<std::string> args;
         int exit_code;
@@ -618,6 +624,7 @@ TEST(VexorantCommandLine, EveryCommandReadsItsOptionsAlike) {
          2,
          "",
          "--pipl-dump cannot be combined with --set"},
+        {{"info", "--pipl-dump", module_link}, 1, "", ": it is the effect module"},
     };
     for (const Line& line : lines) {
         SCOPED_TRACE(line.args[0] + " " + line.args[1]);
@@ -630,6 +637,9 @@ TEST(VexorantCommandLine, EveryCommandReadsItsOptionsAlike) {
         EXPECT_NE(run.err.find(line.err), std::string::npos) << run.err;
         EXPECT_FALSE(std::ifstream(dump).good()) << "written although refused";
     }
+    struct stat st;
+    EXPECT_TRUE(lstat(module_link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    std::remove(module_link.c_str());
 }
 
 }  // namespace

@@ -108,5 +108,26 @@ else
   compare demo/vexorant-demo png $png
 fi
 
+# refused CODE TEXT [vexorant render options...]: the Windows host refuses the line with exit
+# code CODE and a message holding TEXT, and writes nothing.
+refused() {
+  local code=$1 text=$2 got
+  shift 2
+  "$wine_run" "$prefix" "$vexorant_exe" render "$@" >windows/refused.log 2>&1
+  got=$?
+  if [ $got -ne "$code" ] || ! grep -qF -- "$text" windows/refused.log; then
+    cat windows/refused.log >&2
+    failed "refused $*: exit $got, expected $code and '$text'"
+  fi
+  ! ls windows | grep -q '^refused_out' || failed "refused $*: wrote an output"
+}
+
+# A 32-bit `long` would overflow counting up to the last frame; the range is refused first.
+refused 2 "one render takes at most 1000000" --input in.%04d.png --frames 1-2147483647 \
+  --output windows/refused_out.%04d.png
+# A bare module name is a file in this folder, not one the DLL search finds beside the program.
+refused 1 "cannot open .\\VexorantPro.aex" --module VexorantPro.aex --input in.png \
+  --output windows/refused_out.png
+
 [ $status -eq 0 ] && echo "every render under wine matches the Linux build's"
 exit $status

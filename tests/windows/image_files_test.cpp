@@ -169,6 +169,9 @@ TEST_F(ImageFiles, RefuseFilesThatAreNotWhatTheySay) {
         // A header that promises gigabytes over a few bytes of data must not allocate them.
         {"huge.pfm", "PF\n100000 100000\n-1.0\n" + std::string(24, '\0'), "shorter than"},
         {"short.pfm", "PF\n4 4\n-1.0\n" + std::string(4 * 4 * 12 - 1, '\0'), "shorter than"},
+        // Rows of 3.2 GB at 32 bits: a host world counts its row bytes in 32 bits.
+        {"wide.pfm", "PF\n200000000 1\n-1.0\n" + std::string(24, '\0'),
+         "too wide at 32 bits per channel"},
         {"letters.pfm", "PF\nfour 4\n-1.0\n" + std::string(200, '\0'), "malformed PFM header"},
         {"zero_scale.pfm", "PF\n1 1\n0\n" + std::string(12, '\0'), "malformed PFM header"},
         {"negative.pfm", "PF\n-1 1\n-1.0\n" + std::string(12, '\0'), "malformed PFM header"},
