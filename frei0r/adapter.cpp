@@ -196,8 +196,66 @@ void RestoreGLState(const char* what, const ThreadGLState& was) {
     }
 }
 
+// A host that draws with GLX has its context current through the same GL dispatch, which then
+// refuses every EGL context on that thread (libglvnd: EGL_BAD_ACCESS): the effect could make
+// none of its own current and every frame passed through. Such a context is set aside while the
+// effect may use GL, and put back after. GLX is looked for only in a process that loaded it.
+struct HostGlx {
+    void* display = nullptr;
+    unsigned long draw = 0, read = 0;
+    void* context = nullptr;
+    int (*make_current)(void*, unsigned long, unsigned long, void*) = nullptr;
+};
+
+HostGlx SetAsideGlx() {
+    HostGlx glx;
+    void* library = nullptr;
+    for (const char* name : {"libGLX.so.0", "libGL.so.1"}) {
+        if ((library = dlopen(name, RTLD_LAZY | RTLD_NOLOAD)) != nullptr) break;
+    }
+    if (!library) return glx;
+    auto get_context = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentContext"));
+    auto get_display = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentDisplay"));
+    auto get_draw = reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentDrawable"));
+    auto get_read =
+        reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentReadDrawable"));
+    glx.make_current = reinterpret_cast<int (*)(void*, unsigned long, unsigned long, void*)>(
+        dlsym(library, "glXMakeContextCurrent"));
+    // The process keeps the library loaded for as long as its context is current.
+    dlclose(library);
+    if (!get_context || !get_display || !get_draw || !get_read || !glx.make_current) return {};
+    glx.context = get_context();
+    if (!glx.context) return {};
+    glx.display = get_display(), glx.draw = get_draw(), glx.read = get_read();
+    if (!glx.make_current(glx.display, 0, 0, nullptr)) {
+        Say("the host's GLX context could not be set aside; the effect renders nothing");
+        return {};
+    }
+    return glx;
+}
+
+void RestoreGlx(const char* what, const HostGlx& glx) {
+    if (!glx.context) return;
+    if (!glx.make_current(glx.display, glx.draw, glx.read, glx.context)) {
+        try {
+            Say(std::string(what) + ": the host's GLX context could not be made current again");
+        } catch (...) {
+        }
+    }
+}
+
+// Whether the effect is loaded, or failed to: after that, only some entry points use GL.
+bool EffectSettled() {
+    Plugin& p = P();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.loaded || !p.load_error.empty();
+}
+
+enum class GLUse { kWhenLoading, kAlways };
+
 template <typename F>
-void Guard(const char* what, F&& body) {
+void Guard(const char* what, GLUse gl, F&& body) {
+    const HostGlx host_glx = gl == GLUse::kAlways || !EffectSettled() ? SetAsideGlx() : HostGlx{};
     const ThreadGLState host_gl = CurrentGLState();
     try {
         body();
@@ -209,6 +267,7 @@ void Guard(const char* what, F&& body) {
         Say(std::string(what) + ": unexpected failure");
     }
     RestoreGLState(what, host_gl);
+    RestoreGlx(what, host_glx);
 }
 
 bool ParamIndexOk(int index, const char* what) {
@@ -346,7 +405,7 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
 
 VEXO_FREI0R_EXPORT int f0r_init() {
     int ok = 0;
-    Guard("f0r_init", [&] {
+    Guard("f0r_init", GLUse::kAlways, [&] {
         Plugin& p = P();
         std::lock_guard<std::mutex> lock(p.mutex);
         ++p.inits;
@@ -357,7 +416,7 @@ VEXO_FREI0R_EXPORT int f0r_init() {
 }
 
 VEXO_FREI0R_EXPORT void f0r_deinit() {
-    Guard("f0r_deinit", [&] {
+    Guard("f0r_deinit", GLUse::kAlways, [&] {
         Plugin& p = P();
         std::lock_guard<std::mutex> lock(p.mutex);
         if (p.inits > 0) --p.inits;
@@ -367,7 +426,7 @@ VEXO_FREI0R_EXPORT void f0r_deinit() {
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
-    Guard("f0r_get_plugin_info", [&] {
+    Guard("f0r_get_plugin_info", GLUse::kWhenLoading, [&] {
         if (!info) return;
         info->name = kName;
         info->author = "Vexorant";
@@ -384,7 +443,7 @@ VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
-    Guard("f0r_get_param_info", [&] {
+    Guard("f0r_get_param_info", GLUse::kWhenLoading, [&] {
         if (!info || !ParamIndexOk(index, "f0r_get_param_info")) return;
         const Frei0rParam& p = Params()[std::size_t(index)];
         info->name = p.name.c_str();
@@ -397,7 +456,7 @@ VEXO_FREI0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 
 VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
     Frei0rInstance* made = nullptr;
-    Guard("f0r_construct", [&] {
+    Guard("f0r_construct", GLUse::kAlways, [&] {
         auto f = std::make_unique<Frei0rInstance>();
         f->width = width, f->height = height;
         const std::vector<Frei0rParam>& params = Params();
@@ -423,7 +482,7 @@ VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int
 }
 
 VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
-    Guard("f0r_destruct", [&] {
+    Guard("f0r_destruct", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return;
         if (f->instance) {
@@ -438,7 +497,7 @@ VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
 }
 
 VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-    Guard("f0r_set_param_value", [&] {
+    Guard("f0r_set_param_value", GLUse::kWhenLoading, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f || !param) return Say("f0r_set_param_value without an instance or a value");
         if (ParamIndexOk(index, "f0r_set_param_value")) SetParam(f, param, index);
@@ -446,7 +505,7 @@ VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-    Guard("f0r_get_param_value", [&] {
+    Guard("f0r_get_param_value", GLUse::kWhenLoading, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f || !param) return Say("f0r_get_param_value without an instance or a place");
         if (!ParamIndexOk(index, "f0r_get_param_value")) return;
@@ -461,7 +520,7 @@ VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t
 VEXO_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
                                    uint32_t* outframe) {
     const void* caller = __builtin_return_address(0);
-    Guard("f0r_update", [&] {
+    Guard("f0r_update", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return Say("f0r_update without an instance");
         if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
@@ -473,7 +532,7 @@ VEXO_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const 
                                     const uint32_t* inframe2, const uint32_t* /*inframe3*/,
                                     uint32_t* outframe) {
     const void* caller = __builtin_return_address(0);
-    Guard("f0r_update2", [&] {
+    Guard("f0r_update2", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return Say("f0r_update2 without an instance");
         if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);

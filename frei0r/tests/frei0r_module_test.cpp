@@ -17,6 +17,10 @@ extern "C" {
 #include <frei0r.h>
 }
 
+#ifdef VEXO_TEST_GLX
+#include <GL/glx.h>
+#endif
+
 namespace {
 
 // The entry points of one loaded module.
@@ -384,5 +388,60 @@ TEST(Frei0rModule, TheHostsGLContextStaysCurrentAndDraws) {
     eglDestroySurface(display, draw);
     eglDestroySurface(display, read);
 }
+
+#ifdef VEXO_TEST_GLX
+// A host drawing with GLX (a player on X11, MLT's GPU filters under Qt): GL refuses EGL
+// contexts on a thread with a GLX context current, yet the effect must render, and the host's
+// context must be current again after every call, and draw.
+TEST(Frei0rModule, AHostsGLXContextStaysCurrentAndTheEffectStillRenders) {
+    Display* x = XOpenDisplay(nullptr);
+    if (!x) GTEST_SKIP() << "no X display (ctest runs this under xvfb-run)";
+    int attributes[] = {GLX_RGBA, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, 0};
+    XVisualInfo* visual = glXChooseVisual(x, DefaultScreen(x), attributes);
+    ASSERT_NE(visual, nullptr);
+    const Pixmap pixmap = XCreatePixmap(x, DefaultRootWindow(x), 4, 4, unsigned(visual->depth));
+    const GLXPixmap surface = glXCreateGLXPixmap(x, visual, pixmap);
+    GLXContext context = glXCreateContext(x, visual, nullptr, True);
+    ASSERT_NE(context, nullptr);
+    ASSERT_TRUE(glXMakeCurrent(x, surface, context));
+
+    const std::vector<uint32_t> in = Pattern(), map(in.rbegin(), in.rend());
+    for (const char* path : {VEXO_FREI0R_FILTER, VEXO_FREI0R_MIXER}) {
+        SCOPED_TRACE(path);
+        testing::internal::CaptureStderr();
+        {
+            Frei0rModule m(path);
+            ASSERT_NE(m.lib, nullptr) << dlerror();
+            f0r_instance_t instance = m.construct(kWidth, kHeight);
+            ASSERT_NE(instance, nullptr);
+            m.SetDouble(instance, "Translate X", 0.75);
+            std::vector<uint32_t> out(in.size());
+            m.update2(instance, 0, in.data(), map.data(), nullptr, out.data());
+            EXPECT_NE(out, in) << "the frame passed through";
+            EXPECT_EQ(glXGetCurrentContext(), context);
+            EXPECT_EQ(glXGetCurrentDrawable(), surface);
+            m.destruct(instance);
+        }
+        EXPECT_EQ(glXGetCurrentContext(), context);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    uint8_t pixel[4] = {};
+    glReadPixels(1, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(pixel[0], 255);
+    EXPECT_EQ(pixel[1], 0);
+    EXPECT_EQ(pixel[2], 255);
+
+    // The effect's render contexts go at this thread's exit, with nothing of the host's current.
+    glXMakeCurrent(x, 0, nullptr);
+    glXDestroyContext(x, context);
+    glXDestroyGLXPixmap(x, surface);
+    XFreePixmap(x, pixmap);
+    XFree(visual);
+    XCloseDisplay(x);
+}
+#endif
 
 }  // namespace
