@@ -3,7 +3,9 @@
 // own map, and as the two-input mixer `vexorant_map`, whose second input is the map layer.
 //
 // Every exported function is one boundary: whatever fails becomes a line on standard error and
-// a frame passed through unchanged, never an exception or an abort in the host.
+// a frame passed through unchanged, never an exception or an abort in the host, and the host's
+// thread leaves with the GL state it came with.
+#include <EGL/egl.h>
 #include <dlfcn.h>
 
 // The header declares the entry points without C linkage or visibility of its own.
@@ -111,6 +113,7 @@ const std::vector<Frei0rParam>& Params() {
 
 struct Frei0rInstance {
     unsigned width = 0, height = 0;
+    std::size_t row_bytes = 0;           // the host's, known at the first frame
     std::unique_ptr<Instance> instance;  // null: the effect is not there; frames pass through
     // What the host set, as it reads it back.
     std::vector<double> values;
@@ -130,8 +133,130 @@ std::string SizeText(const Frei0rInstance& f) {
     return std::to_string(f.width) + "x" + std::to_string(f.height);
 }
 
+// frei0r frames have packed rows, but FFmpeg 5.1 (libavfilter 8.44) hands its frei0r filters
+// frames whose rows it pads to 64 bytes, input and output alike: 854 pixels wide, rows of 3456
+// bytes rather than 3416. Read as packed, such a frame comes out sheared with its last rows
+// black. Measured with FFmpeg 5.1.9 on x86-64 over decoded, generated and cropped inputs and
+// with every -cpuflags setting; other FFmpeg versions are taken at frei0r's word. The caller is
+// FFmpeg when the address the entry point returns to lies in libavfilter.
+std::size_t HostRowBytes(const void* caller, unsigned width) {
+    const std::size_t packed = std::size_t(width) * 4;
+    Dl_info info{};
+    if (!caller || !dladdr(caller, &info) || !info.dli_fname) return packed;
+    const char* base = std::strrchr(info.dli_fname, '/');
+    base = base ? base + 1 : info.dli_fname;
+    if (std::strncmp(base, "libavfilter.so", 14) != 0) return packed;
+    void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (!library) return packed;
+    unsigned version = 0;
+    if (auto* avfilter_version =
+            reinterpret_cast<unsigned (*)()>(dlsym(library, "avfilter_version")))
+        version = avfilter_version();
+    dlclose(library);
+    if (version >> 8 != (8u << 8 | 44u)) return packed;
+    return (packed + 63) / 64 * 64;
+}
+
+// The EGL state of the calling thread. The effect makes its own contexts current to render,
+// and leaves them so (its threads are its own in the plug-in host); a frei0r host's thread may
+// be drawing with a context of its own, in OpenGL or OpenGL ES.
+struct ThreadGLState {
+    EGLenum api;
+    EGLDisplay display;
+    EGLSurface draw, read;
+    EGLContext context;
+};
+
+ThreadGLState CurrentGLState() {
+    return {eglQueryAPI(), eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW),
+            eglGetCurrentSurface(EGL_READ), eglGetCurrentContext()};
+}
+
+void RestoreGLState(const char* what, const ThreadGLState& was) {
+    const ThreadGLState now = CurrentGLState();
+    if (now.api == was.api && now.display == was.display && now.draw == was.draw &&
+        now.read == was.read && now.context == was.context)
+        return;
+    bool ok = true;
+    if (was.context != EGL_NO_CONTEXT) {
+        ok = eglBindAPI(was.api) && eglMakeCurrent(was.display, was.draw, was.read, was.context);
+    } else {
+        if (now.context != EGL_NO_CONTEXT)
+            ok = eglMakeCurrent(now.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        ok = eglBindAPI(was.api) && ok;
+    }
+    if (!ok) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%04x", unsigned(eglGetError()));
+        try {
+            Say(std::string(what) + ": the host's GL context could not be made current again (" +
+                code + ")");
+        } catch (...) {
+        }
+    }
+}
+
+// A host that draws with GLX has its context current through the same GL dispatch, which then
+// refuses every EGL context on that thread (libglvnd: EGL_BAD_ACCESS): the effect could make
+// none of its own current and every frame passed through. Such a context is set aside while the
+// effect may use GL, and put back after. GLX is looked for only in a process that loaded it.
+struct HostGlx {
+    void* display = nullptr;
+    unsigned long draw = 0, read = 0;
+    void* context = nullptr;
+    int (*make_current)(void*, unsigned long, unsigned long, void*) = nullptr;
+};
+
+HostGlx SetAsideGlx() {
+    HostGlx glx;
+    void* library = nullptr;
+    for (const char* name : {"libGLX.so.0", "libGL.so.1"}) {
+        if ((library = dlopen(name, RTLD_LAZY | RTLD_NOLOAD)) != nullptr) break;
+    }
+    if (!library) return glx;
+    auto get_context = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentContext"));
+    auto get_display = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentDisplay"));
+    auto get_draw = reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentDrawable"));
+    auto get_read =
+        reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentReadDrawable"));
+    glx.make_current = reinterpret_cast<int (*)(void*, unsigned long, unsigned long, void*)>(
+        dlsym(library, "glXMakeContextCurrent"));
+    // The process keeps the library loaded for as long as its context is current.
+    dlclose(library);
+    if (!get_context || !get_display || !get_draw || !get_read || !glx.make_current) return {};
+    glx.context = get_context();
+    if (!glx.context) return {};
+    glx.display = get_display(), glx.draw = get_draw(), glx.read = get_read();
+    if (!glx.make_current(glx.display, 0, 0, nullptr)) {
+        Say("the host's GLX context could not be set aside; the effect renders nothing");
+        return {};
+    }
+    return glx;
+}
+
+void RestoreGlx(const char* what, const HostGlx& glx) {
+    if (!glx.context) return;
+    if (!glx.make_current(glx.display, glx.draw, glx.read, glx.context)) {
+        try {
+            Say(std::string(what) + ": the host's GLX context could not be made current again");
+        } catch (...) {
+        }
+    }
+}
+
+// Whether the effect is loaded, or failed to: after that, only some entry points use GL.
+bool EffectSettled() {
+    Plugin& p = P();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.loaded || !p.load_error.empty();
+}
+
+enum class GLUse { kWhenLoading, kAlways };
+
 template <typename F>
-void Guard(const char* what, F&& body) {
+void Guard(const char* what, GLUse gl, F&& body) {
+    const HostGlx host_glx = gl == GLUse::kAlways || !EffectSettled() ? SetAsideGlx() : HostGlx{};
+    const ThreadGLState host_gl = CurrentGLState();
     try {
         body();
     } catch (const std::bad_alloc&) {
@@ -141,6 +266,8 @@ void Guard(const char* what, F&& body) {
     } catch (...) {
         Say(std::string(what) + ": unexpected failure");
     }
+    RestoreGLState(what, host_gl);
+    RestoreGlx(what, host_glx);
 }
 
 bool ParamIndexOk(int index, const char* what) {
@@ -185,9 +312,9 @@ void SetParam(Frei0rInstance* f, const void* value, int index) {
 }
 
 // Host frames are red, green, blue, alpha; the host's worlds alpha first.
-void ToWorld(const uint32_t* frame, World* world) {
-    const auto* src = reinterpret_cast<const uint8_t*>(frame);
+void ToWorld(const uint32_t* frame, std::size_t row_bytes, World* world) {
     for (A_long y = 0; y < world->def.height; ++y) {
+        const uint8_t* src = reinterpret_cast<const uint8_t*>(frame) + std::size_t(y) * row_bytes;
         uint8_t* dst =
             reinterpret_cast<uint8_t*>(world->def.data) + std::ptrdiff_t(y) * world->def.rowbytes;
         for (A_long x = 0; x < world->def.width; ++x, src += 4, dst += 4) {
@@ -196,9 +323,9 @@ void ToWorld(const uint32_t* frame, World* world) {
     }
 }
 
-void FromWorld(const World& world, uint32_t* frame) {
-    auto* dst = reinterpret_cast<uint8_t*>(frame);
+void FromWorld(const World& world, std::size_t row_bytes, uint32_t* frame) {
     for (A_long y = 0; y < world.def.height; ++y) {
+        uint8_t* dst = reinterpret_cast<uint8_t*>(frame) + std::size_t(y) * row_bytes;
         const uint8_t* src = reinterpret_cast<const uint8_t*>(world.def.data) +
                              std::ptrdiff_t(y) * world.def.rowbytes;
         for (A_long x = 0; x < world.def.width; ++x, src += 4, dst += 4) {
@@ -208,11 +335,16 @@ void FromWorld(const World& world, uint32_t* frame) {
 }
 
 void PassThrough(const Frei0rInstance& f, const uint32_t* in, uint32_t* out) {
-    const std::size_t bytes = std::size_t(f.width) * f.height * 4;
-    if (in) {
-        if (in != out) std::memmove(out, in, bytes);
-    } else {
-        std::memset(out, 0, bytes);
+    if (in == out) return;
+    const std::size_t bytes = std::size_t(f.width) * 4;
+    for (std::size_t y = 0; y < f.height; ++y) {
+        const std::size_t at = y * f.row_bytes;
+        if (in) {
+            std::memmove(reinterpret_cast<char*>(out) + at, reinterpret_cast<const char*>(in) + at,
+                         bytes);
+        } else {
+            std::memset(reinterpret_cast<char*>(out) + at, 0, bytes);
+        }
     }
 }
 
@@ -247,8 +379,8 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
         if (kMixer) f->map = MakeWorld(A_long(f->width), A_long(f->height), 8);
         f->output = MakeWorld(A_long(f->width), A_long(f->height), 8);
     }
-    ToWorld(in, &f->input);
-    if (kMixer) ToWorld(map, &f->map);
+    ToWorld(in, f->row_bytes, &f->input);
+    if (kMixer) ToWorld(map, f->row_bytes, &f->map);
 
     FrameOptions options;
     options.depth = 8;
@@ -266,14 +398,14 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
                    std::to_string(err) + "); passed through");
         return PassThrough(*f, in, out);
     }
-    FromWorld(f->output, out);
+    FromWorld(f->output, f->row_bytes, out);
 }
 
 }  // namespace
 
 VEXO_FREI0R_EXPORT int f0r_init() {
     int ok = 0;
-    Guard("f0r_init", [&] {
+    Guard("f0r_init", GLUse::kAlways, [&] {
         Plugin& p = P();
         std::lock_guard<std::mutex> lock(p.mutex);
         ++p.inits;
@@ -284,7 +416,7 @@ VEXO_FREI0R_EXPORT int f0r_init() {
 }
 
 VEXO_FREI0R_EXPORT void f0r_deinit() {
-    Guard("f0r_deinit", [&] {
+    Guard("f0r_deinit", GLUse::kAlways, [&] {
         Plugin& p = P();
         std::lock_guard<std::mutex> lock(p.mutex);
         if (p.inits > 0) --p.inits;
@@ -294,7 +426,7 @@ VEXO_FREI0R_EXPORT void f0r_deinit() {
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
-    Guard("f0r_get_plugin_info", [&] {
+    Guard("f0r_get_plugin_info", GLUse::kWhenLoading, [&] {
         if (!info) return;
         info->name = kName;
         info->author = "Vexorant";
@@ -311,7 +443,7 @@ VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
-    Guard("f0r_get_param_info", [&] {
+    Guard("f0r_get_param_info", GLUse::kWhenLoading, [&] {
         if (!info || !ParamIndexOk(index, "f0r_get_param_info")) return;
         const Frei0rParam& p = Params()[std::size_t(index)];
         info->name = p.name.c_str();
@@ -324,7 +456,7 @@ VEXO_FREI0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 
 VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
     Frei0rInstance* made = nullptr;
-    Guard("f0r_construct", [&] {
+    Guard("f0r_construct", GLUse::kAlways, [&] {
         auto f = std::make_unique<Frei0rInstance>();
         f->width = width, f->height = height;
         const std::vector<Frei0rParam>& params = Params();
@@ -350,7 +482,7 @@ VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int
 }
 
 VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
-    Guard("f0r_destruct", [&] {
+    Guard("f0r_destruct", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return;
         if (f->instance) {
@@ -365,7 +497,7 @@ VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
 }
 
 VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-    Guard("f0r_set_param_value", [&] {
+    Guard("f0r_set_param_value", GLUse::kWhenLoading, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f || !param) return Say("f0r_set_param_value without an instance or a value");
         if (ParamIndexOk(index, "f0r_set_param_value")) SetParam(f, param, index);
@@ -373,7 +505,7 @@ VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-    Guard("f0r_get_param_value", [&] {
+    Guard("f0r_get_param_value", GLUse::kWhenLoading, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f || !param) return Say("f0r_get_param_value without an instance or a place");
         if (!ParamIndexOk(index, "f0r_get_param_value")) return;
@@ -387,9 +519,11 @@ VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t
 
 VEXO_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
                                    uint32_t* outframe) {
-    Guard("f0r_update", [&] {
+    const void* caller = __builtin_return_address(0);
+    Guard("f0r_update", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return Say("f0r_update without an instance");
+        if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
         Update(f, time, inframe, kMixer ? nullptr : inframe, outframe);
     });
 }
@@ -397,9 +531,11 @@ VEXO_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const u
 VEXO_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1,
                                     const uint32_t* inframe2, const uint32_t* /*inframe3*/,
                                     uint32_t* outframe) {
-    Guard("f0r_update2", [&] {
+    const void* caller = __builtin_return_address(0);
+    Guard("f0r_update2", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return Say("f0r_update2 without an instance");
+        if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
         Update(f, time, inframe1, kMixer ? inframe2 : inframe1, outframe);
     });
 }

@@ -22,11 +22,13 @@ struct Registry {
     std::mutex mutex;
     std::map<SuiteKey, const void*> suites;
     std::map<SuiteKey, int> outstanding;
+    std::set<void*> handles;
+#ifdef VEXO_HOST_TEST_HOOKS
     std::vector<SuiteEvent> events;
     std::set<SuiteKey> withheld;
     std::set<SuiteKey> nulled;
     std::map<std::string, std::pair<PF_Err, int>> failing;
-    std::set<void*> handles;
+#endif
 };
 
 Registry& Reg() {
@@ -40,14 +42,22 @@ SPErr AcquireSuite(const char* name, SPInt32 version, const void** suite) {
     const SuiteKey key{name ? name : "", version};
     SPErr result = kSPNoError;
     auto found = r.suites.find(key);
-    if (r.withheld.count(key) || found == r.suites.end()) {
+#ifdef VEXO_HOST_TEST_HOOKS
+    if (r.withheld.count(key)) found = r.suites.end();
+#endif
+    if (found == r.suites.end()) {
         result = PF_Err_BAD_CALLBACK_PARAM;
         *suite = nullptr;
     } else {
-        *suite = r.nulled.count(key) ? nullptr : found->second;
+        *suite = found->second;
+#ifdef VEXO_HOST_TEST_HOOKS
+        if (r.nulled.count(key)) *suite = nullptr;
+#endif
         ++r.outstanding[key];
     }
+#ifdef VEXO_HOST_TEST_HOOKS
     r.events.push_back({true, key.first, version, result});
+#endif
     return result;
 }
 
@@ -62,7 +72,9 @@ SPErr ReleaseSuite(const char* name, SPInt32 version) {
     } else if (--it->second == 0) {
         r.outstanding.erase(it);
     }
+#ifdef VEXO_HOST_TEST_HOOKS
     r.events.push_back({false, key.first, version, result});
+#endif
     return result;
 }
 
@@ -279,6 +291,24 @@ void RegisterSuite(const char* name, int version, const void* table) {
     r.suites[{name, version}] = table;
 }
 
+std::vector<std::string> OutstandingSuites() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    std::vector<std::string> out;
+    for (const auto& [key, count] : r.outstanding) {
+        for (int i = 0; i < count; ++i)
+            out.push_back(key.first + " v" + std::to_string(key.second));
+    }
+    return out;
+}
+
+std::size_t LiveHandles() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.handles.size();
+}
+
+#ifdef VEXO_HOST_TEST_HOOKS
 std::vector<SuiteEvent> SuiteEvents() {
     Registry& r = Reg();
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -289,17 +319,6 @@ void ClearSuiteEvents() {
     Registry& r = Reg();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.events.clear();
-}
-
-std::vector<std::string> OutstandingSuites() {
-    Registry& r = Reg();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    std::vector<std::string> out;
-    for (const auto& [key, count] : r.outstanding) {
-        for (int i = 0; i < count; ++i)
-            out.push_back(key.first + " v" + std::to_string(key.second));
-    }
-    return out;
 }
 
 void WithholdSuite(const std::string& name, int version) {
@@ -337,11 +356,6 @@ void ClearFailures() {
     r.nulled.clear();
     r.failing.clear();
 }
-
-std::size_t LiveHandles() {
-    Registry& r = Reg();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    return r.handles.size();
-}
+#endif
 
 }  // namespace vexo_host

@@ -1,5 +1,6 @@
 // The host side of suite access: the basic suite with acquire/release accounting, the suites the
-// host provides, and hooks that let a test withhold a suite or make a host call fail.
+// host provides, and, in the tests' build of the host (VEXO_HOST_TEST_HOOKS), a log of every
+// acquire and release and hooks that let a test withhold a suite or make a host call fail.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -22,7 +23,14 @@ PF_UtilCallbacks* UtilCallbacks();
 // Makes a suite available under a name and version. Later registrations replace earlier ones.
 void RegisterSuite(const char* name, int version, const void* table);
 
-// Acquire/release accounting across the process.
+// Suites acquired and not yet released, as "name vN" once per outstanding acquire.
+std::vector<std::string> OutstandingSuites();
+
+// Memory handles given out by the handle suite and not yet disposed.
+std::size_t LiveHandles();
+
+#ifdef VEXO_HOST_TEST_HOOKS
+// Every acquire and release since the last clear.
 struct SuiteEvent {
     bool acquire;
     std::string name;
@@ -31,8 +39,6 @@ struct SuiteEvent {
 };
 std::vector<SuiteEvent> SuiteEvents();
 void ClearSuiteEvents();
-// Suites acquired and not yet released, as "name vN" once per outstanding acquire.
-std::vector<std::string> OutstandingSuites();
 
 // Failure injection. A withheld suite is refused by the basic suite. A failing call returns the
 // given error the next `times` times it is made (-1: until cleared).
@@ -43,8 +49,9 @@ PF_Err InjectedFailure(const char* call);
 // A suite that reports success but hands back no table.
 void NullSuite(const std::string& name, int version);
 void ClearFailures();
-
-// Memory handles given out by the handle suite and not yet disposed.
-std::size_t LiveHandles();
+#else
+// The shipped programs make no failures up.
+inline PF_Err InjectedFailure(const char*) { return PF_Err_NONE; }
+#endif
 
 }  // namespace vexo_host

@@ -18,8 +18,13 @@ Journal& J() {
     return *journal;
 }
 
+void Keep(Journal& j, UndoStep step) {
+    if (j.steps.size() == kUndoSteps) j.steps.erase(j.steps.begin());
+    j.steps.push_back(std::move(step));
+}
+
 void Close(Journal& j) {
-    if (!j.open.changes.empty()) j.steps.push_back(std::move(j.open));
+    if (!j.open.changes.empty()) Keep(j, std::move(j.open));
     j.open = UndoStep{};
 }
 
@@ -49,7 +54,7 @@ void NoteChange(const UndoChange& before, const std::string& name_if_alone) {
     Journal& j = J();
     std::lock_guard<std::mutex> lock(j.mutex);
     if (j.depth == 0) {
-        j.steps.push_back(UndoStep{name_if_alone, {before}});
+        Keep(j, UndoStep{name_if_alone, {before}});
         return;
     }
     const bool seen =

@@ -1,7 +1,9 @@
 // The host's undo journal. Like the application's, it is one list for the whole project: an
 // undo group (which may nest; the outermost names it) is one step, and so is every change made
-// outside a group.
+// outside a group. It keeps the newest kUndoSteps steps, as the application keeps its undo
+// levels, so that a long session of edits holds a bounded journal.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 namespace vexo_host {
 
 struct Instance;
+
+constexpr std::size_t kUndoSteps = 100;
 
 // A stream as it was before the step first changed it.
 struct UndoChange {

@@ -352,6 +352,17 @@ TEST_F(ParamHostTest, AnUndoGroupIsOneStepHoweverDeeplyNested) {
 
     AEGP_SuiteHandler suites(BasicSuite());
     EXPECT_NE(suites.UtilitySuite7()->AEGP_EndUndoGroup(), A_Err_NONE);
+
+    // A long session keeps the newest steps only.
+    for (std::size_t i = 0; i <= kUndoSteps; ++i) {
+        ASSERT_EQ(WriteStream(instance_.get(), kParamMapSoftness, double(i % 7),
+                              "Edit " + std::to_string(i)),
+                  PF_Err_NONE);
+    }
+    const std::vector<std::string> history = UndoHistory();
+    ASSERT_EQ(history.size(), kUndoSteps);
+    EXPECT_EQ(history.front(), "Edit 1");
+    EXPECT_EQ(history.back(), "Edit " + std::to_string(kUndoSteps));
 }
 
 TEST_F(ParamHostTest, UndoableVisibilityChangesAreJournalledOthersAreNot) {

@@ -4,11 +4,20 @@
 // not the host's handles, suites or checkouts, not the heap and not the resident memory.
 #include <GL/glew.h>
 
+#include <dlfcn.h>
+
 #include <condition_variable>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
+
+#ifdef VEXO_FREI0R_FILTER_PATH
+extern "C" {
+#include <frei0r.h>
+}
+#endif
 
 #include "context/render_data.h"
 #include "tests/support/gl_test_support.h"
@@ -251,5 +260,88 @@ TEST_F(SoakTest, TenThousandFramesOnFourThreadsLeaveNothingBehind) {
     std::printf("soak: heap %+.0f bytes, resident %+.0f bytes after the warm-up\n", heap_growth,
                 resident_growth);
 }
+
+#ifdef VEXO_FREI0R_FILTER_PATH
+// The frei0r modules, ten thousand frames between them, with a supervised control switched
+// before every frame as an animated control is: each switch runs the effect's parameter
+// interaction through the host's suites. Nothing the host keeps may grow with the frames.
+TEST(SoakFrei0rTest, TenThousandFramesWithAControlChangingEveryFrameHoldNoMoreMemory) {
+    struct Module {
+        void* lib;
+        f0r_instance_t instance;
+        int uniform_scale;
+        void (*set)(f0r_instance_t, f0r_param_t, int);
+        void (*update2)(f0r_instance_t, double, const uint32_t*, const uint32_t*, const uint32_t*,
+                        uint32_t*);
+    };
+    constexpr unsigned kSize = 16;
+    std::vector<Module> modules;
+    for (const char* path : {VEXO_FREI0R_FILTER_PATH, VEXO_FREI0R_MIXER_PATH}) {
+        void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib, nullptr) << dlerror();
+        auto sym = [lib](const char* name) { return dlsym(lib, name); };
+        reinterpret_cast<int (*)()>(sym("f0r_init"))();
+        auto construct =
+            reinterpret_cast<f0r_instance_t (*)(unsigned, unsigned)>(sym("f0r_construct"));
+        auto param_info =
+            reinterpret_cast<void (*)(f0r_param_info_t*, int)>(sym("f0r_get_param_info"));
+        Module m{lib, construct(kSize, kSize), -1,
+                 reinterpret_cast<decltype(Module::set)>(sym("f0r_set_param_value")),
+                 reinterpret_cast<decltype(Module::update2)>(sym("f0r_update2"))};
+        ASSERT_NE(m.instance, nullptr);
+        f0r_plugin_info_t plugin{};
+        reinterpret_cast<void (*)(f0r_plugin_info_t*)>(sym("f0r_get_plugin_info"))(&plugin);
+        int translate_x = -1;
+        for (int i = 0; i < plugin.num_params; ++i) {
+            f0r_param_info_t info{};
+            param_info(&info, i);
+            if (std::strcmp(info.name, "Uniform Scale") == 0) m.uniform_scale = i;
+            if (std::strcmp(info.name, "Translate X") == 0) translate_x = i;
+        }
+        ASSERT_GE(m.uniform_scale, 0);
+        ASSERT_GE(translate_x, 0);
+        double shift = 0.75;
+        m.set(m.instance, &shift, translate_x);
+        modules.push_back(m);
+    }
+
+    std::vector<uint32_t> in(kSize * kSize), map(in.size()), out(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        in[i] = uint32_t(i * 2654435761u) | 0xFF000000u;
+        map[i] = uint32_t(i * 40503u) | 0xFF000000u;
+    }
+    constexpr int kWarmUp = 200;
+    std::size_t heap_warm = 0, resident_warm = 0;
+    int unchanged = 0;
+    for (int f = 0; f < kFrames; ++f) {
+        const Module& m = modules[std::size_t(f % 2)];
+        double uniform = double((f / 2) % 2);
+        m.set(m.instance, &uniform, m.uniform_scale);
+        m.update2(m.instance, f / 2 / 25.0, in.data(), map.data(), nullptr, out.data());
+        if (out == in) ++unchanged;
+        if (f + 1 == kWarmUp) {
+            heap_warm = vexo_test::HeapInUse();
+            resident_warm = vexo_test::ResidentBytes();
+        }
+    }
+    const std::size_t heap_end = vexo_test::HeapInUse(), resident_end = vexo_test::ResidentBytes();
+    EXPECT_EQ(unchanged, 0) << "frames passed through instead of rendering";
+    for (Module& m : modules) {
+        reinterpret_cast<void (*)(f0r_instance_t)>(dlsym(m.lib, "f0r_destruct"))(m.instance);
+        reinterpret_cast<void (*)()>(dlsym(m.lib, "f0r_deinit"))();
+        dlclose(m.lib);
+    }
+    // A record of each suite call kept per frame would add a kilobyte or more a frame.
+    const double heap_growth = double(heap_end) - double(heap_warm);
+    EXPECT_LT(heap_growth, 256.0 * 1024) << "heap " << heap_warm << " -> " << heap_end;
+    const double resident_growth = double(resident_end) - double(resident_warm);
+    if (vexo_test::ResidentBytesTellLeaks()) {
+        EXPECT_LT(resident_growth, 8.0 * 1024 * 1024)
+            << "resident " << resident_warm << " -> " << resident_end;
+    }
+    std::printf("frei0r soak: heap %+.0f bytes, resident %+.0f bytes after the warm-up\n",
+                heap_growth, resident_growth);
+}
+#endif
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The frei0r modules driven as a frei0r host drives them, with the calls no host on this
-// machine makes: bad indices, empty and oversized frames, instances on several threads, and an
-// unload followed by a fresh load.
+// machine makes: bad indices, empty and oversized frames, instances on several threads, an
+// unload followed by a fresh load, and a host drawing with a GL context of its own.
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +16,10 @@
 extern "C" {
 #include <frei0r.h>
 }
+
+#ifdef VEXO_TEST_GLX
+#include <GL/glx.h>
+#endif
 
 namespace {
 
@@ -284,5 +290,158 @@ TEST(Frei0rModule, UnloadsCleanlyAndLoadsAgain) {
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "round " << round;
     }
 }
+
+// A host that draws with OpenGL ES into surfaces of its own, with its context current on the
+// thread that calls the module: every entry point must leave it current and drawing.
+TEST(Frei0rModule, TheHostsGLContextStaysCurrentAndDraws) {
+    EGLDisplay display =
+        eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    ASSERT_NE(display, EGL_NO_DISPLAY);
+    ASSERT_TRUE(eglInitialize(display, nullptr, nullptr));
+    const EGLint config_attributes[] = {EGL_SURFACE_TYPE,
+                                        EGL_PBUFFER_BIT,
+                                        EGL_RENDERABLE_TYPE,
+                                        EGL_OPENGL_ES2_BIT,
+                                        EGL_RED_SIZE,
+                                        8,
+                                        EGL_GREEN_SIZE,
+                                        8,
+                                        EGL_BLUE_SIZE,
+                                        8,
+                                        EGL_ALPHA_SIZE,
+                                        8,
+                                        EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configs = 0;
+    ASSERT_TRUE(eglChooseConfig(display, config_attributes, &config, 1, &configs));
+    ASSERT_EQ(configs, 1);
+    const EGLint size[] = {EGL_WIDTH, 4, EGL_HEIGHT, 4, EGL_NONE};
+    EGLSurface draw = eglCreatePbufferSurface(display, config, size);
+    EGLSurface read = eglCreatePbufferSurface(display, config, size);
+    ASSERT_NE(draw, EGL_NO_SURFACE);
+    ASSERT_NE(read, EGL_NO_SURFACE);
+    ASSERT_TRUE(eglBindAPI(EGL_OPENGL_ES_API));
+    const EGLint version[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
+    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, version);
+    ASSERT_NE(context, EGL_NO_CONTEXT);
+    ASSERT_TRUE(eglMakeCurrent(display, draw, read, context));
+
+    auto expect_host_state = [&](const char* after) {
+        EXPECT_EQ(eglQueryAPI(), EGLenum(EGL_OPENGL_ES_API)) << after;
+        EXPECT_EQ(eglGetCurrentContext(), context) << after;
+        EXPECT_EQ(eglGetCurrentDisplay(), display) << after;
+        EXPECT_EQ(eglGetCurrentSurface(EGL_DRAW), draw) << after;
+        EXPECT_EQ(eglGetCurrentSurface(EGL_READ), read) << after;
+    };
+    const std::vector<uint32_t> in = Pattern(), map(in.rbegin(), in.rend());
+    for (const char* path : {VEXO_FREI0R_FILTER, VEXO_FREI0R_MIXER}) {
+        SCOPED_TRACE(path);
+        {
+            Frei0rModule m(path);
+            ASSERT_NE(m.lib, nullptr) << dlerror();
+            expect_host_state("f0r_init");
+            f0r_instance_t instance = m.construct(kWidth, kHeight);
+            ASSERT_NE(instance, nullptr);
+            expect_host_state("f0r_construct");
+            m.SetDouble(instance, "Translate X", 0.75);
+            expect_host_state("f0r_set_param_value");
+            double value = 0;
+            m.get(instance, &value, m.Index("Translate X"));
+            expect_host_state("f0r_get_param_value");
+            std::vector<uint32_t> out(in.size());
+            for (int frame = 0; frame < 2; ++frame) {
+                if (path == std::string(VEXO_FREI0R_FILTER)) {
+                    m.update(instance, frame, in.data(), out.data());
+                    expect_host_state("f0r_update");
+                } else {
+                    m.update2(instance, frame, in.data(), map.data(), nullptr, out.data());
+                    expect_host_state("f0r_update2");
+                }
+                EXPECT_NE(out, in);
+            }
+            m.destruct(instance);
+            expect_host_state("f0r_destruct");
+        }
+        expect_host_state("f0r_deinit");
+    }
+
+    // And it still draws: a clear of the host's surface reads back as that colour.
+    using ClearColor = void (*)(float, float, float, float);
+    using Clear = void (*)(unsigned);
+    using ReadPixels = void (*)(int, int, int, int, unsigned, unsigned, void*);
+    auto clear_color = reinterpret_cast<ClearColor>(eglGetProcAddress("glClearColor"));
+    auto clear = reinterpret_cast<Clear>(eglGetProcAddress("glClear"));
+    auto read_pixels = reinterpret_cast<ReadPixels>(eglGetProcAddress("glReadPixels"));
+    ASSERT_TRUE(clear_color && clear && read_pixels);
+    ASSERT_TRUE(eglMakeCurrent(display, draw, draw, context));
+    clear_color(1.0f, 0.0f, 1.0f, 1.0f);
+    clear(0x4000);  // GL_COLOR_BUFFER_BIT
+    uint8_t pixel[4] = {};
+    read_pixels(1, 1, 1, 1, 0x1908, 0x1401, pixel);  // GL_RGBA, GL_UNSIGNED_BYTE
+    EXPECT_EQ(pixel[0], 255);
+    EXPECT_EQ(pixel[1], 0);
+    EXPECT_EQ(pixel[2], 255);
+    EXPECT_EQ(pixel[3], 255);
+
+    eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglDestroyContext(display, context);
+    eglDestroySurface(display, draw);
+    eglDestroySurface(display, read);
+}
+
+#ifdef VEXO_TEST_GLX
+// A host drawing with GLX (a player on X11, MLT's GPU filters under Qt): GL refuses EGL
+// contexts on a thread with a GLX context current, yet the effect must render, and the host's
+// context must be current again after every call, and draw.
+TEST(Frei0rModule, AHostsGLXContextStaysCurrentAndTheEffectStillRenders) {
+    Display* x = XOpenDisplay(nullptr);
+    if (!x) GTEST_SKIP() << "no X display (ctest runs this under xvfb-run)";
+    int attributes[] = {GLX_RGBA, GLX_RED_SIZE, 8, GLX_GREEN_SIZE, 8, GLX_BLUE_SIZE, 8, 0};
+    XVisualInfo* visual = glXChooseVisual(x, DefaultScreen(x), attributes);
+    ASSERT_NE(visual, nullptr);
+    const Pixmap pixmap = XCreatePixmap(x, DefaultRootWindow(x), 4, 4, unsigned(visual->depth));
+    const GLXPixmap surface = glXCreateGLXPixmap(x, visual, pixmap);
+    GLXContext context = glXCreateContext(x, visual, nullptr, True);
+    ASSERT_NE(context, nullptr);
+    ASSERT_TRUE(glXMakeCurrent(x, surface, context));
+
+    const std::vector<uint32_t> in = Pattern(), map(in.rbegin(), in.rend());
+    for (const char* path : {VEXO_FREI0R_FILTER, VEXO_FREI0R_MIXER}) {
+        SCOPED_TRACE(path);
+        testing::internal::CaptureStderr();
+        {
+            Frei0rModule m(path);
+            ASSERT_NE(m.lib, nullptr) << dlerror();
+            f0r_instance_t instance = m.construct(kWidth, kHeight);
+            ASSERT_NE(instance, nullptr);
+            m.SetDouble(instance, "Translate X", 0.75);
+            std::vector<uint32_t> out(in.size());
+            m.update2(instance, 0, in.data(), map.data(), nullptr, out.data());
+            EXPECT_NE(out, in) << "the frame passed through";
+            EXPECT_EQ(glXGetCurrentContext(), context);
+            EXPECT_EQ(glXGetCurrentDrawable(), surface);
+            m.destruct(instance);
+        }
+        EXPECT_EQ(glXGetCurrentContext(), context);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    }
+    glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    uint8_t pixel[4] = {};
+    glReadPixels(1, 1, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(pixel[0], 255);
+    EXPECT_EQ(pixel[1], 0);
+    EXPECT_EQ(pixel[2], 255);
+
+    // The effect's render contexts go at this thread's exit, with nothing of the host's current.
+    glXMakeCurrent(x, 0, nullptr);
+    glXDestroyContext(x, context);
+    glXDestroyGLXPixmap(x, surface);
+    XFreePixmap(x, pixmap);
+    XFree(visual);
+    XCloseDisplay(x);
+}
+#endif
 
 }  // namespace

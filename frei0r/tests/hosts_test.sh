@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the frei0r modules in real hosts and compares every frame, byte for byte, with
-# `vexorant render` of the same input frames and the same control values.
+# `vexorant render` of the same input frames and the same control values, at a size whose rows
+# no host pads and at sizes whose rows FFmpeg pads (854 and 62 pixels wide).
 #   hosts_test.sh ffmpeg|melt|gstreamer|bad-input|install BIN_DIR WORK_DIR [BUILD_DIR]
 # Exits 77 (skipped) when the host is not installed.
 set -euo pipefail
@@ -20,7 +21,6 @@ need ffmpeg
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 export FREI0R_PATH=$bin
-size=160x120
 frames=3
 
 # Pixels as red, green, blue, alpha bytes, a whole numbered sequence at once: the files'
@@ -95,6 +95,7 @@ run_ffmpeg() {  # OUT_PREFIX FILTER_ARGS
         { cat ffmpeg.err >&2; fail "ffmpeg failed"; }
 }
 
+run_case() {
 case $case_name in
 ffmpeg)
     make_input in testsrc2
@@ -124,23 +125,27 @@ display_aspect_num=${size%x*}
 display_aspect_den=${size#*x}
 colorspace=709
 EOF
-    # MLT reads clips and writes pictures; frames it passes on unfiltered are the input.
+    # MLT reads clips and writes pictures; frames it passes on unfiltered are the input. Its
+    # consumer runs in real time unless told otherwise, and then drops the frames it cannot
+    # keep up with: real_time=-1 renders every frame, on one thread of its own.
+    # MLT's clip reader never delivers a clip's last frame: the clips run one frame longer.
     for clip in a:testsrc2 b:testsrc; do
-        ffmpeg -v error -f lavfi -i "${clip#*:}=size=$size:rate=25" -frames:v $frames \
+        ffmpeg -v error -f lavfi -i "${clip#*:}=size=$size:rate=25" -frames:v $((frames + 1)) \
             -pix_fmt rgba -c:v rawvideo -y "${clip%:*}.nut"
     done
     run_melt() {  # OUT_PREFIX ARGS...
         local out=$1
         shift
         melt -silent -profile profile "$@" -consumer "avformat:$out%02d.png" vcodec=png \
-            pix_fmt=rgba 2>melt.err || { cat melt.err >&2; fail "melt failed"; }
+            pix_fmt=rgba real_time=-1 2>melt.err || { cat melt.err >&2; fail "melt failed"; }
     }
     last=$((frames - 1))
     run_melt in a.nut out=$last
     run_melt map b.nut out=$last
-    count=$(ls in??.png | wc -l)
-    [ "$count" -ge 1 ] || fail "melt wrote no frames"
-    frames=$count
+    for prefix in in map; do
+        count=$(ls $prefix??.png 2>/dev/null | wc -l)
+        [ "$count" -eq $frames ] || fail "melt wrote $count frames $prefix??.png, not $frames"
+    done
     # The filter on one track, parameters by name.
     run_melt mf1 a.nut out=$last -filter frei0r.vexorant "${frei0r_set1[@]}"
     render want1 in -- "${vexorant_set1[@]}"
@@ -204,3 +209,15 @@ install)
     fail "unknown case $case_name"
     ;;
 esac
+}
+
+case $case_name in
+ffmpeg) sizes="160x120 854x480 62x46" ;;
+melt | gstreamer) sizes="160x120 854x480" ;;
+*) sizes=160x120 ;;
+esac
+for size in $sizes; do
+    mkdir -p "$work/$size" && cd "$work/$size"
+    echo "at $size:"
+    run_case
+done
