@@ -133,11 +133,18 @@ EOF
         ffmpeg -v error -f lavfi -i "${clip#*:}=size=$size:rate=25" -frames:v $((frames + 1)) \
             -pix_fmt rgba -c:v rawvideo -y "${clip%:*}.nut"
     done
+    # On a loaded machine melt now and then ends at once, having written nothing, also when no
+    # module of ours is in the chain; such a run is tried again, twice at most. A run that
+    # writes some frames but not all is a failure.
     run_melt() {  # OUT_PREFIX ARGS...
-        local out=$1
+        local out=$1 try
         shift
-        melt -silent -profile profile "$@" -consumer "avformat:$out%02d.png" vcodec=png \
-            pix_fmt=rgba real_time=-1 2>melt.err || { cat melt.err >&2; fail "melt failed"; }
+        for try in 1 2 3; do
+            melt -silent -profile profile "$@" -consumer "avformat:$out%02d.png" vcodec=png \
+                pix_fmt=rgba real_time=-1 2>melt.err || { cat melt.err >&2; fail "melt failed"; }
+            ls "$out"[0-9][0-9].png >/dev/null 2>&1 && return
+            echo "melt wrote no frame $out??.png (try $try)"
+        done
     }
     last=$((frames - 1))
     run_melt in a.nut out=$last
