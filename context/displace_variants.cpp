@@ -95,16 +95,12 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
 
 namespace {
 
-// A fragment stage that does not compile is left out of the link, and a program of the vertex
-// stage alone links; only its missing colour output tells.
 uint32_t BuildVariant(uint32_t key, const char* text) {
     const std::string fragment = DisplaceVariantSource(key, text);
     const uint64_t list[] = {GL_VERTEX_SHADER, uint64_t(reinterpret_cast<uintptr_t>(vertIdentity)),
                              GL_FRAGMENT_SHADER,
                              uint64_t(reinterpret_cast<uintptr_t>(fragment.c_str())), 0};
-    uint32_t program = CreateProgram(list, "");
-    if (program && glGetFragDataLocation(program, "FragColor") != 0) DeleteProgram(&program);
-    return program;
+    return CreateCompleteProgram(list, "");
 }
 
 }  // namespace
