@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "context/gl_context.h"
+#include "gl/diagnostics.h"
 
 namespace {
 
@@ -138,11 +139,11 @@ extern "C" {
 GLContextHandle CreateContext(GLContextHandle share) {
     const EglDisplayState& state = Display();
     if (state.display == EGL_NO_DISPLAY) {
-        printf("%s\n", "EGL display can't be initialized");
+        Diagnostic("%s\n", "EGL display can't be initialized");
         return nullptr;
     }
     if (!eglBindAPI(EGL_OPENGL_API)) {
-        printf("EGL OpenGL API isn't supported - 0x%04x\n", eglGetError());
+        Diagnostic("EGL OpenGL API isn't supported - 0x%04x\n", eglGetError());
         return nullptr;
     }
 
@@ -162,7 +163,7 @@ GLContextHandle CreateContext(GLContextHandle share) {
     EGLConfig config = nullptr;
     EGLint configs = 0;
     if (!eglChooseConfig(state.display, config_attributes, &config, 1, &configs) || configs < 1) {
-        printf("No EGL config for OpenGL - 0x%04x\n", eglGetError());
+        Diagnostic("No EGL config for OpenGL - 0x%04x\n", eglGetError());
         return nullptr;
     }
 
@@ -185,8 +186,8 @@ GLContextHandle CreateContext(GLContextHandle share) {
         context = eglCreateContext(state.display, config, share_context, context_attributes);
     }
     if (context == EGL_NO_CONTEXT) {
-        printf("OpenGL %i.%i Core Ctx can't be initialized - 0x%04x\n", requested_major,
-               requested_minor, eglGetError());
+        Diagnostic("OpenGL %i.%i Core Ctx can't be initialized - 0x%04x\n", requested_major,
+                   requested_minor, eglGetError());
         return nullptr;
     }
 
@@ -195,7 +196,7 @@ GLContextHandle CreateContext(GLContextHandle share) {
         const EGLint pbuffer_attributes[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
         surface = eglCreatePbufferSurface(state.display, config, pbuffer_attributes);
         if (surface == EGL_NO_SURFACE) {
-            printf("EGL pbuffer can't be created - 0x%04x\n", eglGetError());
+            Diagnostic("EGL pbuffer can't be created - 0x%04x\n", eglGetError());
             eglDestroyContext(state.display, context);
             return nullptr;
         }
@@ -211,9 +212,9 @@ GLContextHandle CreateContext(GLContextHandle share) {
     bool loaded = false;
     if (eglMakeCurrent(state.display, surface, surface, context)) {
         loaded = LoadEntryPoints();
-        if (!loaded) printf("%s", "Core Profile Glew isn't initialized.\n");
+        if (!loaded) Diagnostic("%s", "Core Profile Glew isn't initialized.\n");
     } else {
-        printf("Cannot Make Context Current - 0x%04x\n", eglGetError());
+        Diagnostic("Cannot Make Context Current - 0x%04x\n", eglGetError());
     }
     if (saved_context != EGL_NO_CONTEXT)
         eglMakeCurrent(saved_display, saved_draw, saved_read, saved_context);
@@ -254,7 +255,7 @@ void DeleteContext(GLContextHandle handle) {
     if (eglGetCurrentContext() == record->context)
         eglMakeCurrent(record->display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (!eglDestroyContext(record->display, record->context))
-        printf("%s\n", "GL Context Destruction Failed");
+        Diagnostic("%s\n", "GL Context Destruction Failed");
     if (record->draw != EGL_NO_SURFACE) eglDestroySurface(record->display, record->draw);
     delete record;
 }
@@ -271,7 +272,7 @@ void SetCurrentContext(GLContextHandle handle) {
         if (display == EGL_NO_DISPLAY) return;
         ok = eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     }
-    if (!ok) printf("%s\n", "Cannot Set OpenGL Context");
+    if (!ok) Diagnostic("%s\n", "Cannot Set OpenGL Context");
 }
 
 GLContextHandle GetCurrentContext(void) {

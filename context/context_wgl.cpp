@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "context/gl_context.h"
+#include "gl/diagnostics.h"
 
 extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";
 
@@ -46,21 +47,21 @@ GLContextHandle CreateContext(GLContextHandle share) {
     window_class.hIconSm = NULL;
     // The class is process-wide; a second context finds it registered already.
     if (!RegisterClassExA(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        printf("%s", "Can't Register Window Class\n");
+        Diagnostic("%s", "Can't Register Window Class\n");
         return nullptr;
     }
 
     HWND hwnd = CreateWindowExA(0, VEXOGLClassStrZ, "OpenGL-using FBOs in AE", 0, 0, 0, 50, 50,
                                 NULL, NULL, NULL, NULL);
     if (!hwnd) {
-        printf("%s\n", "Window Creation Failed");
+        Diagnostic("%s\n", "Window Creation Failed");
         UnregisterClassA(VEXOGLClassStrZ, NULL);
         return nullptr;
     }
 
     HDC hdc = GetDC(hwnd);
     if (!hdc) {
-        printf("%s", "Cannot create Drawing Context.\n");
+        Diagnostic("%s", "Cannot create Drawing Context.\n");
         ReleaseWindow(hwnd, NULL);
         return nullptr;
     }
@@ -77,25 +78,25 @@ GLContextHandle CreateContext(GLContextHandle share) {
 
     HGLRC legacy = wglCreateContext(hdc);
     if (!legacy) {
-        printf("%s", "Cannot create OPENGL Context.\n");
+        Diagnostic("%s", "Cannot create OPENGL Context.\n");
         ReleaseWindow(hwnd, hdc);
         return nullptr;
     }
     if (!wglMakeCurrent(hdc, legacy)) {
-        printf("%s", "Cannot Make Temp Context Current.\n");
+        Diagnostic("%s", "Cannot Make Temp Context Current.\n");
         wglDeleteContext(legacy);
         ReleaseWindow(hwnd, hdc);
         return nullptr;
     }
     if (glewInit() != GLEW_OK) {
-        printf("%s", "Glew isn't initialized.\n");
+        Diagnostic("%s", "Glew isn't initialized.\n");
         wglMakeCurrent(NULL, NULL);
         wglDeleteContext(legacy);
         ReleaseWindow(hwnd, hdc);
         return nullptr;
     }
     if (!wglCreateContextAttribsARB) {
-        printf("%s", "WGL Create Context Attrib isn't supported.\n");
+        Diagnostic("%s", "WGL Create Context Attrib isn't supported.\n");
         wglMakeCurrent(NULL, NULL);
         wglDeleteContext(legacy);
         ReleaseWindow(hwnd, hdc);
@@ -126,7 +127,7 @@ GLContextHandle CreateContext(GLContextHandle share) {
     wglDeleteContext(legacy);
     if (!record->hglrc) {
         delete record;
-        printf("%s", "OpenGL 4.1/3.2 Ctx can't be initialized.\n");
+        Diagnostic("%s", "OpenGL 4.1/3.2 Ctx can't be initialized.\n");
         ReleaseWindow(hwnd, hdc);
         return nullptr;
     }
@@ -134,7 +135,7 @@ GLContextHandle CreateContext(GLContextHandle share) {
     // The legacy context's entry points need not be those of the core context.
     wglMakeCurrent(hdc, record->hglrc);
     if (glewInit() != GLEW_OK) {
-        printf("%s", "Core Profile Glew isn't initialized.\n");
+        Diagnostic("%s", "Core Profile Glew isn't initialized.\n");
         wglMakeCurrent(NULL, NULL);
         wglDeleteContext(record->hglrc);
         delete record;
@@ -150,7 +151,7 @@ void DeleteContext(GLContextHandle handle) {
     if (!record) return;
     if (record->hglrc) {
         wglMakeCurrent(NULL, NULL);
-        if (!wglDeleteContext(record->hglrc)) printf("%s\n", "GL Context Destruction Failed");
+        if (!wglDeleteContext(record->hglrc)) Diagnostic("%s\n", "GL Context Destruction Failed");
         record->hglrc = NULL;
     }
     if (record->hdc) {
@@ -171,7 +172,7 @@ void SetCurrentContext(GLContextHandle handle) {
     const auto* record = static_cast<const WinGLContext*>(handle);
     if (record && record->hglrc) {
         if (!wglMakeCurrent(record->hdc, record->hglrc))
-            printf("%s\n", "Cannot Set OpenGL Context");
+            Diagnostic("%s\n", "Cannot Set OpenGL Context");
     } else {
         wglMakeCurrent(NULL, NULL);
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 #include "gl/program.h"
 #include "shaders/shaders.h"
@@ -49,8 +50,7 @@ void CreateGLPrograms(GLPrograms* programs) {
         if (!(programs->*source.slot))
             failed += std::string(failed.empty() ? "" : ", ") + source.name;
     }
-    if (!failed.empty())
-        std::printf("VEXO: GL programs that failed to build: %s\n", failed.c_str());
+    if (!failed.empty()) Diagnostic("VEXO: GL programs that failed to build: %s\n", failed.c_str());
 }
 
 bool ProgramsComplete(const GLPrograms& programs) {

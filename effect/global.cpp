@@ -8,7 +8,9 @@
 #include "context/render_data.h"
 #include "effect/VexorantPro.h"
 #include "effect/handlers.h"
+#include "gl/diagnostics.h"
 #include "host/AEGP_SuiteHandler.h"
+#include "host/VexoDiagnosticsSuite.h"
 
 namespace {
 
@@ -24,6 +26,19 @@ std::string AboutText() {
            "https://vexorant.pro\n";
 }
 
+// Our own hosts may be writing pictures or data to standard output; they offer a suite that
+// takes the diagnostics instead. The application has none, and they stay on standard output.
+// The sink is kept after setdown: such a host outlives the module it loaded.
+void RouteDiagnostics(const SPBasicSuite* basic) {
+    if (!basic || !basic->AcquireSuite || !basic->ReleaseSuite) return;
+    const void* table = nullptr;
+    if (basic->AcquireSuite(kVexoDiagnosticsSuite, kVexoDiagnosticsSuiteVersion1, &table) != 0)
+        return;
+    const auto* suite = static_cast<const VexoDiagnosticsSuite1*>(table);
+    if (suite && suite->WriteDiagnostic) SetDiagnosticSink(suite->WriteDiagnostic);
+    basic->ReleaseSuite(kVexoDiagnosticsSuite, kVexoDiagnosticsSuiteVersion1);
+}
+
 }  // namespace
 
 PF_Err About(PF_InData* in_data, PF_OutData* out_data) {
@@ -37,6 +52,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     out_data->my_version = vexo::kVersion;
     out_data->out_flags = vexo::kOutFlags;
     out_data->out_flags2 = vexo::kOutFlags2;
+    RouteDiagnostics(in_data->pica_basicP);
 
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     const PF_HandleSuite1* handles = suites.HandleSuite2();

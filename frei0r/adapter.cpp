@@ -3,9 +3,8 @@
 // own map, and as the two-input mixer `vexorant_map`, whose second input is the map layer.
 //
 // Every exported function is one boundary: whatever fails becomes a line on standard error and
-// a frame passed through unchanged, never an exception or an abort in the host, and the host's
-// thread leaves with the GL state it came with.
-#include <EGL/egl.h>
+// a frame passed through unchanged, never an exception or an abort in the host. The effect runs
+// on the module's own threads, so the host's thread leaves as it came.
 #include <dlfcn.h>
 
 // The header declares the entry points without C linkage or visibility of its own.
@@ -17,13 +16,16 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "standalone/frei0r_params.h"
@@ -157,91 +159,88 @@ std::size_t HostRowBytes(const void* caller, unsigned width) {
     return (packed + 63) / 64 * 64;
 }
 
-// The EGL state of the calling thread. The effect makes its own contexts current to render,
-// and leaves them so (its threads are its own in the plug-in host); a frei0r host's thread may
-// be drawing with a context of its own, in OpenGL or OpenGL ES.
-struct ThreadGLState {
-    EGLenum api;
-    EGLDisplay display;
-    EGLSurface draw, read;
-    EGLContext context;
+// The effect keeps a GL context and per-thread state on every thread it renders on, released
+// when that thread ends. A host's thread that ends while the host calls exit() would release
+// them inside the GL libraries as those tear down (GStreamer: "double free or corruption" at
+// exit), and a host thread with a GL context of its own would have ours made current over it.
+// So the effect runs on threads of this module's own, which are never joined: they wait, parked,
+// until the process ends, and the host's threads hold nothing of ours. The module is never
+// unloaded (-z nodelete) so that a parked thread's code stays mapped.
+struct Worker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    const std::function<void()>* task = nullptr;  // set by a caller, cleared when done
 };
 
-ThreadGLState CurrentGLState() {
-    return {eglQueryAPI(), eglGetCurrentDisplay(), eglGetCurrentSurface(EGL_DRAW),
-            eglGetCurrentSurface(EGL_READ), eglGetCurrentContext()};
-}
+// Enough to let a host's threads convert frames while another renders; the effect's GL work is
+// serialised anyway.
+constexpr int kMaxWorkers = 4;
 
-void RestoreGLState(const char* what, const ThreadGLState& was) {
-    const ThreadGLState now = CurrentGLState();
-    if (now.api == was.api && now.display == was.display && now.draw == was.draw &&
-        now.read == was.read && now.context == was.context)
-        return;
-    bool ok = true;
-    if (was.context != EGL_NO_CONTEXT) {
-        ok = eglBindAPI(was.api) && eglMakeCurrent(was.display, was.draw, was.read, was.context);
-    } else {
-        if (now.context != EGL_NO_CONTEXT)
-            ok = eglMakeCurrent(now.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        ok = eglBindAPI(was.api) && ok;
-    }
-    if (!ok) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%04x", unsigned(eglGetError()));
-        try {
-            Say(std::string(what) + ": the host's GL context could not be made current again (" +
-                code + ")");
-        } catch (...) {
-        }
-    }
-}
-
-// A host that draws with GLX has its context current through the same GL dispatch, which then
-// refuses every EGL context on that thread (libglvnd: EGL_BAD_ACCESS): the effect could make
-// none of its own current and every frame passed through. Such a context is set aside while the
-// effect may use GL, and put back after. GLX is looked for only in a process that loaded it.
-struct HostGlx {
-    void* display = nullptr;
-    unsigned long draw = 0, read = 0;
-    void* context = nullptr;
-    int (*make_current)(void*, unsigned long, unsigned long, void*) = nullptr;
+struct Workers {
+    std::mutex mutex;
+    std::condition_variable freed;
+    std::vector<Worker*> idle;
+    int made = 0;
 };
 
-HostGlx SetAsideGlx() {
-    HostGlx glx;
-    void* library = nullptr;
-    for (const char* name : {"libGLX.so.0", "libGL.so.1"}) {
-        if ((library = dlopen(name, RTLD_LAZY | RTLD_NOLOAD)) != nullptr) break;
-    }
-    if (!library) return glx;
-    auto get_context = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentContext"));
-    auto get_display = reinterpret_cast<void* (*)()>(dlsym(library, "glXGetCurrentDisplay"));
-    auto get_draw = reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentDrawable"));
-    auto get_read =
-        reinterpret_cast<unsigned long (*)()>(dlsym(library, "glXGetCurrentReadDrawable"));
-    glx.make_current = reinterpret_cast<int (*)(void*, unsigned long, unsigned long, void*)>(
-        dlsym(library, "glXMakeContextCurrent"));
-    // The process keeps the library loaded for as long as its context is current.
-    dlclose(library);
-    if (!get_context || !get_display || !get_draw || !get_read || !glx.make_current) return {};
-    glx.context = get_context();
-    if (!glx.context) return {};
-    glx.display = get_display(), glx.draw = get_draw(), glx.read = get_read();
-    if (!glx.make_current(glx.display, 0, 0, nullptr)) {
-        Say("the host's GLX context could not be set aside; the effect renders nothing");
-        return {};
-    }
-    return glx;
+Workers& TheWorkers() {
+    static Workers* workers = new Workers;  // never destroyed: parked threads wait on it
+    return *workers;
 }
 
-void RestoreGlx(const char* what, const HostGlx& glx) {
-    if (!glx.context) return;
-    if (!glx.make_current(glx.display, glx.draw, glx.read, glx.context)) {
-        try {
-            Say(std::string(what) + ": the host's GLX context could not be made current again");
-        } catch (...) {
-        }
+void Park(Worker* w) {
+    std::unique_lock<std::mutex> lock(w->mutex);
+    for (;;) {
+        w->changed.wait(lock, [w] { return w->task != nullptr; });
+        (*w->task)();
+        w->task = nullptr;
+        w->changed.notify_all();
     }
+}
+
+Worker* TakeWorker() {
+    Workers& all = TheWorkers();
+    std::unique_lock<std::mutex> lock(all.mutex);
+    for (;;) {
+        if (!all.idle.empty()) {
+            Worker* w = all.idle.back();
+            all.idle.pop_back();
+            return w;
+        }
+        if (all.made < kMaxWorkers) {
+            auto* w = new Worker;
+            try {
+                std::thread(Park, w).detach();
+            } catch (...) {
+                delete w;
+                if (all.made == 0) throw;  // none to wait for
+                all.freed.wait(lock);
+                continue;
+            }
+            ++all.made;
+            return w;
+        }
+        all.freed.wait(lock);
+    }
+}
+
+void GiveBack(Worker* w) {
+    Workers& all = TheWorkers();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    all.idle.push_back(w);
+    all.freed.notify_one();
+}
+
+// Runs `task` on one of the module's threads and returns when it is done.
+void RunOnWorker(const std::function<void()>& task) {
+    Worker* w = TakeWorker();
+    {
+        std::unique_lock<std::mutex> lock(w->mutex);
+        w->task = &task;
+        w->changed.notify_all();
+        w->changed.wait(lock, [w] { return w->task == nullptr; });
+    }
+    GiveBack(w);
 }
 
 // Whether the effect is loaded, or failed to: after that, only some entry points use GL.
@@ -255,19 +254,29 @@ enum class GLUse { kWhenLoading, kAlways };
 
 template <typename F>
 void Guard(const char* what, GLUse gl, F&& body) {
-    const HostGlx host_glx = gl == GLUse::kAlways || !EffectSettled() ? SetAsideGlx() : HostGlx{};
-    const ThreadGLState host_gl = CurrentGLState();
+    const auto report = [what](const char* why) {
+        try {
+            Say(std::string(what) + ": " + why);
+        } catch (...) {
+        }
+    };
+    const std::function<void()> guarded = [&] {
+        try {
+            body();
+        } catch (const std::bad_alloc&) {
+            report("out of memory");
+        } catch (const std::exception& e) {
+            report(e.what());
+        } catch (...) {
+            report("unexpected failure");
+        }
+    };
+    if (gl == GLUse::kWhenLoading && EffectSettled()) return guarded();
     try {
-        body();
-    } catch (const std::bad_alloc&) {
-        Say(std::string(what) + ": out of memory");
+        RunOnWorker(guarded);
     } catch (const std::exception& e) {
-        Say(std::string(what) + ": " + e.what());
-    } catch (...) {
-        Say(std::string(what) + ": unexpected failure");
+        report((std::string("no thread to render on: ") + e.what()).c_str());
     }
-    RestoreGLState(what, host_gl);
-    RestoreGlx(what, host_glx);
 }
 
 bool ParamIndexOk(int index, const char* what) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 
 namespace {
@@ -196,13 +197,13 @@ AttributeType CreateAttribute(const GLuint& buffer, GLint size, GLenum type) {
 void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
     GLint linked = GL_FALSE;
     glGetProgramiv(program, GL_LINK_STATUS, &linked);
-    if (linked != GL_TRUE) std::printf("Program Not Linked : %u\n", program);
+    if (linked != GL_TRUE) Diagnostic("Program Not Linked : %u\n", program);
 
     GLint count = 0;
     glGetProgramiv(program, GL_ACTIVE_UNIFORMS, &count);
     std::unordered_map<std::string, GLint> pending;
     if (count < 1) {
-        std::printf("No Active Uniforms for prog: %u\n", program);
+        Diagnostic("No Active Uniforms for prog: %u\n", program);
     } else {
         for (GLint index = 0; index < count; ++index) {
             char name[kNameBuffer] = {};
@@ -227,9 +228,9 @@ void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
         ApplyUniform(it->second, value, unit);
         const GLenum error = ReadGLError();
         if (error != GL_NO_ERROR) {
-            std::printf("Uniform Error: %s:%d:%u\n", it->first.c_str(), it->second, error);
-            std::printf("Uni Index: %d\n", it->second);
-            std::printf("Uni Value: %s\n", DescribeUniformValue(value).c_str());
+            Diagnostic("Uniform Error: %s:%d:%u\n", it->first.c_str(), it->second, error);
+            Diagnostic("Uni Index: %d\n", it->second);
+            Diagnostic("Uni Value: %s\n", DescribeUniformValue(value).c_str());
         }
         // A sampler keeps its unit even when GL refused it, so later samplers never share one.
         if (IsSampler(value)) ++unit;
@@ -237,9 +238,9 @@ void SetProgramUniforms(GLuint program, const UniformMap& uniforms) {
     }
 
     if (!pending.empty()) {
-        std::printf("Num Uniforms: %d\n", count);
-        std::printf("The Following Uniforms are not set:\n");
-        for (const auto& entry : pending) std::printf("%s\n", entry.first.c_str());
+        Diagnostic("Num Uniforms: %d\n", count);
+        Diagnostic("The Following Uniforms are not set:\n");
+        for (const auto& entry : pending) Diagnostic("%s\n", entry.first.c_str());
     }
 }
 
@@ -247,8 +248,8 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
     GLint count = 0;
     glGetProgramiv(program, GL_ACTIVE_ATTRIBUTES, &count);
     GLenum error = ReadGLError();
-    if (error != GL_NO_ERROR) std::printf("Active Attrib Error: %x\n", error);
-    if (count < 1) std::printf("No Active Attribs shader: %u\n", program);
+    if (error != GL_NO_ERROR) Diagnostic("Active Attrib Error: %x\n", error);
+    if (count < 1) Diagnostic("No Active Attribs shader: %u\n", program);
 
     std::unordered_map<std::string, GLuint> pending;
     for (GLint index = 0; index < count; ++index) {
@@ -262,7 +263,7 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
         const GLint location = glGetAttribLocation(program, name);
         if (location != -1) pending[name] = static_cast<GLuint>(location);
         error = ReadGLError();
-        if (error != GL_NO_ERROR) std::printf("Attrib Location:%s%u\n", name, error);
+        if (error != GL_NO_ERROR) Diagnostic("Attrib Location:%s%u\n", name, error);
     }
 
     glBindVertexArray(vao);
@@ -275,19 +276,19 @@ void SetProgramAttributes(GLuint vao, GLuint program, const AttributeMap& attrib
         const AttributeType& attribute = found->second;
         glBindBuffer(GL_ARRAY_BUFFER, attribute.buffer);
         error = ReadGLError();
-        if (error != GL_NO_ERROR) std::printf("Buff:%u\n", error);
+        if (error != GL_NO_ERROR) Diagnostic("Buff:%u\n", error);
         glVertexAttribPointer(it->second, attribute.size, attribute.type, GL_FALSE,
                               attribute.stride, nullptr);
         glEnableVertexAttribArray(it->second);
         error = ReadGLError();
-        if (error != GL_NO_ERROR) std::printf(" Vertex Attrib: %u\n", error);
+        if (error != GL_NO_ERROR) Diagnostic(" Vertex Attrib: %u\n", error);
         it = pending.erase(it);
     }
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     glBindVertexArray(0);
 
     if (!pending.empty()) {
-        std::printf("The Following Attributes are not set:\n");
-        for (const auto& entry : pending) std::printf("%s\n", entry.first.c_str());
+        Diagnostic("The Following Attributes are not set:\n");
+        for (const auto& entry : pending) Diagnostic("%s\n", entry.first.c_str());
     }
 }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "gl/diagnostics.h"
+
 namespace {
 
 std::atomic<bool> g_poison_new_targets{false};
@@ -31,14 +33,14 @@ bool IsIntegerFormat(int32_t internalFormat) {
 bool HostImageUsable(const char* what, const PF_LayerDef* image, int depth) {
     const int bpp = BytesPerPixel(depth);
     if (bpp == 0) {
-        std::printf("VEXO: %s called with unsupported bit depth %d\n", what, depth);
+        Diagnostic("VEXO: %s called with unsupported bit depth %d\n", what, depth);
         return false;
     }
     // Shorter (or negative, bottom-up) rows would make GL walk past the host's buffer.
     if (image->width > 0 &&
         static_cast<int64_t>(image->rowbytes) < static_cast<int64_t>(image->width) * bpp) {
-        std::printf("VEXO: %s called with rowbytes %d too small for width %d\n", what,
-                    image->rowbytes, image->width);
+        Diagnostic("VEXO: %s called with rowbytes %d too small for width %d\n", what,
+                   image->rowbytes, image->width);
         return false;
     }
     return true;
@@ -63,7 +65,7 @@ void PoisonTexture(GLuint texture, int32_t internalFormat) {
     if (!glClearTexImage) {
         static std::atomic<bool> told{false};
         if (!told.exchange(true)) {
-            std::printf("VEXO: poisoned targets need glClearTexImage; not poisoned\n");
+            Diagnostic("VEXO: poisoned targets need glClearTexImage; not poisoned\n");
         }
         return;
     }
@@ -98,7 +100,7 @@ GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_
             format = GL_RGBA_INTEGER;
             type = GL_INT;
             filter = GL_NEAREST;
-            std::printf("Image Type is INT\n");
+            Diagnostic("Image Type is INT\n");
             break;
         default:
             break;
@@ -137,7 +139,7 @@ GLuint CreateFBO(const GLRenderBuffer& storage) {
     const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
     if (status == GL_FRAMEBUFFER_COMPLETE) return fbo;
 
-    std::printf("Framebuffer Error - %sCode: %u\n", getFrameBufferError(status).c_str(), status);
+    Diagnostic("Framebuffer Error - %sCode: %u\n", getFrameBufferError(status).c_str(), status);
     // Deleting the bound framebuffer reverts the binding to 0.
     glDeleteFramebuffers(1, &fbo);
     return 0;
@@ -211,12 +213,12 @@ void DeleteGenericFBO(PX_FBO* target) {
 
 void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuffer) {
     if (image == nullptr || image->data == nullptr) {
-        std::printf("VEXO: FBOtoEffectWorld() called without valid aeBuffer\n");
+        Diagnostic("VEXO: FBOtoEffectWorld() called without valid aeBuffer\n");
         return;
     }
     // Framebuffer 0 would read whatever the context's window holds into the host's image.
     if (target.fbo == 0) {
-        std::printf("VEXO: FBOtoEffectWorld() called without valid framebuffer\n");
+        Diagnostic("VEXO: FBOtoEffectWorld() called without valid framebuffer\n");
         return;
     }
     if (!HostImageUsable("FBOtoEffectWorld()", image, depth)) return;
@@ -234,9 +236,9 @@ void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuf
 }  // namespace FBOHelper
 
 void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth) {
-    if (texture == 0) std::printf("VEXO: UploadToTexture() called without valid texture\n");
+    if (texture == 0) Diagnostic("VEXO: UploadToTexture() called without valid texture\n");
     if (image == nullptr || image->data == nullptr) {
-        std::printf("VEXO: UploadToTexture() called without valid aeBuffer\n");
+        Diagnostic("VEXO: UploadToTexture() called without valid aeBuffer\n");
         return;
     }
     if (!HostImageUsable("UploadToTexture()", image, depth)) return;

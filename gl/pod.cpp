@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 
 const float quad_vertices[16] = {
@@ -41,7 +42,7 @@ GLuint CreateBuffer(const void* data, uint32_t size, uint32_t target, uint32_t u
     glBindBuffer(target, buffer);
     glBufferData(target, static_cast<GLsizeiptr>(size), data, usage);
     const GLenum error = ReadGLError();
-    if (error != GL_NO_ERROR) std::printf("VEXO: create buffer error: %u\n", error);
+    if (error != GL_NO_ERROR) Diagnostic("VEXO: create buffer error: %u\n", error);
     return buffer;
 }
 
@@ -49,7 +50,7 @@ void DeleteBuffer(GLuint buffer) {
     if (buffer == 0) return;
     glDeleteBuffers(1, &buffer);
     const GLenum error = ReadGLError();
-    if (error != GL_NO_ERROR) std::printf(" Delete Buffer Error: %u\n", error);
+    if (error != GL_NO_ERROR) Diagnostic(" Delete Buffer Error: %u\n", error);
 }
 
 void ClearAttribBuffers(AttributeMap& attributes) {
@@ -145,7 +146,7 @@ void RenderPOD(const GLuint& fbo, const Vec4i& viewport, GL_Pod& pod) {
 void RenderQuad(PX_FBO* target, GLuint program, const UniformMap& uniforms, uint8_t useRect,
                 const A_FloatRect& rect, bool textureBarrier) {
     if (target == nullptr) {
-        std::printf("VEXO: RenderQuad() called without a target\n");
+        Diagnostic("VEXO: RenderQuad() called without a target\n");
         return;
     }
     GL_Pod pod = CreateQuad(program, uniforms, useRect, rect);

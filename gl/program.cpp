@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 
 namespace {
@@ -26,8 +27,7 @@ GLuint CompileFileShader(GLenum type, const std::string& source, const char* fai
     if (status != GL_TRUE) {
         char log[4096] = {};
         glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
-        printf("%s%s\n", failure_header, log);
-        fflush(stdout);
+        Diagnostic("%s%s\n", failure_header, log);
     }
     return shader;
 }
@@ -59,7 +59,7 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
         } else {
             char log[256] = {};
             glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
-            printf("Compile Shader Failed - %s\n", log);
+            Diagnostic("Compile Shader Failed - %s\n", log);
             // Nothing refers to a stage left out of the link; do not leave it behind.
             glDeleteShader(shader);
             if (every_stage) {
@@ -78,11 +78,11 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
     if (!linked) {
         char log[256] = {};
         glGetProgramInfoLog(program, sizeof(log), nullptr, log);
-        printf("Link Program Failed - %s\n", log);
+        Diagnostic("Link Program Failed - %s\n", log);
     }
 
     const GLenum error = ReadGLError();
-    if (error != GL_NO_ERROR) printf("Prog Error: %i\n", static_cast<int>(error));
+    if (error != GL_NO_ERROR) Diagnostic("Prog Error: %i\n", static_cast<int>(error));
 
     // The linked program keeps working without its shaders; a failed one is of no use to anyone,
     // and the caller only ever sees 0 for it.
@@ -140,8 +140,7 @@ uint32_t AESDK_OpenGL_InitShader(std::string vertexShaderPath, std::string fragm
     if (status != GL_TRUE) {
         char log[4096] = {};
         glGetProgramInfoLog(program, sizeof(log), nullptr, log);
-        printf("%s%s\n", "ERROR::PROGRAM::COMPILATION_FAILED\n", log);
-        fflush(stdout);
+        Diagnostic("%s%s\n", "ERROR::PROGRAM::COMPILATION_FAILED\n", log);
     }
     glDetachShader(program, vertex);
     glDetachShader(program, fragment);
@@ -153,9 +152,7 @@ uint32_t AESDK_OpenGL_InitShader(std::string vertexShaderPath, std::string fragm
 void CheckOpenGLError(const char* what, const char* file, int line) {
     const GLenum error = ReadGLError();
     if (error == GL_NO_ERROR) return;
-    // Written straight to the stream, so no buffer can cut a long file name or text.
-    printf("OpenGL error %08x, at %s:%i - for %s\n", static_cast<unsigned>(error), file ? file : "",
-           line, what ? what : "");
-    printf("\n");
-    fflush(stdout);
+    Diagnostic("OpenGL error %08x, at %s:%i - for %s\n", static_cast<unsigned>(error),
+               file ? file : "", line, what ? what : "");
+    Diagnostic("\n");
 }

@@ -1,5 +1,5 @@
 // Shader programs from source texts. Every routine works in the context current on the calling
-// thread and reports problems on standard output only.
+// thread and reports problems as diagnostics only.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -12,6 +12,7 @@
 
 #include "AE_EffectCBSuites.h"
 #include "SPErrorCodes.h"
+#include "host/VexoDiagnosticsSuite.h"
 
 namespace vexo_host {
 namespace {
@@ -270,10 +271,18 @@ PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWor
     return PF_Err_NONE;
 }
 
+// Our programs may write pictures or data to standard output (a frei0r host's video, `info
+// --json`): the module's diagnostics go to standard error.
+void WriteDiagnostic(const char* text) {
+    if (text) std::fputs(text, stderr);
+}
+const VexoDiagnosticsSuite1 g_diagnostics_suite = {WriteDiagnostic};
+
 struct BuiltIns {
     BuiltIns() {
         RegisterSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &g_handle_suite);
         RegisterSuite(kPFANSISuite, kPFANSISuiteVersion1, &g_ansi_suite);
+        RegisterSuite(kVexoDiagnosticsSuite, kVexoDiagnosticsSuiteVersion1, &g_diagnostics_suite);
     }
 };
 }  // namespace

@@ -182,7 +182,7 @@ TEST_F(ParamHostTest, EachCommandAcquiresExactlyItsSuitesAtTheirVersions) {
          {{"PF ANSI Suite", 1}}},
         {"global setup",
          [](Effect* effect, Instance*) { return SendGlobalSetup(effect); },
-         {{"PF Handle Suite", 2}}},
+         {{"PF Handle Suite", 2}, {"VEXO Diagnostics Suite", 1}}},
         {"params setup",
          [](Effect* effect, Instance*) {
              Instance fresh(effect);

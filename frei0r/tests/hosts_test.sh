@@ -199,6 +199,17 @@ bad-input)
     same_image wide-out.png wide.png || fail "a frame too wide for the GPU was not passed through"
     grep -q "failed to render" ffmpeg.err || { cat ffmpeg.err >&2; fail "no message for the wide frame"; }
     echo "ok: refused values and frames pass through with a message"
+    # The module's diagnostics never reach standard output, where FFmpeg writes its video: with
+    # a driver that rejects every shader, the stream holds the frames (passed through) and
+    # nothing else, and the messages are on standard error.
+    [ -n "${VEXO_REJECT_SHADERS:-}" ] || fail "VEXO_REJECT_SHADERS names no library"
+    LD_PRELOAD=$VEXO_REJECT_SHADERS ffmpeg -v error -i in%02d.png \
+        -vf "format=rgba,frei0r=vexorant" -f rawvideo -pix_fmt rgba - >piped.raw 2>ffmpeg.err ||
+        { cat ffmpeg.err >&2; fail "ffmpeg failed"; }
+    grep -q "Compile Shader Failed" ffmpeg.err || { cat ffmpeg.err >&2; fail "the driver rejected nothing"; }
+    cmp piped.raw <(pixels in%02d.png) ||
+        fail "the piped stream holds $(stat -c %s piped.raw) bytes, not the frames' $(pixels in%02d.png | wc -c)"
+    echo "ok: a piped stream holds the frames and nothing else"
     ;;
 install)
     [ -n "$build" ] || fail "install needs the build folder"

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "gl/diagnostics.h"
+
 namespace vexo_test {
 
 ScopedGLContext::ScopedGLContext() {
@@ -43,19 +45,23 @@ std::string CaptureStdout(const std::function<void()>& fn) {
     }
     const int saved = dup(fileno(stdout));
     dup2(fileno(sink), fileno(stdout));
+    // The effect's diagnostics land here too, as in the application, whatever host set them up.
+    const DiagnosticSink diagnostics = SetDiagnosticSink(nullptr);
     // Restore standard output however `fn` leaves (a failed ASSERT inside throws nothing, but an
     // exception might).
     struct Restore {
         int saved;
+        DiagnosticSink diagnostics;
         ~Restore() {
             std::cout.flush();
             std::fflush(stdout);
             dup2(saved, fileno(stdout));
             close(saved);
+            SetDiagnosticSink(diagnostics);
         }
     };
     {
-        Restore restore{saved};
+        Restore restore{saved, diagnostics};
         fn();
     }
     std::string text;
