@@ -1,7 +1,8 @@
 // A frei0r host that leaves as hosts do at the end of a stream: each of its threads renders a
 // frame with an instance of its own and returns while the main thread calls exit(). Whatever
 // the module left on those threads is released as they end, inside the GL libraries' own
-// teardown.
+// teardown. The threads are let go from an exit handler, just before the libraries' destructors
+// run, so that each run meets the race a host meets now and then.
 //   exit_host MODULE
 #include <dlfcn.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int kThreads = 6;
 constexpr unsigned kWidth = 32, kHeight = 24;
+std::atomic<bool> g_leave{false};
 
 template <typename F>
 F Entry(void* lib, const char* name) {
@@ -57,8 +59,10 @@ int main(int argc, char** argv) {
             f0r_instance_t instance = construct(kWidth, kHeight);
             update(instance, 0.0, in.data(), out.data());
             ++rendered;
+            while (!g_leave) std::this_thread::yield();
         }).detach();
     }
     while (rendered < kThreads) std::this_thread::yield();
+    std::atexit([] { g_leave = true; });
     std::exit(0);
 }
