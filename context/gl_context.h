@@ -8,6 +8,9 @@
 #endif
 
 #if defined(VEXO_CONTEXT_CGL)
+// GLEW before the framework: GLEW stops at the framework's GL types, and any source may include
+// this header ahead of the GL toolkit's.
+#include <GL/glew.h>
 #include <OpenGL/OpenGL.h>
 #endif
 

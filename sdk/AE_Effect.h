@@ -317,7 +317,7 @@ typedef struct {
     void* reserved[17];
 } PF_InteractCallbacks;
 
-typedef A_long PF_SoundChannels;
+typedef A_short PF_SoundChannels;
 typedef A_long PF_SoundSampleSize;
 
 typedef struct {

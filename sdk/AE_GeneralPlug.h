@@ -23,9 +23,8 @@ enum {
     AEGP_DynStreamFlag_SKIP_REVEAL_WHEN_UNHIDDEN = 8
 };
 
-typedef struct {
-    A_FpLong x, y, z, w;
-} AEGP_FourDVal;
+// An array, so a stream value is copied whole, never by assigning this member.
+typedef A_FpLong AEGP_FourDVal[4];
 typedef struct {
     A_FpLong x, y, z;
 } AEGP_ThreeDVal;

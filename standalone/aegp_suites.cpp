@@ -1,5 +1,7 @@
 #include "standalone/aegp_suites.h"
 
+#include <cstring>
+
 #include "AE_EffectSuites.h"
 #include "AE_GeneralPlug.h"
 #include "standalone/suites.h"
@@ -187,7 +189,9 @@ A_Err SetStreamValue(AEGP_PluginID plugin, AEGP_StreamRefH streamH, AEGP_StreamV
     if (!valueP) return SetStreamValue(plugin, streamH, static_cast<AEGP_StreamValue2*>(nullptr));
     AEGP_StreamValue2 value{};
     value.streamH = valueP->streamH;
-    value.val.four_d = valueP->val.four_d;
+    // The value unions are alike byte for byte; a member copy would assign an array.
+    static_assert(sizeof value.val == sizeof valueP->val, "the stream value records differ");
+    std::memcpy(&value.val, &valueP->val, sizeof value.val);
     return SetStreamValue(plugin, streamH, &value);
 }
 

@@ -1,26 +1,22 @@
-// CGL as the OpenGL framework declares it, for building context_cgl.cpp where macOS is not: the
-// names, types and values of <OpenGL/OpenGL.h> that our code and its tests use, nothing more.
-// Only the tests put this folder on the include path; a Mac build gets the framework's header.
+// CGL as the OpenGL framework declares it, for building the macOS module's sources where macOS is
+// not: the names, types and values of <OpenGL/OpenGL.h> that our code and its tests use, nothing
+// more, with the framework's include guard on the GL types (OpenGL/gltypes.h). The Linux build
+// compiles every source of the macOS module against it; a Mac build gets the framework's header.
 // The calls are implemented over EGL by tests/support/cgl/cgl_egl.cpp.
 #pragma once
+
+#include <OpenGL/gltypes.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-typedef int GLint;
-typedef unsigned int GLuint;
-
 typedef struct _CGLContextObject* CGLContextObj;
 typedef struct _CGLPixelFormatObject* CGLPixelFormatObj;
 
-// An attribute list carries values too (a profile is 0x3200), stored as attributes; with int
-// beneath, C++ takes every such value as one of the type, as the framework's callers assume.
-#ifdef __cplusplus
-typedef enum _CGLPixelFormatAttribute : int {
-#else
+// No fixed underlying type, as in the framework: an attribute list's values (a profile is
+// 0x3200) enter it only by an explicit conversion, never by brace initialisation.
 typedef enum _CGLPixelFormatAttribute {
-#endif
     kCGLPFAAllRenderers = 1,
     kCGLPFADoubleBuffer = 5,
     kCGLPFAColorSize = 8,

@@ -2,6 +2,8 @@
 // CGL stand-in, in one program beside the EGL ones, so under names of their own. The test
 // library's build renames them (tests/CMakeLists.txt); the declarations match context_cgl.cpp's.
 #pragma once
+// GLEW ahead of CGL, as on a Mac, where GLEW refuses to follow the framework's GL types.
+#include <GL/glew.h>
 #include <OpenGL/OpenGL.h>
 
 #include "context/gl_context.h"

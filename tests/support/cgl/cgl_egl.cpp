@@ -4,7 +4,6 @@
 // a 1x1 pbuffer where the display cannot do without one). Test-only: no module links this.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <OpenGL/OpenGL.h>
 
 #include <cstring>
 #include <mutex>
