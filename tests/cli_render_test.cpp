@@ -94,7 +94,7 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
     const World back = Read("out.exr");
     EXPECT_EQ(back.depth, 32);
     EXPECT_LT(MaxDifference(back, exr), 1e-5f);
-    EXPECT_EQ(BytesOf(Path("also.exr")), old_exr);
+    EXPECT_TRUE(BytesOf(Path("also.exr")) == old_exr);
     struct stat st;
     ASSERT_EQ(stat(Path("out.exr").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -126,7 +126,7 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("cannot write links/out.png: File too large"), std::string::npos)
         << run.output;
-    EXPECT_EQ(BytesOf(Path("old.png")), old_png);
+    EXPECT_TRUE(BytesOf(Path("old.png")) == old_png) << "the old picture changed";
     EXPECT_EQ(Shell("find " + dir_ + " -name '.vexorant-*'").output, "");
 }
 
