@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -45,8 +46,7 @@ bool FollowLinks(const std::string& path, std::string* target, std::string* why)
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
         if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
-        std::vector<char> text(std::size_t(st.st_size) + 1 > 256 ? std::size_t(st.st_size) + 1
-                                                                 : 256);
+        std::vector<char> text(std::max<std::size_t>(std::size_t(st.st_size) + 1, 256));
         ssize_t n;
         while ((n = readlink(at.c_str(), text.data(), text.size())) >= 0 &&
                std::size_t(n) == text.size()) {
