@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <png.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <atomic>
 #include <cstdint>
@@ -141,15 +142,31 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
         }
     }
 
+    const auto write = [&](OIIO::ImageOutput* out, const std::string& name, std::string* why) {
+        bool ok = out->open(name, layout) &&
+                  (deep ? out->write_image(OIIO::TypeDesc::FLOAT, floats.data())
+                        : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
+        if (!ok) *why = Cause(out->geterror(), name, path);
+        ok = out->close() && ok;
+        if (!ok && why->empty()) *why = Cause(out->geterror(), name, path);
+        return ok;
+    };
+    // Encoded in memory and written by us where the writer allows: the PNG writer, for one,
+    // takes no notice of a write the disk refuses and would report a cut-off file as written.
+    std::vector<unsigned char> encoded;
+    OIIO::Filesystem::IOVecOutput memory(encoded);
+    if (auto out = OIIO::ImageOutput::create(path)) {
+        if (out->supports("ioproxy") && out->set_ioproxy(&memory)) {
+            std::string why;
+            if (!write(out.get(), path, &why)) return Fail(error, CannotWrite(path, why));
+            return WriteWholeFile(path, encoded.data(), encoded.size(), error);
+        }
+    }
     const std::string temp = TemporaryBeside(path, &world);
     auto out = OIIO::ImageOutput::create(temp);
     if (!out) return Fail(error, CannotWrite(path, UnknownFormat(path)));
-    bool ok =
-        out->open(temp, layout) && (deep ? out->write_image(OIIO::TypeDesc::FLOAT, floats.data())
-                                         : out->write_image(OIIO::TypeDesc::UINT8, bytes.data()));
-    std::string why = ok ? "" : Cause(out->geterror(), temp, path);
-    ok = out->close() && ok;
-    if (!ok && why.empty()) why = Cause(out->geterror(), temp, path);
+    std::string why;
+    const bool ok = write(out.get(), temp, &why);
     if (!CommitTemporary(temp, path, ok, &why)) return Fail(error, CannotWrite(path, why));
     return true;
 }

@@ -2,14 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -27,38 +30,79 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-#if !defined(_WIN32)
-// Copies the finished temporary into the existing file `path`, in place.
-bool CopyInto(const std::string& temp, const std::string& path, std::string* why) {
-    FILE* from = std::fopen(temp.c_str(), "rb");
-    FILE* to = from ? std::fopen(path.c_str(), "wb") : nullptr;
-    bool ok = from && to;
-    char buf[1 << 16];
-    while (ok) {
-        const std::size_t n = std::fread(buf, 1, sizeof buf, from);
-        if (n == 0) {
-            ok = !std::ferror(from);
-            break;
+#if defined(_WIN32)
+// Windows links need privileges to make and are rare; the name itself is replaced.
+bool FollowLinks(const std::string& path, std::string* target, std::string*) {
+    *target = path;
+    return true;
+}
+#else
+// The name the output's file goes under: `path` with its symbolic links followed, each relative
+// one from the folder of the link, as the system would. Replacing that name instead of the link
+// keeps the link a link. False, with the cause in `why`, for a chain that never ends.
+bool FollowLinks(const std::string& path, std::string* target, std::string* why) {
+    std::string at = path;
+    // The system's own limit on links in a row (Linux's MAXSYMLINKS).
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat st;
+        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+        std::vector<char> text(std::max<std::size_t>(std::size_t(st.st_size) + 1, 256));
+        ssize_t n;
+        while ((n = readlink(at.c_str(), text.data(), text.size())) >= 0 &&
+               std::size_t(n) == text.size()) {
+            text.resize(text.size() * 2);
         }
-        ok = std::fwrite(buf, 1, n, to) == n;
+        if (n <= 0) break;  // gone since: whatever is there now is what gets written
+        const std::string link(text.data(), std::size_t(n));
+        const std::size_t slash = at.rfind('/');
+        if (link[0] == '/' || slash == std::string::npos) {
+            at = link;
+        } else {
+            at = at.substr(0, slash + 1) + link;
+        }
+        if (hops == 40) {
+            *why = std::strerror(ELOOP);
+            return false;
+        }
     }
+    *target = at;
+    return true;
+}
+
+// Until the data is on the disk, a crash after the rename could leave an empty file in place.
+bool Sync(const std::string& path, std::string* why) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    const bool ok = fd >= 0 && fsync(fd) == 0;
     if (!ok && why->empty()) *why = std::strerror(errno);
-    if (to && std::fclose(to) != 0 && ok) {
-        ok = false;
-        if (why->empty()) *why = std::strerror(errno);
-    }
-    if (from) std::fclose(from);
+    if (fd >= 0) close(fd);
     return ok;
+}
+
+// The rename itself lasts only once the folder is on the disk too; the picture is in place
+// either way, so a folder that cannot be synced is no failure.
+void SyncFolderOf(const std::string& path) {
+    const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    if (fsync(fd) != 0) {
+        // Some file systems do not sync folders (EINVAL); nothing more can be done.
+    }
+    close(fd);
 }
 #endif
 
 }  // namespace
 
 std::string TemporaryBeside(const std::string& path, const void* writer) {
+    // The extension is the name's the user gave, the folder the target's: rename() moves files
+    // within one file system only.
     const std::size_t slash = path.find_last_of("/\\");
     const std::size_t dot = path.find_last_of('.');
     const bool has_ext = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string target, loop;
+    if (!FollowLinks(path, &target, &loop)) target = path;
+    const std::size_t target_slash = target.find_last_of("/\\");
+    const std::string dir =
+        target_slash == std::string::npos ? "" : target.substr(0, target_slash + 1);
 #if defined(_WIN32)
     const long process = long(GetCurrentProcessId());
 #else
@@ -97,14 +141,22 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 bool CommitTemporary(const std::string& temp, const std::string& path, bool written,
                      std::string* why) {
-#if !defined(_WIN32)
-    struct stat old, link;
-    if (written && stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        if (old.st_nlink > 1 || (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))) {
-            const bool copied = CopyInto(temp, path, why);
-            std::remove(temp.c_str());
-            return copied;
+    std::string target;
+    if (written && !FollowLinks(path, &target, why)) written = false;
+#if defined(_WIN32)
+    if (written) {
+        // rename() refuses an existing target on Windows; write-through returns once the data
+        // is on the disk.
+        if (MoveFileExA(temp.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return true;
         }
+        if (why->empty()) *why = "cannot move the finished file into place";
+    }
+#else
+    struct stat old;
+    if (written && !Sync(temp, why)) written = false;
+    if (written && stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         // The new file takes the old one's place with its owner, where this process may give
         // it, and its permissions: a private file stays private.
         if (chown(temp.c_str(), old.st_uid, old.st_gid) != 0) {
@@ -112,31 +164,28 @@ bool CommitTemporary(const std::string& temp, const std::string& path, bool writ
         }
         if (chmod(temp.c_str(), old.st_mode & 07777) != 0) {
             if (why->empty()) *why = std::strerror(errno);
-            std::remove(temp.c_str());
-            return false;
+            written = false;
         }
     }
-#endif
     if (written) {
-#if defined(_WIN32)
-        // rename() refuses an existing target on Windows.
-        const bool moved = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-        const std::string cause = "cannot move the finished file into place";
-#else
-        const bool moved = std::rename(temp.c_str(), path.c_str()) == 0;
-        const std::string cause = std::strerror(errno);
-#endif
-        if (moved) return true;
-        if (why->empty()) *why = cause;
+        // Atomic: the target's name shows the old file or the new one, never a part of either.
+        if (std::rename(temp.c_str(), target.c_str()) == 0) {
+            SyncFolderOf(target);
+            return true;
+        }
+        if (why->empty()) *why = std::strerror(errno);
     }
+#endif
     std::remove(temp.c_str());
     return false;
 }
 
 std::string OutputPathProblem(const std::string& path) {
     if (path.empty()) return "no file name";
-    if (IsFolder(path)) return "it is a folder";
-    const std::string folder = FolderOf(path);
+    std::string target, loop;
+    if (!FollowLinks(path, &target, &loop)) return loop;
+    if (IsFolder(target)) return "it is a folder";
+    const std::string folder = FolderOf(target);
     struct stat st;
     if (stat(folder.c_str(), &st) != 0) {
         return errno == ENOENT ? "folder '" + folder + "' does not exist"

@@ -1,5 +1,5 @@
-// Output files are written under a temporary name beside their final one and moved into place
-// only once complete, so a failed write never leaves a partial file under the output name.
+// Output files are written under a temporary name beside their final one, put on the disk and
+// moved into place only once complete, so a failed write leaves the old file as it was.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,15 +7,16 @@
 
 namespace vexo_host {
 
-// A hidden name in the output's folder, unique to this process and `writer`, that keeps the
-// output's extension (image writers choose the format by it).
+// A hidden name in the folder of the file the output leads to (symbolic links followed), unique
+// to this process and `writer`, that keeps the extension of `path` (image writers choose the
+// format by it).
 std::string TemporaryBeside(const std::string& path, const void* writer);
 
-// When `written`, moves the temporary over `path`, replacing a file already there; whatever
-// failed, the temporary is removed. A file already there keeps its permissions; one that has
-// other names (hard links, or `path` a symbolic link to it) is rewritten in place from the
-// finished temporary, so that every name of it shows the new picture. Returns whether the
-// output is in place; otherwise `why` says what failed, when it is not already set.
+// When `written`, puts the temporary on the disk and renames it over the file `path` leads to:
+// a symbolic link stays a link and shows the new file; other hard links of an old file keep the
+// old one. A file already there keeps its permissions. Whatever failed, the temporary is
+// removed and the old file is as it was. Returns whether the output is in place; otherwise
+// `why` says what failed, when it is not already set.
 bool CommitTemporary(const std::string& temp, const std::string& path, bool written,
                      std::string* why);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -22,6 +23,11 @@ const std::string kVexorant = VEXO_VEXORANT_PATH;
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+std::string BytesOf(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 class CliRenderTest : public ::testing::Test {
@@ -78,18 +84,50 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
         p[0] = 1.0f, p[1] = 3.5f, p[2] = -0.25f, p[3] = float(x) / 7.0f;
     });
     Write("in.exr", exr);
-    // An output already there keeps its permissions, and every name of it shows the new picture.
+    // An output already there keeps its permissions; the name written shows the new picture,
+    // and the file's other hard links keep the old one.
     Write("out.exr", png);
     Shell("chmod 600 " + Path("out.exr") + " && ln " + Path("out.exr") + " " + Path("also.exr"));
+    const std::string old_exr = BytesOf(Path("out.exr"));
     run = Render("--input " + Path("in.exr") + " --output " + Path("out.exr"));
     ASSERT_EQ(run.status, 0) << run.output;
     const World back = Read("out.exr");
     EXPECT_EQ(back.depth, 32);
     EXPECT_LT(MaxDifference(back, exr), 1e-5f);
-    EXPECT_LT(MaxDifference(Read("also.exr"), exr), 1e-5f);
+    EXPECT_TRUE(BytesOf(Path("also.exr")) == old_exr);
     struct stat st;
     ASSERT_EQ(stat(Path("out.exr").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A symbolic link (relative, from another folder) leads to the file replaced, and stays a
+    // link. Noise, so that the picture is larger than the file-size limit below.
+    const World noise = Fill(128, 128, 8, [](A_long x, A_long y, float* p) {
+        uint32_t h = uint32_t(y * 128 + x) * 2654435761u;
+        for (int c = 0; c < 4; ++c) {
+            h ^= h >> 15, h *= 2246822519u, h ^= h >> 13;
+            p[c] = float(h & 255) / 255.0f;
+        }
+    });
+    Write("noise.png", noise);
+    Write("old.png", png);
+    Shell("mkdir " + Path("links") + " && ln -s ../old.png " + Path("links/out.png"));
+    run = Render("--input noise.png --output links/out.png");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(MaxDifference(Read("old.png"), noise), 0.0f);
+    ASSERT_EQ(lstat(Path("links/out.png").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // A disk that refuses the write (a file-size limit stands in for a full one) leaves the old
+    // picture as it was, byte for byte, and no temporary anywhere.
+    const std::string old_png = BytesOf(Path("old.png"));
+    ASSERT_GT(old_png.size(), 16u * 1024);
+    run = Shell("cd '" + dir_ + "' && bash -c \"trap '' XFSZ; ulimit -f 16; exec " + kVexorant +
+                " render --input noise.png --set Rotate=10 --output links/out.png\"");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("cannot write links/out.png: File too large"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(BytesOf(Path("old.png")) == old_png) << "the old picture changed";
+    EXPECT_EQ(Shell("find " + dir_ + " -name '.vexorant-*'").output, "");
 }
 
 TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
@@ -217,12 +255,8 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
         {in + " --module module.png --output module.png", 1,
          "cannot write module.png: it is the effect module"},
     };
-    const auto bytes_of = [](const std::string& path) {
-        std::ifstream f(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    };
-    const std::string input_bytes = bytes_of(Path("in.png"));
-    const std::string module_bytes = bytes_of(VEXO_MODULE_PATH);
+    const std::string input_bytes = BytesOf(Path("in.png"));
+    const std::string module_bytes = BytesOf(VEXO_MODULE_PATH);
     for (const Case& c : cases) {
         const ShellResult run = Render(c.options);
         EXPECT_EQ(run.status, c.status) << c.options << "\n" << run.output;
@@ -234,9 +268,9 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
         EXPECT_EQ(Shell("ls -A " + dir_ + " | grep ^out").output, "") << c.options;
         Shell("rm -rf " + dir_ + "out*");  // each case on its own
     }
-    EXPECT_EQ(bytes_of(Path("in.png")), input_bytes);
-    EXPECT_EQ(bytes_of(Path("in.0001.png")), input_bytes);
-    EXPECT_EQ(bytes_of(Path("module.png")), module_bytes);
+    EXPECT_EQ(BytesOf(Path("in.png")), input_bytes);
+    EXPECT_EQ(BytesOf(Path("in.0001.png")), input_bytes);
+    EXPECT_EQ(BytesOf(Path("module.png")), module_bytes);
 }
 
 TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
