@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "context/gl_context.h"
+#include "gl/diagnostics.h"
 
 // Exported for hosts that look for it; the macOS build has no window class of its own.
 extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";
@@ -30,7 +31,7 @@ void LoadEntryPointsOnce() {
     if (result == GLEW_OK || result == GLEW_ERROR_NO_GLX_DISPLAY)
         loaded = true;
     else
-        printf("%s", "Core Profile Glew isn't initialized.\n");
+        Diagnostic("%s", "Core Profile Glew isn't initialized.\n");
 }
 
 }  // namespace
@@ -42,11 +43,11 @@ GLContextHandle CreateContext(GLContextHandle share, const CGLPixelFormatAttribu
     GLint virtual_screens = 0;
     CGLError error = CGLChoosePixelFormat(attributes ? attributes : attributes_default,
                                           &pixel_format, &virtual_screens);
-    if (error != kCGLNoError) printf("%i - %s\n", virtual_screens, CGLErrorString(error));
+    if (error != kCGLNoError) Diagnostic("%i - %s\n", virtual_screens, CGLErrorString(error));
 
     CGLContextObj context = nullptr;
     error = CGLCreateContext(pixel_format, static_cast<CGLContextObj>(share), &context);
-    if (error != kCGLNoError) printf("%i - %s\n", virtual_screens, CGLErrorString(error));
+    if (error != kCGLNoError) Diagnostic("%i - %s\n", virtual_screens, CGLErrorString(error));
 
     // The context keeps its own reference to the pixel format.
     if (pixel_format) CGLReleasePixelFormat(pixel_format);
@@ -60,13 +61,13 @@ void DeleteContext(GLContextHandle handle) {
     CGLContextObj context = static_cast<CGLContextObj>(handle);
     CGLReleaseContext(context);
     const CGLError error = CGLDestroyContext(context);
-    if (error != kCGLNoError) printf("Destroy CTX Failed-%s\n", CGLErrorString(error));
+    if (error != kCGLNoError) Diagnostic("Destroy CTX Failed-%s\n", CGLErrorString(error));
 }
 
 void SetCurrentContext(GLContextHandle handle) {
     const CGLError error = CGLSetCurrentContext(static_cast<CGLContextObj>(handle));
     if (error != kCGLNoError) {
-        printf("Cannot Set CTX - %s\n", CGLErrorString(error));
+        Diagnostic("Cannot Set CTX - %s\n", CGLErrorString(error));
         return;
     }
     if (handle) LoadEntryPointsOnce();
@@ -77,3 +78,7 @@ GLContextHandle GetCurrentContext(void) { return CGLGetCurrentContext(); }
 bool IsContextValid(GLContextHandle handle) { return handle != nullptr; }
 
 }  // extern "C"
+
+bool IsContextCurrent(GLContextHandle context) {
+    return context != nullptr && CGLGetCurrentContext() == static_cast<CGLContextObj>(context);
+}

@@ -303,6 +303,10 @@ bool IsContextValid(GLContextHandle handle) {
 
 }  // extern "C"
 
+bool IsContextCurrent(GLContextHandle handle) {
+    return handle != nullptr && eglGetCurrentContext() == Record(handle)->context;
+}
+
 void RequestContextVersionForTesting(int major, int minor) {
     requested_major = major > 0 ? major : 3;
     requested_minor = major > 0 ? minor : 3;

@@ -189,3 +189,8 @@ bool IsContextValid(GLContextHandle handle) {
 }
 
 }  // extern "C"
+
+bool IsContextCurrent(GLContextHandle handle) {
+    const auto* record = static_cast<const WinGLContext*>(handle);
+    return record != nullptr && record->hglrc != NULL && wglGetCurrentContext() == record->hglrc;
+}

@@ -49,6 +49,13 @@ VEXO_CONTEXT_API extern const char* const VEXOGLClassStrZ;
 }
 #endif
 
+#ifdef __cplusplus
+// Whether `context` is the calling thread's current context: SetCurrentContext can fail (the
+// context current elsewhere, or a host's context of another API that GL will not set aside),
+// and GL calls would then act on whatever is current instead.
+bool IsContextCurrent(GLContextHandle context);
+#endif
+
 #if defined(__cplusplus) && !defined(_WIN32) && !defined(VEXO_CONTEXT_CGL)
 // Test seam: later creations on the calling thread ask the platform for this version, so a test
 // can make creation fail for real (an unattainable version). 0 restores the normal request.
