@@ -148,7 +148,7 @@ TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
     GLPrograms programs{};
     GLuint variant = 0;
     std::thread([&] {
-        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}});
+        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}, {}});
         ASSERT_NE(local_render_data->context, nullptr);
         SetCurrentContext(local_render_data->context);
         CreateGLPrograms(&local_render_data->programs);
