@@ -103,9 +103,9 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
         }
     }
 
-    // A context keeps several flags; the one out of memory may be behind another.
+    // A context keeps several flags, and the out-of-memory one may be behind another; a lost
+    // context may keep reporting, so the bound keeps this from spinning on it.
     bool passing = no_name;
-    // A lost context may keep reporting; the bound keeps this from spinning on it.
     for (int i = 0; i < 16; ++i) {
         const GLenum error = ReadGLError();
         if (error == GL_NO_ERROR) break;
