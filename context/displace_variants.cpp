@@ -119,9 +119,11 @@ uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uin
         // A free slot first, else the one used longest ago.
         if (v->keys[slot] != 0 && (v->keys[i] == 0 || v->lastUse[i] < v->lastUse[slot])) slot = i;
     }
+    if (v->keys[slot] != 0 && now - v->lastBuild < kFramesPerReplacedVariant) return general;
     DeleteProgram(&v->programs[slot]);
     v->keys[slot] = key;
     v->lastUse[slot] = now;
+    v->lastBuild = now;
     v->programs[slot] = BuildVariant(key, text);
     return v->programs[slot] ? v->programs[slot] : general;
 }
@@ -145,4 +147,5 @@ void DeleteDisplaceVariants(DisplaceVariants* v) {
         v->lastUse[i] = 0;
     }
     v->clock = 0;
+    v->lastBuild = 0;
 }

@@ -37,20 +37,28 @@ std::atomic<const char*> g_replaced_fragments[kProgramSlots] = {};
 
 }  // namespace
 
-void CreateGLPrograms(GLPrograms* programs) {
-    if (!programs) return;
+ProgramFailure CreateGLPrograms(GLPrograms* programs) {
+    if (!programs) return kProgramBuilt;
     std::string failed;
+    ProgramFailure set_failure = kProgramBuilt;
     for (int i = 0; i < kProgramSlots; ++i) {
         const ProgramSource& source = kProgramSources[i];
         const char* replaced = g_replaced_fragments[i];
         const uint64_t stages[] = {GL_VERTEX_SHADER, Word(*source.vertex), GL_FRAGMENT_SHADER,
                                    Word(replaced ? replaced : *source.fragment), 0};
         // Every text carries its own version line.
-        programs->*source.slot = CreateCompleteProgram(stages, "");
+        ProgramFailure why = kProgramBuilt;
+        programs->*source.slot = CreateCompleteProgram(stages, "", &why);
         if (!(programs->*source.slot))
             failed += std::string(failed.empty() ? "" : ", ") + source.name;
+        // One text the driver refuses keeps the set incomplete however often it is built.
+        if (why == kProgramRejected || set_failure == kProgramBuilt) set_failure = why;
     }
-    if (!failed.empty()) Diagnostic("VEXO: GL programs that failed to build: %s\n", failed.c_str());
+    if (failed.empty()) return kProgramBuilt;
+    Diagnostic("VEXO: GL programs that failed to build: %s\n", failed.c_str());
+    // A lost context refuses every text, the good ones too: its verdicts do not stand.
+    if (TakeGLContextLost()) set_failure = kProgramCanPass;
+    return set_failure;
 }
 
 bool ProgramsComplete(const GLPrograms& programs) {
@@ -72,8 +80,13 @@ void DeleteGLPrograms(GLPrograms* programs) {
 void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
     if (record && record->context) {
         SetCurrentContext(record->context);
-        DeleteGLPrograms(&record->programs);
-        DeleteDisplaceVariants(&record->displaceVariants);
+        // Where ours cannot be made current (a host's context of another API holds the thread),
+        // the names would be deleted in whatever context is: only ours goes, and its objects
+        // with it.
+        if (IsContextCurrent(record->context)) {
+            DeleteGLPrograms(&record->programs);
+            DeleteDisplaceVariants(&record->displaceVariants);
+        }
         DeleteContext(record->context);
         record->context = nullptr;
     }
@@ -101,7 +114,7 @@ void MakeContextAndPrograms(LocalGLStruct* record) {
     }
     t_failed_creations = 0;
     SetCurrentContext(record->context);
-    CreateGLPrograms(&record->programs);
+    record->programsFailure = CreateGLPrograms(&record->programs);
 }
 
 }  // namespace
@@ -136,6 +149,16 @@ bool ReleaseLostRenderData() {
     if (!TakeGLContextLost()) return false;
     // Its programs and objects went with the reset; deleting them is harmless, and the context
     // itself must go so that the next frame makes a fresh one.
-    local_render_data.reset();
+    ReleaseRenderData();
     return true;
+}
+
+void ReleaseRenderData() {
+    if (local_render_data && local_render_data->context) {
+        // The flags belong to this context; left set, they would fail the fresh one's first frame.
+        SetCurrentContext(local_render_data->context);
+        TakeGLOutOfMemory();
+        TakeGLContextLost();
+    }
+    local_render_data.reset();
 }

@@ -7,6 +7,7 @@
 #include "AE_Effect.h"
 #include "context/displace_variants.h"
 #include "context/gl_context.h"
+#include "gl/program.h"
 
 // Program ids in slot order; 0 means none.
 struct GLPrograms {
@@ -23,11 +24,14 @@ struct LocalGLStruct {
     GLContextHandle context;
     GLPrograms programs;
     DisplaceVariants displaceVariants;  // made during renders, deleted with the record
+    ProgramFailure programsFailure;     // why the set is incomplete, if it is
 };
 
 // Needs a current context. A null argument builds nothing. A program one of whose stages does
-// not compile or link is reported and leaves 0 in its slot.
-void CreateGLPrograms(GLPrograms* programs);
+// not compile or link is reported and leaves 0 in its slot. Returns why the set is incomplete:
+// rejected when the driver refused any of the texts (building again cannot help), can pass when
+// every failure met a shortage or the context was lost.
+ProgramFailure CreateGLPrograms(GLPrograms* programs);
 // Whether every slot holds a program: a set that lacks one cannot render a frame.
 bool ProgramsComplete(const GLPrograms& programs);
 // Test seam: later program sets build `text` as the fragment stage of slot `slot` (0 to 5, in
@@ -60,3 +64,7 @@ bool ContextCreationGivenUp();
 // the next call of InitThreadLocalRenderData builds a fresh context and programs, and returns
 // true. The frame's pixels are then undefined.
 bool ReleaseLostRenderData();
+
+// Releases the calling thread's record (programs, variants, context) and forgets the errors its
+// context left behind, so that the next InitThreadLocalRenderData builds everything again.
+void ReleaseRenderData();

@@ -9,6 +9,7 @@ namespace {
 thread_local bool t_out_of_memory = false;
 thread_local bool t_context_lost = false;
 thread_local bool t_simulated_loss = false;
+thread_local bool t_simulated_out_of_memory = false;
 
 // A lost context may keep reporting; a bounded drain cannot spin on it.
 constexpr int kMaxPendingErrors = 16;
@@ -29,7 +30,9 @@ GLenum ResetStatus() {
 }  // namespace
 
 GLenum ReadGLError() {
-    const GLenum error = glGetError();
+    GLenum error = GL_OUT_OF_MEMORY;
+    if (!t_simulated_out_of_memory) error = glGetError();
+    t_simulated_out_of_memory = false;
     if (error == GL_OUT_OF_MEMORY) t_out_of_memory = true;
     if (error == GL_CONTEXT_LOST) t_context_lost = true;
     return error;
@@ -55,3 +58,5 @@ bool TakeGLContextLost() {
 }
 
 void SimulateGLContextLossForTesting() { t_simulated_loss = true; }
+
+void SimulateGLOutOfMemoryForTesting() { t_simulated_out_of_memory = true; }

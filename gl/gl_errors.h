@@ -20,3 +20,6 @@ bool TakeGLContextLost();
 
 // Test seam: the calling thread's next TakeGLContextLost reports a loss.
 void SimulateGLContextLossForTesting();
+// Test seam: the calling thread's next ReadGLError reports GL_OUT_OF_MEMORY, as a driver short of
+// memory for a moment would.
+void SimulateGLOutOfMemoryForTesting();

@@ -9,6 +9,10 @@
 #include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 
+#ifndef GL_CONTEXT_LOST
+#define GL_CONTEXT_LOST 0x0507
+#endif
+
 namespace {
 
 bool IsStageType(uint64_t entry) {
@@ -32,14 +36,22 @@ GLuint CompileFileShader(GLenum type, const std::string& source, const char* fai
     return shader;
 }
 
-// With `every_stage`, a stage that fails to compile fails the program before anything is linked.
-uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every_stage) {
+thread_local uint64_t t_builds = 0;
+
+// With `every_stage`, a stage that fails to compile fails the program before anything is linked,
+// and so does an out-of-memory or a lost context met on the way, after which GL's state is
+// undefined.
+uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every_stage,
+                      ProgramFailure* why) {
+    ++t_builds;
     size_t stage_count = 0;
     for (const uint64_t* entry = shaderList; entry && *entry; ++entry)
         if (IsStageType(*entry)) ++stage_count;
     std::vector<GLuint> shaders;
     shaders.reserve(stage_count);
 
+    bool rejected = false;
+    bool no_name = false;
     const GLchar* prefix = header ? header : "";
     for (const uint64_t* entry = shaderList; entry && *entry; ++entry) {
         if (!IsStageType(*entry)) continue;
@@ -50,6 +62,10 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
         const GLchar* sources[2] = {
             prefix, reinterpret_cast<const GLchar*>(static_cast<uintptr_t>(*entry))};
         const GLuint shader = glCreateShader(type);
+        if (!shader) {
+            no_name = true;
+            break;
+        }
         glShaderSource(shader, 2, sources, nullptr);
         glCompileShader(shader);
         GLint status = GL_FALSE;
@@ -63,49 +79,67 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
             // Nothing refers to a stage left out of the link; do not leave it behind.
             glDeleteShader(shader);
             if (every_stage) {
-                for (GLuint compiled : shaders) glDeleteShader(compiled);
-                return 0;
+                rejected = true;
+                break;
             }
         }
     }
 
-    GLuint program = glCreateProgram();
-    for (GLuint shader : shaders) glAttachShader(program, shader);
-    glLinkProgram(program);
-    GLint status = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &status);
-    bool linked = status == GL_TRUE;
-    if (!linked) {
-        char log[256] = {};
-        glGetProgramInfoLog(program, sizeof(log), nullptr, log);
-        Diagnostic("Link Program Failed - %s\n", log);
+    GLuint program = 0;
+    if (!rejected && !no_name) {
+        program = glCreateProgram();
+        no_name = !program;
+    }
+    if (program) {
+        for (GLuint shader : shaders) glAttachShader(program, shader);
+        glLinkProgram(program);
+        GLint status = GL_FALSE;
+        glGetProgramiv(program, GL_LINK_STATUS, &status);
+        if (status != GL_TRUE) {
+            char log[256] = {};
+            glGetProgramInfoLog(program, sizeof(log), nullptr, log);
+            Diagnostic("Link Program Failed - %s\n", log);
+            rejected = true;
+        }
     }
 
-    const GLenum error = ReadGLError();
-    if (error != GL_NO_ERROR) Diagnostic("Prog Error: %i\n", static_cast<int>(error));
+    // A context keeps several flags, and the out-of-memory one may be behind another; a lost
+    // context may keep reporting, so the bound keeps this from spinning on it.
+    bool passing = no_name;
+    for (int i = 0; i < 16; ++i) {
+        const GLenum error = ReadGLError();
+        if (error == GL_NO_ERROR) break;
+        if (i == 0) Diagnostic("Prog Error: %i\n", static_cast<int>(error));
+        passing = passing || error == GL_OUT_OF_MEMORY || error == GL_CONTEXT_LOST;
+    }
 
     // The linked program keeps working without its shaders; a failed one is of no use to anyone,
     // and the caller only ever sees 0 for it.
     for (GLuint shader : shaders) {
-        glDetachShader(program, shader);
+        if (program) glDetachShader(program, shader);
         glDeleteShader(shader);
     }
-    if (!linked) {
+    const bool failed = rejected || no_name || (every_stage && passing);
+    if (failed && program) {
         glDeleteProgram(program);
         program = 0;
     }
+    if (why) *why = !failed ? kProgramBuilt : passing ? kProgramCanPass : kProgramRejected;
     return program;
 }
 
 }  // namespace
 
 uint32_t CreateProgram(const uint64_t* shaderList, const char* header) {
-    return BuildProgram(shaderList, header, false);
+    return BuildProgram(shaderList, header, false, nullptr);
 }
 
-uint32_t CreateCompleteProgram(const uint64_t* shaderList, const char* header) {
-    return BuildProgram(shaderList, header, true);
+uint32_t CreateCompleteProgram(const uint64_t* shaderList, const char* header,
+                               ProgramFailure* why) {
+    return BuildProgram(shaderList, header, true, why);
 }
+
+uint64_t ProgramBuildsOnThisThread() { return t_builds; }
 
 void DeleteProgram(uint32_t* program) {
     if (!program || *program == 0) return;

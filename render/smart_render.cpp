@@ -87,10 +87,18 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    // A driver that rejected one of the shaders would draw undefined colours with the rest.
+    // A driver that rejected one of the shaders would draw undefined colours with the rest, and
+    // rejects the same texts on every try: the thread keeps failing without building again. A
+    // shortage or a lost context can pass, so the next frame builds everything afresh.
     if (!ProgramsComplete(local_render_data->programs)) {
-        SendMessageAppendErr("error building GL programs", out_data, PF_Err_INTERNAL_STRUCT_DAMAGED,
-                             0);
+        if (local_render_data->programsFailure == kProgramRejected) {
+            SendMessageAppendErr("error building GL programs", out_data,
+                                 PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
+            return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        }
+        ReleaseRenderData();
+        SendMessageAppendErr("error building GL programs, built again on the next frame", out_data,
+                             PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     err = RenderPasses(&p, local_render_data->programs, out_data);

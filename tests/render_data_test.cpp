@@ -2,6 +2,7 @@
 #include <EGL/egl.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <future>
 #include <memory>
@@ -148,7 +149,7 @@ TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
     GLPrograms programs{};
     GLuint variant = 0;
     std::thread([&] {
-        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}});
+        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}, {}});
         ASSERT_NE(local_render_data->context, nullptr);
         SetCurrentContext(local_render_data->context);
         CreateGLPrograms(&local_render_data->programs);
@@ -168,6 +169,51 @@ TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
         EXPECT_FALSE(glIsProgram(Slot(programs, i))) << i;
     }
     EXPECT_EQ(GetCurrentContext(), observer.handle());
+}
+
+// A thread whose record's context cannot be made current (here: current on another thread; for
+// a host, its own context of another API) keeps whatever context it has: the record's program
+// names, which may name the current context's programs, are left alone there.
+TEST_F(RenderDataTest, ThreadExitTouchesNoContextButItsOwn) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    GLContextHandle elsewhere = nullptr;
+    bool done = false;
+    std::thread holder([&] {
+        GLContextHandle context = CreateContext();
+        SetCurrentContext(context);
+        std::unique_lock<std::mutex> lock(mutex);
+        elsewhere = context;
+        changed.notify_all();
+        changed.wait(lock, [&] { return done; });
+        // The record's deletion destroyed it; it goes once it is no longer current here.
+        eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return elsewhere != nullptr; });
+    }
+    std::thread([&] {
+        GLContextHandle host = CreateContext();
+        ASSERT_NE(host, nullptr);
+        SetCurrentContext(host);
+        const GLuint host_program = glCreateProgram();
+        GLPrograms names{};
+        names.swizzleInProgram = host_program;
+        local_render_data.reset(new LocalGLStruct{elsewhere, names, {}, {}});
+        const std::string printed = vexo_test::CaptureStdout([] { local_render_data.reset(); });
+        EXPECT_NE(printed.find("Cannot Set OpenGL Context"), std::string::npos) << printed;
+        EXPECT_TRUE(IsContextCurrent(host));
+        EXPECT_TRUE(glIsProgram(host_program));
+        glDeleteProgram(host_program);
+        DeleteContext(host);
+    }).join();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        changed.notify_all();
+    }
+    holder.join();
 }
 
 TEST_F(RenderDataTest, ResettingTheHolderReleasesTheOldRecordOnThisThread) {

@@ -834,31 +834,76 @@ TEST_F(RenderFailureTest, AThreadWithoutAContextFailsItsFrames) {
     EXPECT_EQ(g_messages.back(), "error on local_render_data.get() err 0 err2 0");
 }
 
-TEST_F(RenderFailureTest, AShaderTheDriverRejectsFailsEveryFrameOnItsThread) {
+// What the driver rejects it rejects on every try: the thread fails every frame and builds
+// nothing again. A shortage or a lost context can pass: that frame fails, and the next one builds
+// everything afresh and renders. Each row's fault strikes the first frame only.
+TEST_F(RenderFailureTest, ProgramsThatFailToBuildAreBuiltAgainOnlyWhenTheFailureCanPass) {
     const World input = Picture(8, 8, 8);
-    // A stage that does not compile, and one that compiles but cannot be linked.
-    for (const char* broken :
-         {"#version 330 core\nout vec4 c; void main() { c = nothing; }\n",
-          "#version 330 core\nout vec4 c; vec4 f(); void main() { c = f(); }\n"}) {
-        SCOPED_TRACE(broken);
+    const char* const no_compile = "#version 330 core\nout vec4 c; void main() { c = nothing; }\n";
+    const char* const no_link =
+        "#version 330 core\nout vec4 c; vec4 f(); void main() { c = f(); }\n";
+    const std::string rejected = "error building GL programs err 512 err2 0";
+    const std::string again =
+        "error building GL programs, built again on the next frame err 512 err2 0";
+    struct Row {
+        const char* what;
+        const char* displace;  // the displacement's fragment text, null for the shipped one
+        void (*fault)();       // on the render thread, before its first frame
+        const char* failing;   // the program reported
+        bool passes;
+    } rows[] = {
+        {"a stage that does not compile", no_compile, nullptr, "displace", false},
+        {"a stage that compiles but cannot be linked", no_link, nullptr, "displace", false},
+        {"memory short while building", nullptr, SimulateGLOutOfMemoryForTesting, "swizzleIn",
+         true},
+        {"the context lost while building", no_compile, SimulateGLContextLossForTesting, "displace",
+         true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
         g_messages.clear();
-        World out = Poisoned(8, 8, 8);
+        std::vector<World> outs;
+        for (int i = 0; i < 3; ++i) outs.push_back(Poisoned(8, 8, 8));
         std::vector<PF_Err> errors;
+        std::vector<uint64_t> builds;
         std::string printed;
-        ReplaceFragmentShaderForTesting(1, broken);  // the displacement
+        bool released = false;
+        ReplaceFragmentShaderForTesting(1, row.displace);
         std::thread([&] {
-            printed = vexo_test::CaptureStdout([&] {
-                for (int i = 0; i < 2; ++i) errors.push_back(Render(input, nullptr, &out));
-            });
+            if (row.fault) row.fault();
+            printed = vexo_test::CaptureStdout(
+                [&] { errors.push_back(Render(input, nullptr, &outs[0])); });
+            released = !local_render_data;
+            ReplaceFragmentShaderForTesting(1, nullptr);
+            builds.push_back(ProgramBuildsOnThisThread());
+            for (int i = 1; i < 3; ++i) {
+                errors.push_back(Render(input, nullptr, &outs[i]));
+                builds.push_back(ProgramBuildsOnThisThread());
+            }
         }).join();
         ReplaceFragmentShaderForTesting(1, nullptr);
-        EXPECT_EQ(errors, std::vector<PF_Err>(2, PF_Err_INTERNAL_STRUCT_DAMAGED));
-        EXPECT_TRUE(Cleared(out));
-        EXPECT_EQ(g_messages,
-                  std::vector<std::string>(2, "error building GL programs err 512 err2 0"));
-        EXPECT_NE(printed.find("VEXO: GL programs that failed to build: displace\n"),
+        EXPECT_NE(printed.find(std::string("VEXO: GL programs that failed to build: ") +
+                               row.failing + "\n"),
                   std::string::npos)
             << printed;
+        EXPECT_EQ(errors[0], PF_Err_INTERNAL_STRUCT_DAMAGED);
+        EXPECT_TRUE(Cleared(outs[0]));
+        EXPECT_EQ(released, row.passes);
+        // Whatever happens, the third frame compiles nothing.
+        EXPECT_EQ(builds[2], builds[1]);
+        if (row.passes) {
+            EXPECT_EQ(g_messages, std::vector<std::string>{again});
+            EXPECT_GT(builds[1], builds[0]);
+            for (int i = 1; i < 3; ++i) {
+                EXPECT_EQ(errors[i], PF_Err_NONE) << i;
+                EXPECT_EQ(MaxDifference(outs[i], input), 0.0f) << i;
+            }
+        } else {
+            EXPECT_EQ(g_messages, std::vector<std::string>(3, rejected));
+            EXPECT_EQ(builds[1], builds[0]);
+            EXPECT_EQ(errors, std::vector<PF_Err>(3, PF_Err_INTERNAL_STRUCT_DAMAGED));
+            for (const World& out : outs) EXPECT_TRUE(Cleared(out));
+        }
     }
     // Threads that build the shipped texts render again.
     std::thread([&] { EXPECT_EQ(MaxDifference(Render(input), input), 0.0f); }).join();

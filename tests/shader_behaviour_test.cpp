@@ -574,9 +574,10 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
                 }
             }
         const GLuint inTex = Texture(in), mapTex = Texture(map);
-        DisplaceVariants variants{};
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.what) + " at " + std::to_string(depth) + " bits");
+            // A cache of its own: in a full one, a new look would wait its turn.
+            DisplaceVariants variants{};
             DisplaceSettings s;
             s.translateX = 0.06f, s.translateY = -0.04f, s.anchorX = 0.4f, s.anchorY = 0.6f;
             s.offsetF = 0.05f, s.resV = {float(w), float(h)};
@@ -612,9 +613,8 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
             EXPECT_EQ(differing, 0u)
                 << "first at pixel " << first / 4 << " channel " << first % 4 << ": "
                 << general[first] << " drawn as " << specialised[first];
+            DeleteDisplaceVariants(&variants);
         }
-        EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
-        DeleteDisplaceVariants(&variants);
     }
 }
 
@@ -624,13 +624,27 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     const int before = vexo_test::CountLiveGLObjects().programs;
     DisplaceVariants variants{};
     std::vector<GLuint> made;
+    DisplaceSettings previous;
     for (int k = 0; k < kMaxDisplaceVariants + 4; ++k) {
         DisplaceSettings s;
         s.srcL = 1 + k % 4, s.invert = (k / 4) % 2, s.easingL = 1 + k / 8;
+        if (k >= kMaxDisplaceVariants) {
+            // Every slot taken: the new look waits its turn, drawn by the general program, while
+            // the last one goes on being drawn.
+            EXPECT_EQ(
+                DisplaceProgramFor(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram),
+                programs_.displaceProgram);
+            for (uint32_t f = 2; f < kFramesPerReplacedVariant; ++f) {
+                ASSERT_EQ(DisplaceProgramFor(&variants, DisplaceUniforms(previous, 0, 0),
+                                             programs_.displaceProgram),
+                          made.back());
+            }
+        }
         made.push_back(
             DisplaceProgramFor(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram));
         ASSERT_NE(made.back(), programs_.displaceProgram);
         EXPECT_LE(vexo_test::CountLiveGLObjects().programs, before + kMaxDisplaceVariants);
+        previous = s;
     }
     EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
     // The latest look is kept, not linked again.
@@ -644,6 +658,8 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     DisplaceSettings other;
     other.srcL = 6;
     const UniformMap uniforms = DisplaceUniforms(other, 0, 0);
+    for (uint32_t f = 1; f < kFramesPerReplacedVariant; ++f)
+        DisplaceProgramFor(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram);
     GLuint program = 0;
     const std::string log = CaptureStdout([&] {
         program = DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram, broken);
@@ -660,6 +676,53 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     DeleteDisplaceVariants(&variants);
     EXPECT_EQ(CountDisplaceVariants(variants), 0);
     EXPECT_EQ(vexo_test::CountLiveGLObjects().programs, before);
+}
+
+// Nine instances of the effect with different looks, rendered in turn on one thread: once the
+// slots are full, the thread builds a program only now and then, and every frame draws what the
+// general program draws.
+TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSame) {
+    const int w = 12, h = 7;
+    Image in(w, h, GL_CLAMP_TO_BORDER), map(w, h, GL_CLAMP_TO_BORDER);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const float u = float(x) / (w - 1), v = float(y) / (h - 1);
+            const float input[4] = {u, v, 1.0f - u, 1.0f};
+            const float m[4] = {u, 1.0f - v, u * v, 0.5f + 0.5f * v};
+            for (int c = 0; c < 4; ++c) in.at(x, y)[c] = input[c], map.at(x, y)[c] = m[c];
+        }
+    const GLuint inTex = Texture(in), mapTex = Texture(map);
+    const int looks = kMaxDisplaceVariants + 1, rounds = 4;
+    std::vector<UniformMap> uniforms;
+    for (int k = 0; k < looks; ++k) {
+        DisplaceSettings s;
+        s.srcL = 1 + k % 4, s.invert = k / 4 == 1, s.easingL = k / 4 == 2 ? 3 : 1;
+        s.translateX = 0.2f, s.translateY = -0.1f, s.resV = {float(w), float(h)};
+        uniforms.push_back(DisplaceUniforms(s, inTex, mapTex));
+    }
+    std::vector<Image> expected;
+    for (const UniformMap& u : uniforms)
+        expected.push_back(Draw(programs_.displaceProgram, u, w, h));
+
+    DisplaceVariants variants{};
+    const uint64_t start = ProgramBuildsOnThisThread();
+    uint64_t after_first_round = start;
+    for (int frame = 0; frame < looks * rounds; ++frame) {
+        const int k = frame % looks;
+        const GLuint program =
+            DisplaceProgramFor(&variants, uniforms[k], programs_.displaceProgram);
+        const Image drawn = Draw(program, uniforms[k], w, h);
+        ASSERT_EQ(std::memcmp(drawn.rgba.data(), expected[k].rgba.data(),
+                              drawn.rgba.size() * sizeof(float)),
+                  0)
+            << "frame " << frame << ", look " << k;
+        if (frame == looks - 1) after_first_round = ProgramBuildsOnThisThread();
+    }
+    EXPECT_EQ(after_first_round - start, uint64_t(kMaxDisplaceVariants));
+    // Plain least-recently-used would build on every one of these frames.
+    const uint64_t later_frames = uint64_t(looks * (rounds - 1));
+    EXPECT_LE(ProgramBuildsOnThisThread() - after_first_round, later_frames / 4);
+    DeleteDisplaceVariants(&variants);
 }
 
 }  // namespace
