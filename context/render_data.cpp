@@ -86,6 +86,7 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
         if (IsContextCurrent(record->context)) {
             DeleteGLPrograms(&record->programs);
             DeleteDisplaceVariants(&record->displaceVariants);
+            DeleteKeptTargets(&record->keptTargets);
         }
         DeleteContext(record->context);
         record->context = nullptr;

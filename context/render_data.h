@@ -7,6 +7,7 @@
 #include "AE_Effect.h"
 #include "context/displace_variants.h"
 #include "context/gl_context.h"
+#include "gl/kept_targets.h"
 #include "gl/program.h"
 
 // Program ids in slot order; 0 means none.
@@ -25,6 +26,7 @@ struct LocalGLStruct {
     GLPrograms programs;
     DisplaceVariants displaceVariants;  // made during renders, deleted with the record
     ProgramFailure programsFailure;     // why the set is incomplete, if it is
+    KeptTargets keptTargets;            // the last frame's targets, for the next
 };
 
 // Needs a current context. A null argument builds nothing. A program one of whose stages does

@@ -63,7 +63,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     // Stays locked until setdown: render threads read the block through the handle.
     auto* block = static_cast<LocalGLStruct*>(handles->host_lock_handle(global));
     if (!block) return PF_Err_NONE;
-    std::memset(block, 0, sizeof(*block));
+    std::memset(static_cast<void*>(block), 0, sizeof(*block));  // all zeros is a valid record
 
     const GLContextHandle saved = GetCurrentContext();
     const GLContextHandle context = CreateContext();

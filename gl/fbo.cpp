@@ -81,6 +81,12 @@ namespace FBOHelper {
 
 void PoisonNewTargetsForTesting(bool on) { g_poison_new_targets = on; }
 
+void PoisonTakenTargetForTesting(const GLRenderBuffer& storage) {
+    if (g_poison_new_targets && storage.isTexture && storage.id != 0 &&
+        (storage.internalFormat == GL_RGBA8 || storage.internalFormat == GL_RGBA32F))
+        PoisonTexture(storage.id, storage.internalFormat);
+}
+
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
                                          int32_t wrap) {
     GLenum format = GL_RGBA;

@@ -48,6 +48,9 @@ void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuf
 // where the storage holds bytes) instead of the zeros llvmpipe gives it, so that a pixel nobody
 // drew shows in a test as it would on a GPU, where new storage holds whatever was there before.
 void PoisonNewTargetsForTesting(bool on);
+// While poisoning is on, fills a target taken again from an earlier frame as a new one would
+// be: the pixels it keeps are no more a pass's to read than a new target's.
+void PoisonTakenTargetForTesting(const GLRenderBuffer& storage);
 
 }  // namespace FBOHelper
 

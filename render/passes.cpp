@@ -8,6 +8,7 @@
 
 #include "gl/fbo.h"
 #include "gl/gl_errors.h"
+#include "gl/kept_targets.h"
 #include "gl/pod.h"
 #include "host/messages.h"
 #include "render/displace_program.h"
@@ -15,19 +16,23 @@
 
 namespace {
 
-// Every target a frame may make. Zero names are skipped when the frame deletes them all.
+// Every target a frame may make. At the frame's end they are kept for the thread's next frame
+// (within the budget), or deleted with everything kept when the frame failed.
 struct FrameTargets {
     PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult, part;
+    KeptTargets* kept = nullptr;
+    TargetTiming timing;
+    bool rendered = false;
 
     ~FrameTargets() {
         for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput,
                           &superResult, &part}) {
-            // Upload targets are textures without a framebuffer.
-            if (t->fbo) {
-                FBOHelper::DeleteGenericFBO(t);
-            } else {
-                FBOHelper::DeleteRenderBuffer(t->renderBuffer);
-            }
+            KeepTarget(rendered ? kept : nullptr, t);
+        }
+        if (rendered) {
+            ReleaseStaleTargets(kept);
+        } else {
+            DeleteKeptTargets(kept);
         }
     }
 };
@@ -55,17 +60,31 @@ enum class Fill {
     kDrawn,   // a full-target quad covers every pixel: clearing first is wasted work
 };
 
+void SetWrap(const PX_FBO& target, int32_t wrap) {
+    glBindTexture(GL_TEXTURE_2D, target.renderBuffer.id);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 // A target of `width` by `height` (truncated to whole pixels), float unless `format` says
 // otherwise, or false when the context cannot hold one that large or its framebuffer cannot be
-// completed. The storage's making is timed into `timing`.
+// completed: one the last frame kept, or a new one, whose making is timed.
 bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
-                Fill fill, TargetTiming* timing, int32_t format = GL_RGBA32F) {
+                Fill fill, FrameTargets* t, int32_t format = GL_RGBA32F) {
     const auto w = int64_t(width), h = int64_t(height);
     if (!Fits(w, h, limits)) return false;
-    // A texture name is made even when GL refuses its storage; only the error flag tells.
     *target = PX_FBO{};
+    if (TakeKeptTarget(t->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target)) {
+        SetWrap(*target, wrap);
+        FBOHelper::PoisonTakenTargetForTesting(target->renderBuffer);
+        return true;
+    }
+    // What the last frame left and this one does not take goes before anything new is made.
+    ReleaseStaleTargets(t->kept);
+    // A texture name is made even when GL refuses its storage; only the error flag tells.
     {
-        const TimedAllocation timed(timing, w * h * (format == GL_RGBA8 ? 4 : 16));
+        const TimedAllocation timed(&t->timing, w * h * (format == GL_RGBA8 ? 4 : 16));
         target->renderBuffer =
             FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
     }
@@ -76,8 +95,8 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
 }
 
 bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill,
-                TargetTiming* timing, int32_t format = GL_RGBA32F) {
-    return MakeTarget(target, size.x, size.y, wrap, limits, fill, timing, format);
+                FrameTargets* t, int32_t format = GL_RGBA32F) {
+    return MakeTarget(target, size.x, size.y, wrap, limits, fill, t, format);
 }
 
 // Whether the map pass's quad, placed by `xform` (row vector on the left), covers the whole
@@ -188,19 +207,24 @@ PF_Err BeyondLimits(const myParams* p, const Limits& limits, PF_OutData* out_dat
 
 }  // namespace
 
-PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_data) {
+PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
+                    PF_OutData* out_data) {
+    BeginKeptFrame(kept);
+    FrameTargets t;
+    t.kept = kept;
     const Limits limits = QueryLimits();
     const int32_t wrap = p->wrapMode;
     if (const PF_Err err = BeyondLimits(p, limits, out_data)) return err;
-    TargetTiming timing;
-    FrameTargets t;
     UniformMap uniforms;
     // An output beside the frame has nothing of it to show; the host's fill stays.
     const Window window = OutputWindow(*p);
-    if (window.width() <= 0 || window.height() <= 0) return PF_Err_NONE;
+    if (window.width() <= 0 || window.height() <= 0) {
+        t.rendered = true;
+        return PF_Err_NONE;
+    }
 
-    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &timing) ||
-        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
+    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &t) ||
+        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
         return OutOfMemory("error creating input target", out_data);
     }
     UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
@@ -208,18 +232,18 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     uniforms["xform"] = MAT44(AsMatrix(p->identityXform));
     uniforms["premultB"] = IVEC(0);
     Draw(&t.input, programs.swizzleInProgram, uniforms);
-    FBOHelper::DeleteRenderBuffer(t.upload.renderBuffer);
+    KeepTarget(kept, &t.upload);
 
     // Drawn whole, or (without a map layer and blur) never read: a placed map layer that leaves
     // part of it uncovered clears it first, and an empty map layer, which places nothing, clears
     // all of it.
-    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
+    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
         return OutOfMemory("error creating map target", out_data);
     }
     // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
     if (p->hasMap && p->mapWorld->width > 0 && p->mapWorld->height > 0) {
         if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
-                        limits, Fill::kUpload, &timing)) {
+                        limits, Fill::kUpload, &t)) {
             return OutOfMemory("error creating map upload target", out_data);
         }
         UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
@@ -229,13 +253,13 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["xform"] = MAT44(AsMatrix(p->mapXform));
         uniforms["premultB"] = IVEC(1);
         Draw(&t.map, programs.swizzleInProgram, uniforms);
-        FBOHelper::DeleteRenderBuffer(t.mapUpload.renderBuffer);
+        KeepTarget(kept, &t.mapUpload);
     } else if (p->hasMap) {
         FBOHelper::ClearFBO(&t.map);
     }
 
     if (p->blurRadius > 0.1) {
-        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &timing)) {
+        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
             return OutOfMemory("error creating blur target", out_data);
         }
         const PX_FBO& source = p->hasMap ? t.map : t.input;
@@ -245,7 +269,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         Draw(&t.blur, programs.blurWProgram, uniforms);
         uniforms["videoTexture"] = TEX2D(t.blur.renderBuffer.id);
         Draw(&t.map, programs.blurHProgram, uniforms);
-        FBOHelper::DeleteGenericFBO(&t.blur);
+        KeepTarget(kept, &t.blur);
         p->hasMap = true;
     }
 
@@ -253,7 +277,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     // frame the draw converts to bytes as the readback would (rounded, clamped to 0..1), and the
     // readback becomes a plain copy.
     const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
-    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &timing,
+    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &t,
                     output_format)) {
         return OutOfMemory("error creating output target", out_data);
     }
@@ -264,8 +288,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         SendDisplaceUniforms(uniforms, p);
         DrawWindow(&t.output, DisplaceProgram(programs, uniforms), uniforms, window);
     } else {
-        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &timing) ||
-            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &timing)) {
+        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &t) ||
+            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &t)) {
             return OutOfMemory("error creating supersampling target", out_data);
         }
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
@@ -278,14 +302,14 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
         uniforms["inResFull"] = VEC2(p->superSize);
         uniforms["octave"] = VEC(p->aaFactor);
         DrawWindow(&t.output, programs.oversampleProgram, uniforms, window);
-        FBOHelper::DeleteGenericFBO(&t.superInput);
-        FBOHelper::DeleteGenericFBO(&t.superResult);
+        KeepTarget(kept, &t.superInput);
+        KeepTarget(kept, &t.superResult);
     }
 
     PX_FBO* result = &t.output;
     if (!WholeFrame(window, p->frameSize)) {
         if (!MakeTarget(&t.part, float(window.width()), float(window.height()), GL_CLAMP_TO_BORDER,
-                        limits, Fill::kDrawn, &timing, output_format)) {
+                        limits, Fill::kDrawn, &t, output_format)) {
             return OutOfMemory("error creating output target", out_data);
         }
         CopyWindow(t.output, t.part, window);
@@ -307,6 +331,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, PF_OutData* out_dat
     // must not be left for the thread's next frame.
     if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
     static const bool huge_pages = MallocHugePagesRequested();
-    HintSlowTargets(timing, huge_pages);
+    HintSlowTargets(t.timing, huge_pages);
+    t.rendered = true;
     return PF_Err_NONE;
 }

@@ -2,11 +2,15 @@
 #pragma once
 #include "AE_Effect.h"
 #include "context/render_data.h"
+#include "gl/kept_targets.h"
 #include "render/render_settings.h"
 
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. Every pass works on the whole frame; the last draws only the part the output
-// buffer covers, placed by the buffers' origins, bit for bit as the whole frame has it. Deletes
-// every GL object it made before returning. Fails only when a render target cannot be made or GL
-// ran out of memory, reporting through the message sink; the output then holds no picture.
-PF_Err RenderPasses(myParams* params, const GLPrograms& programs, PF_OutData* out_data);
+// buffer covers, placed by the buffers' origins, bit for bit as the whole frame has it. Takes its
+// targets from `kept` where the thread's last frame left them, and leaves its own there (within
+// the budget); deletes every other GL object it made before returning. A null `kept` keeps
+// nothing. Fails only when a render target cannot be made or GL ran out of memory, reporting
+// through the message sink; the output then holds no picture, and nothing is kept.
+PF_Err RenderPasses(myParams* params, const GLPrograms& programs, KeptTargets* kept,
+                    PF_OutData* out_data);

@@ -101,7 +101,7 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
                              PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
-    err = RenderPasses(&p, local_render_data->programs, out_data);
+    err = RenderPasses(&p, local_render_data->programs, &local_render_data->keptTargets, out_data);
     // A frame that failed after its readback began leaves no half-read picture behind.
     if (err) PF_FILL(nullptr, nullptr, p.outputWorld);
     if (ReleaseLostRenderData()) {

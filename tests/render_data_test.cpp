@@ -149,7 +149,8 @@ TEST_F(RenderDataTest, ThreadExitReleasesProgramsAndContextOnThatThread) {
     GLPrograms programs{};
     GLuint variant = 0;
     std::thread([&] {
-        local_render_data.reset(new LocalGLStruct{CreateContext(observer.handle()), {}, {}, {}});
+        local_render_data.reset(
+            new LocalGLStruct{CreateContext(observer.handle()), {}, {}, {}, {}});
         ASSERT_NE(local_render_data->context, nullptr);
         SetCurrentContext(local_render_data->context);
         CreateGLPrograms(&local_render_data->programs);
@@ -200,7 +201,7 @@ TEST_F(RenderDataTest, ThreadExitTouchesNoContextButItsOwn) {
         const GLuint host_program = glCreateProgram();
         GLPrograms names{};
         names.swizzleInProgram = host_program;
-        local_render_data.reset(new LocalGLStruct{elsewhere, names, {}, {}});
+        local_render_data.reset(new LocalGLStruct{elsewhere, names, {}, {}, {}});
         const std::string printed = vexo_test::CaptureStdout([] { local_render_data.reset(); });
         EXPECT_NE(printed.find("Cannot Set OpenGL Context"), std::string::npos) << printed;
         EXPECT_TRUE(IsContextCurrent(host));

@@ -564,11 +564,18 @@ TEST_F(RenderTest, NoGLObjectOutlivesAFrame) {
     const World map = RedMap(24, 12, 8, 0.5f);
     Render(input, &map);  // the thread's context and programs now exist, and stay current
     const vexo_test::GLObjectCounts before = vexo_test::CountLiveGLObjects();
+    const int kept_before = KeptGLObjects(local_render_data->keptTargets);
     Set(kParamMapSoftness, 3);
     Set(kParamAntiAliasing, kAntiAliasing4x);
     for (int i = 0; i < 3; ++i) Render(input, &map);
     const vexo_test::GLObjectCounts after = vexo_test::CountLiveGLObjects();
-    EXPECT_EQ(after.total(), before.total()) << vexo_test::Describe(after);
+    // Beside the programs, only the last frame's targets, which the thread keeps for its next.
+    const KeptTargets& kept = local_render_data->keptTargets;
+    EXPECT_EQ(after.total() - KeptGLObjects(kept), before.total() - kept_before)
+        << vexo_test::Describe(after);
+    EXPECT_EQ(after.total() - after.programs, KeptGLObjects(kept)) << vexo_test::Describe(after);
+    EXPECT_GT(KeptGLObjects(kept), kept_before);  // the 4x frame's targets took the 1x ones' place
+    EXPECT_LE(KeptBytes(kept), kKeptTargetBudget);
     // The six, and the displacement programs made for the settings this thread has rendered.
     EXPECT_GE(before.programs, 6 + 1);
     EXPECT_LE(before.programs, 6 + kMaxDisplaceVariants);
@@ -715,7 +722,8 @@ TEST_F(RenderFailureTest, ALostContextFailsItsFrameAndTheNextOneGetsAFreshContex
     ASSERT_TRUE(local_render_data && local_render_data->context);
     const vexo_test::GLObjectCounts counts = vexo_test::CountLiveGLObjects();
     EXPECT_EQ(counts.programs, 6 + 1);  // the six and the one frame's displacement variant
-    EXPECT_EQ(counts.total(), counts.programs) << vexo_test::Describe(counts);
+    EXPECT_EQ(counts.total(), counts.programs + KeptGLObjects(local_render_data->keptTargets))
+        << vexo_test::Describe(counts);
 }
 
 TEST_F(RenderFailureTest, AContextThatCannotBeMadeIsTriedAgainOnLaterFramesAFewTimes) {

@@ -1,0 +1,38 @@
+// Render targets a thread keeps from one frame for its next. A host's process hands fresh memory
+// to every frame's storage, and faulting it in and clearing it costs a quarter of a frame on a
+// software rasteriser, and an allocation on any GPU; a frame of the size before takes the same
+// targets again. At most one frame's targets are kept, and no more than kKeptTargetBudget bytes:
+// what a frame does not take again goes as soon as it makes a target of its own, and all of it
+// when a frame fails or the thread's record goes.
+#pragma once
+#include <cstdint>
+
+#include "gl/fbo.h"
+
+constexpr int kMaxKeptTargets = 8;
+constexpr uint64_t kKeptTargetBudget = uint64_t(512) << 20;
+
+// Plain data, zero-filled with the record that holds it; a slot without a texture is free.
+struct KeptTargets {
+    PX_FBO targets[kMaxKeptTargets];   // fbo 0 with a texture: a texture alone (an upload)
+    uint32_t frames[kMaxKeptTargets];  // the frame that gave it back
+    uint32_t frame;                    // the frame rendering now
+};
+
+// Starts a frame: what it gives back is stamped as its own.
+void BeginKeptFrame(KeptTargets* kept);
+// Takes a kept target of exactly this size and format, with a framebuffer or without, into
+// `target`. Its pixels are the last frame's: a pass that reads it must draw it first.
+bool TakeKeptTarget(KeptTargets* kept, uint32_t width, uint32_t height, int32_t internalFormat,
+                    bool framebuffer, PX_FBO* target);
+// Deletes what earlier frames left and this one has not taken.
+void ReleaseStaleTargets(KeptTargets* kept);
+// Keeps `target` for a later take, or deletes it where the budget or the slots do not allow;
+// `target` is empty afterwards. Needs the owning context current.
+void KeepTarget(KeptTargets* kept, PX_FBO* target);
+// Deletes every kept target. Needs the owning context current; a null argument does nothing.
+void DeleteKeptTargets(KeptTargets* kept);
+
+// GL objects (textures and framebuffers) and bytes held, for the tests that count them.
+int KeptGLObjects(const KeptTargets& kept);
+uint64_t KeptBytes(const KeptTargets& kept);
