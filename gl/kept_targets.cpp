@@ -76,9 +76,12 @@ void DeleteKeptTargets(KeptTargets* kept) {
     for (PX_FBO& t : kept->targets) Delete(&t);
 }
 
-int KeptGLObjects(const KeptTargets& kept) {
+int KeptGLObjects(const KeptTargets& kept, uint32_t max_name) {
     int n = 0;
-    for (const PX_FBO& t : kept.targets) n += (t.renderBuffer.id != 0) + (t.fbo != 0);
+    for (const PX_FBO& t : kept.targets) {
+        n += t.renderBuffer.id != 0 && t.renderBuffer.id <= max_name;
+        n += t.fbo != 0 && t.fbo <= max_name;
+    }
     return n;
 }
 

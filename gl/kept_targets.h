@@ -33,6 +33,7 @@ void KeepTarget(KeptTargets* kept, PX_FBO* target);
 // Deletes every kept target. Needs the owning context current; a null argument does nothing.
 void DeleteKeptTargets(KeptTargets* kept);
 
-// GL objects (textures and framebuffers) and bytes held, for the tests that count them.
-int KeptGLObjects(const KeptTargets& kept);
+// GL objects (textures and framebuffers) held, among the names up to `max_name`, and bytes held:
+// for the tests that count objects by probing names.
+int KeptGLObjects(const KeptTargets& kept, uint32_t max_name = UINT32_MAX);
 uint64_t KeptBytes(const KeptTargets& kept);
