@@ -14,9 +14,10 @@ extern "C" const char* const VEXOGLClassStrZ = "VEXO_OpenGL_Win_Class";
 
 namespace {
 
-const CGLPixelFormatAttribute attributes_default[] = {
-    kCGLPFAOpenGLProfile, static_cast<CGLPixelFormatAttribute>(kCGLOGLPVersion_3_2_Core),
-    static_cast<CGLPixelFormatAttribute>(0)};
+// As the framework's C code reads the list: ints. A profile value lies outside the attribute
+// enumeration's range, which C++ does not let that enumeration hold.
+const int attributes_default[] = {kCGLPFAOpenGLProfile, kCGLOGLPVersion_3_2_Core, 0};
+static_assert(sizeof(CGLPixelFormatAttribute) == sizeof(int), "the framework reads ints");
 
 // GLEW's entry points are process-wide pointers and the framework's functions are the same for
 // every context, so they are loaded once, the first time one of our contexts is current.
@@ -41,8 +42,10 @@ extern "C" {
 GLContextHandle CreateContext(GLContextHandle share, const CGLPixelFormatAttribute* attributes) {
     CGLPixelFormatObj pixel_format = nullptr;
     GLint virtual_screens = 0;
-    CGLError error = CGLChoosePixelFormat(attributes ? attributes : attributes_default,
-                                          &pixel_format, &virtual_screens);
+    const auto* chosen = attributes
+                             ? attributes
+                             : reinterpret_cast<const CGLPixelFormatAttribute*>(attributes_default);
+    CGLError error = CGLChoosePixelFormat(chosen, &pixel_format, &virtual_screens);
     if (error != kCGLNoError) Diagnostic("%i - %s\n", virtual_screens, CGLErrorString(error));
 
     CGLContextObj context = nullptr;

@@ -143,10 +143,17 @@ CGLError CGLChoosePixelFormat(const CGLPixelFormatAttribute* attribs, CGLPixelFo
     bool core = false;
     std::vector<EGLint> config{EGL_SURFACE_TYPE, d.needs_pbuffer ? EGL_PBUFFER_BIT : 0,
                                EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT};
-    for (const CGLPixelFormatAttribute* a = attribs; *a != 0; ++a) {
-        switch (*a) {
+    // The framework's C code reads the list as ints: a profile value lies outside the attribute
+    // enumeration's range, and C++ may not load it as that enumeration.
+    const auto at = [attribs](std::size_t i) {
+        int value = 0;
+        std::memcpy(&value, attribs + i, sizeof value);
+        return value;
+    };
+    for (std::size_t i = 0; at(i) != 0; ++i) {
+        switch (at(i)) {
             case kCGLPFAOpenGLProfile:
-                switch (static_cast<int>(*++a)) {
+                switch (at(++i)) {
                     case kCGLOGLPVersion_Legacy:
                         major = 2, minor = 1, core = false;
                         break;
@@ -163,22 +170,22 @@ CGLError CGLChoosePixelFormat(const CGLPixelFormatAttribute* attribs, CGLPixelFo
             // The framework counts colour bits without alpha, EGL's buffer size with it: asking
             // EGL for at least as many keeps every request the framework could grant.
             case kCGLPFAColorSize:
-                config.insert(config.end(), {EGL_BUFFER_SIZE, EGLint(*++a)});
+                config.insert(config.end(), {EGL_BUFFER_SIZE, EGLint(at(++i))});
                 break;
             case kCGLPFAAlphaSize:
-                config.insert(config.end(), {EGL_ALPHA_SIZE, EGLint(*++a)});
+                config.insert(config.end(), {EGL_ALPHA_SIZE, EGLint(at(++i))});
                 break;
             case kCGLPFADepthSize:
-                config.insert(config.end(), {EGL_DEPTH_SIZE, EGLint(*++a)});
+                config.insert(config.end(), {EGL_DEPTH_SIZE, EGLint(at(++i))});
                 break;
             case kCGLPFAStencilSize:
-                config.insert(config.end(), {EGL_STENCIL_SIZE, EGLint(*++a)});
+                config.insert(config.end(), {EGL_STENCIL_SIZE, EGLint(at(++i))});
                 break;
             case kCGLPFASampleBuffers:
-                config.insert(config.end(), {EGL_SAMPLE_BUFFERS, EGLint(*++a)});
+                config.insert(config.end(), {EGL_SAMPLE_BUFFERS, EGLint(at(++i))});
                 break;
             case kCGLPFASamples:
-                config.insert(config.end(), {EGL_SAMPLES, EGLint(*++a)});
+                config.insert(config.end(), {EGL_SAMPLES, EGLint(at(++i))});
                 break;
             // Renderer choices with no meaning for one software renderer and no drawable.
             case kCGLPFAAllRenderers:
