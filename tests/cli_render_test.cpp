@@ -112,14 +112,14 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
         run = Render("--input in16" + ext + " --output out16" + ext);
         ASSERT_EQ(run.status, 0) << run.output;
         EXPECT_EQ(run.output.find("note:"), std::string::npos) << run.output;
-        const World in16 = Read("in16" + ext), out16 = Read("out16" + ext, 0, &stored);
+        const World in16 = Read("in16" + ext, 32), out16 = Read("out16" + ext, 0, &stored);
         EXPECT_EQ(stored, SampleFormat::kUint16) << ext;
         EXPECT_EQ(out16.depth, 32) << ext;
         EXPECT_EQ(MaxDifference(out16, in16), 0.0f) << ext;
     }
     run = Render("--input in16.png --output-samples uint8 --output out8.png");
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_LE(MaxDifference(Read("out8.png", 0, &stored), Read("in16.png")), 0.5f / 255);
+    EXPECT_LE(MaxDifference(Read("out8.png", 32, &stored), Read("in16.png", 32)), 0.5f / 255);
     EXPECT_EQ(stored, SampleFormat::kUint8);
     run = Render("--input in16.tif --output out16.jpg");
     ASSERT_EQ(run.status, 0) << run.output;
