@@ -8,10 +8,10 @@
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <atomic>
-#include <optional>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace vexo_host {
@@ -229,11 +229,9 @@ SampleFormat WritableFormat(const std::string& path, SampleFormat wanted) {
     if (wanted == F::kUint8) return wanted;  // every format holds bytes, if in wider samples
     const std::optional<F> stored = StoredFormat(path, wanted);
     if (!stored || *stored == wanted || *stored == F::kFloat) return wanted;
-    // Deepest first; half floats keep what a float render holds outside 0..1.
+    // Deepest first; for floats, half floats keep the values outside 0..1 that integers clip.
     const F fallbacks[2] = {wanted == F::kFloat ? F::kHalf : F::kFloat,
-                            wanted == F::kHalf    ? F::kUint16
-                            : wanted == F::kFloat ? F::kUint16
-                                                  : F::kHalf};
+                            wanted == F::kUint16 ? F::kHalf : F::kUint16};
     for (const F candidate : fallbacks) {
         if (StoredFormat(path, candidate) == candidate) return candidate;
     }
