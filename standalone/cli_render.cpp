@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
@@ -30,14 +31,16 @@ namespace {
 constexpr const char* kRenderUsage =
     "usage: vexorant render --input IN [--map MAP] [--map-origin X,Y] [--set NAME=VALUE]...\n"
     "                       [--depth 8|32] [--downsample F] [--threads N] [--frames A-B]\n"
-    "                       [--region L,T,R,B] --output OUT [--module PATH]\n";
+    "                       [--region L,T,R,B] --output OUT [--output-samples TYPE]\n"
+    "                       [--module PATH]\n";
 
 constexpr const char* kRenderDetails =
     "\n"
     "  --input IN         the image to displace\n"
     "  --map MAP          the map layer; --map-origin X,Y places its top-left corner in\n"
     "                     pixels of IN (whole numbers)\n"
-    "  --depth 8|32       bits per channel to render at (default: 32 for float files)\n"
+    "  --depth 8|32       bits per channel to render at (default: 8 for 8-bit files, 32 for\n"
+    "                     deeper ones)\n"
     "  --downsample F     render at a fraction F (0.01 to 1) of full size\n"
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
@@ -45,6 +48,10 @@ constexpr const char* kRenderDetails =
     "                     bottom exclusive), as a viewer or a tile asks; OUT holds the part\n"
     "                     that lies on IN\n"
     "  --output OUT       the file to write; its extension chooses the format\n"
+    "  --output-samples TYPE\n"
+    "                     OUT's samples: uint8, uint16, half or float (default: IN's; uint8\n"
+    "                     after --depth 8, float after --depth 32 from an 8-bit IN). A format\n"
+    "                     that cannot hold them gets the deepest it holds, with a note\n"
     "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
     "File names are taken as they are. With --frames, the frame number field of a file name\n"
@@ -60,6 +67,11 @@ constexpr long long kLongMin = -2147483647LL - 1, kLongMax = 2147483647LL;  // t
 constexpr long long kMaxFrames = 1000000;
 constexpr double kMinDownsample = 0.01;
 
+constexpr std::pair<const char*, SampleFormat> kSampleNames[] = {{"uint8", SampleFormat::kUint8},
+                                                                 {"uint16", SampleFormat::kUint16},
+                                                                 {"half", SampleFormat::kHalf},
+                                                                 {"float", SampleFormat::kFloat}};
+
 // Frame numbers in 64 bits: `long` is 32 on Windows, where the last frame of
 // "--frames 1-2147483647" would overflow the loops that count up to it.
 using FrameNumber = long long;
@@ -71,6 +83,8 @@ struct RenderOptions {
     A_long map_origin[2] = {0, 0};
     std::vector<SetRequest> settings;
     int depth = 0;  // 0: from the input file
+    // None: from the input file and the depth.
+    std::optional<SampleFormat> output_samples;
     double downsample = 1.0;
     int threads = 1;
     bool has_frames = false;
@@ -209,6 +223,13 @@ CliCommand RenderCommand(RenderOptions* o) {
              if (value != "8" && value != "32") return *error = "--depth is 8 or 32", false;
              o->depth = value == "8" ? 8 : 32;
              return true;
+         }},
+        {"--output-samples", true, false,
+         [o](const std::string& value, std::string* error) {
+             for (const auto& [name, format] : kSampleNames) {
+                 if (value == name) return o->output_samples = format, true;
+             }
+             return *error = "--output-samples is uint8, uint16, half or float", false;
          }},
         {"--downsample", true, false,
          [o](const std::string& value, std::string* error) {
@@ -412,14 +433,46 @@ struct Job {
     const RenderOptions* options;
     Instance* instance;
     FramePattern input, map, output;
+    mutable std::atomic<bool> noted{false};  // the note on the output's samples is printed
 };
+
+const char* Described(SampleFormat format) {
+    switch (format) {
+        case SampleFormat::kUint8:
+            return "8-bit";
+        case SampleFormat::kUint16:
+            return "16-bit";
+        case SampleFormat::kHalf:
+            return "half-float";
+        case SampleFormat::kFloat:
+            break;
+    }
+    return "float";
+}
+
+// The output's samples: as asked, else the input's, unless the render's depth says otherwise;
+// where the output's format holds less, the deepest it has, said once per render.
+SampleFormat OutputSamples(const Job& job, const std::string& path, SampleFormat input, int depth) {
+    using F = SampleFormat;
+    const F wanted = job.options->output_samples ? *job.options->output_samples
+                     : depth == 8                ? F::kUint8
+                     : input == F::kUint8        ? F::kFloat
+                                                 : input;
+    const F chosen = WritableFormat(path, wanted);
+    if (chosen != wanted && chosen != F::kFloat && !job.noted.exchange(true)) {
+        Complain(0, std::string("note: ") + path + " holds no " + Described(wanted) +
+                        " samples; written as " + Described(chosen));
+    }
+    return chosen;
+}
 
 // One frame from files to file. Returns the exit code and a message naming the frame.
 int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     const RenderOptions& o = *job.options;
     const std::string in_name = job.input.For(frame);
     World input;
-    if (!ReadImage(in_name, o.depth, &input, error)) return 1;
+    SampleFormat samples = SampleFormat::kUint8;
+    if (!ReadImage(in_name, o.depth, &input, error, &samples)) return 1;
     World map;
     const bool has_map = !o.map.empty();
     if (has_map && !ReadImage(job.map.For(frame), input.depth, &map, error)) return 1;
@@ -465,7 +518,9 @@ int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
         *error = "frame " + std::to_string(frame) + ": " + problems.front();
         return 1;
     }
-    return WriteImage(job.output.For(frame), output, error) ? 0 : 1;
+    const std::string out_name = job.output.For(frame);
+    const SampleFormat out_samples = OutputSamples(job, out_name, samples, output.depth);
+    return WriteImage(out_name, output, out_samples, error) ? 0 : 1;
 }
 
 // Renders every frame on `threads` threads; stops handing out frames after the first failure.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace vexo_host {
@@ -48,9 +49,52 @@ std::string Cause(const std::string& text, const std::string& temp = "",
     return line;
 }
 
-bool IsFloatFormat(OIIO::TypeDesc format) {
-    return format.basetype == OIIO::TypeDesc::FLOAT || format.basetype == OIIO::TypeDesc::HALF ||
-           format.basetype == OIIO::TypeDesc::DOUBLE;
+// Wider integers and doubles come as float, the deepest a render holds.
+SampleFormat SampleFormatOf(OIIO::TypeDesc format) {
+    switch (format.basetype) {
+        case OIIO::TypeDesc::UINT8:
+        case OIIO::TypeDesc::INT8:
+            return SampleFormat::kUint8;
+        case OIIO::TypeDesc::UINT16:
+        case OIIO::TypeDesc::INT16:
+            return SampleFormat::kUint16;
+        case OIIO::TypeDesc::HALF:
+            return SampleFormat::kHalf;
+        default:
+            return SampleFormat::kFloat;
+    }
+}
+
+OIIO::TypeDesc TypeOf(SampleFormat format) {
+    switch (format) {
+        case SampleFormat::kUint8:
+            return OIIO::TypeDesc::UINT8;
+        case SampleFormat::kUint16:
+            return OIIO::TypeDesc::UINT16;
+        case SampleFormat::kHalf:
+            return OIIO::TypeDesc::HALF;
+        case SampleFormat::kFloat:
+            break;
+    }
+    return OIIO::TypeDesc::FLOAT;
+}
+
+// What the writer for `path` stores when asked for `format`: the writers settle it as they open,
+// so one pixel is written to memory. Nothing for a writer that only writes to the disk.
+std::optional<SampleFormat> StoredFormat(const std::string& path, SampleFormat format) {
+    auto out = OIIO::ImageOutput::create(path);
+    std::vector<unsigned char> encoded;
+    OIIO::Filesystem::IOVecOutput memory(encoded);
+    if (!out || !out->supports("ioproxy") || !out->set_ioproxy(&memory)) return std::nullopt;
+    OIIO::ImageSpec layout(1, 1, 4, TypeOf(format));
+    layout.alpha_channel = 3;
+    const float pixel[4] = {0, 0, 0, 1};
+    const bool ok = out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, pixel);
+    const SampleFormat stored = SampleFormatOf(out->spec().format);
+    out->close();
+    out->geterror();  // taken, so it is not reported with a later failure
+    if (!ok) return std::nullopt;
+    return stored;
 }
 
 // Where red, green, blue and alpha come from among the file's channels; -1 for none.
@@ -72,7 +116,8 @@ ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
 
 }  // namespace
 
-bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
+bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
+               SampleFormat* format) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
     auto in = OIIO::ImageInput::open(path, &config);
@@ -82,7 +127,9 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth > 1) {
         return Fail(error, path + " is not a 2D image");
     }
-    if (depth == 0) depth = IsFloatFormat(layout.format) ? 32 : 8;
+    const SampleFormat stored = SampleFormatOf(layout.format);
+    if (format) *format = stored;
+    if (depth == 0) depth = stored == SampleFormat::kUint8 ? 8 : 32;
     const std::string too_large = WorldSizeProblem(layout.width, layout.height, depth);
     if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const bool deep = depth == 32;
@@ -116,10 +163,11 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     return true;
 }
 
-bool WriteImage(const std::string& path, const World& world, std::string* error) {
+bool WriteImage(const std::string& path, const World& world, SampleFormat format,
+                std::string* error) {
     const A_long w = world.def.width, h = world.def.height;
     const bool deep = world.depth == 32;
-    OIIO::ImageSpec layout(w, h, 4, deep ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8);
+    OIIO::ImageSpec layout(w, h, 4, TypeOf(format));
     layout.alpha_channel = 3;
     layout.attribute("oiio:UnassociatedAlpha", 1);
     std::vector<float> floats(deep ? std::size_t(w) * h * 4 : 0);
@@ -169,6 +217,25 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
     const bool ok = write(out.get(), temp, &why);
     if (!CommitTemporary(temp, path, ok, &why)) return Fail(error, CannotWrite(path, why));
     return true;
+}
+
+bool WriteImage(const std::string& path, const World& world, std::string* error) {
+    return WriteImage(path, world, world.depth == 32 ? SampleFormat::kFloat : SampleFormat::kUint8,
+                      error);
+}
+
+SampleFormat WritableFormat(const std::string& path, SampleFormat wanted) {
+    using F = SampleFormat;
+    if (wanted == F::kUint8) return wanted;  // every format holds bytes, if in wider samples
+    const std::optional<F> stored = StoredFormat(path, wanted);
+    if (!stored || *stored == wanted || *stored == F::kFloat) return wanted;
+    // Deepest first; for floats, half floats keep the values outside 0..1 that integers clip.
+    const F fallbacks[2] = {wanted == F::kFloat ? F::kHalf : F::kFloat,
+                            wanted == F::kUint16 ? F::kHalf : F::kUint16};
+    for (const F candidate : fallbacks) {
+        if (StoredFormat(path, candidate) == candidate) return candidate;
+    }
+    return F::kUint8;
 }
 
 bool CanWriteImage(const std::string& path, std::string* error) {

@@ -8,16 +8,30 @@
 
 namespace vexo_host {
 
-// Reads a file into a world of `depth` bits per channel; depth 0 chooses from the file (float
-// files 32, others 8). Grey files fill red, green and blue; files without alpha are opaque.
-// A failure comes back in `error` as one line naming the file; the image libraries print nothing
-// of their own.
-bool ReadImage(const std::string& path, int depth, World* world, std::string* error);
+// How a file stores each sample, from shallowest to deepest: floats hold every value of the
+// others; 16-bit integers and half floats each hold values the other does not.
+enum class SampleFormat { kUint8, kUint16, kHalf, kFloat };
 
-// Writes a world: 8-bit worlds as 8-bit, 32-bit worlds as 32-bit float where the format holds
-// it. Writes to a temporary file beside `path` and renames it, so a failed write leaves nothing
-// under the output name.
+// Reads a file into a world of `depth` bits per channel; depth 0 chooses from the file (8-bit
+// files 8, anything deeper 32). Grey files fill red, green and blue; files without alpha are
+// opaque. `format`, when given, receives how the file stores its samples. A failure comes back
+// in `error` as one line naming the file; the image libraries print nothing of their own.
+bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
+               SampleFormat* format = nullptr);
+
+// Writes a world with `format` samples, or the nearest the file format holds (see
+// WritableFormat). Writes to a temporary file beside `path` and renames it, so a failed write
+// leaves nothing under the output name.
+bool WriteImage(const std::string& path, const World& world, SampleFormat format,
+                std::string* error);
+// 8-bit worlds as 8-bit, 32-bit worlds as float where the format holds it.
 bool WriteImage(const std::string& path, const World& world, std::string* error);
+
+// The sample format to ask of the file format `path` names for `wanted` samples: `wanted` where
+// it holds them, else float where it holds that, else the deepest it has (half floats before
+// 16-bit integers for floats, which may lie outside 0..1). Formats it cannot tell of get
+// `wanted`, and the writer converts as it does.
+SampleFormat WritableFormat(const std::string& path, SampleFormat wanted);
 
 // Whether WriteImage could write `path`: its extension names a format this build writes and its
 // folder takes a new file. Checked before work whose result would be lost; false, with "cannot

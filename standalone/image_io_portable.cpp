@@ -48,7 +48,7 @@ std::string Extension(const std::string& path) {
 // Decoded pixels, top row first, `channels` interleaved values per pixel.
 struct Decoded {
     int width = 0, height = 0, channels = 0;
-    bool is_float = false;       // the file holds floating point
+    SampleFormat stored = SampleFormat::kUint8;
     std::vector<float> values;   // 0..1 for integer files
     std::vector<uint8_t> bytes;  // 8-bit files, kept exact
 };
@@ -99,7 +99,7 @@ bool ReadPFM(const std::string& path, int depth, Decoded* d, std::string* error)
         return Fail(error, "cannot read " + path + ": malformed PFM header");
     }
     d->channels = magic == "PF" ? 3 : 1;
-    d->is_float = true;
+    d->stored = SampleFormat::kFloat;
     // stb refuses sizes past 2^24 itself; a PFM header may name any.
     const std::string too_large = WorldSizeProblem(d->width, d->height, depth ? depth : 32);
     if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
@@ -150,7 +150,7 @@ bool ReadWithStb(const std::string& path, Decoded* d, std::string* error) {
         if (!data) return Fail(error, "cannot read " + path + ": " + stbi_failure_reason());
         d->values.assign(data, data + std::size_t(w) * h * n);
         stbi_image_free(data);
-        d->is_float = true;
+        d->stored = SampleFormat::kFloat;
     } else if (stbi_is_16_bit_from_file(f)) {
         stbi_us* data = stbi_load_from_file_16(f, &w, &h, &n, 0);
         if (!data) return Fail(error, "cannot read " + path + ": " + stbi_failure_reason());
@@ -159,6 +159,7 @@ bool ReadWithStb(const std::string& path, Decoded* d, std::string* error) {
             d->values[i] = data[i] * (1.0f / 65535.0f);
         }
         stbi_image_free(data);
+        d->stored = SampleFormat::kUint16;
     } else {
         stbi_uc* data = stbi_load_from_file(f, &w, &h, &n, 0);
         if (!data) return Fail(error, "cannot read " + path + ": " + stbi_failure_reason());
@@ -274,7 +275,8 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
 
 }  // namespace
 
-bool ReadImage(const std::string& path, int depth, World* world, std::string* error) {
+bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
+               SampleFormat* format) {
     Decoded d;
     const bool ok =
         Extension(path) == ".pfm" ? ReadPFM(path, depth, &d, error) : ReadWithStb(path, &d, error);
@@ -282,7 +284,8 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     if (d.width <= 0 || d.height <= 0 || d.channels <= 0) {
         return Fail(error, path + " is not a 2D image");
     }
-    if (depth == 0) depth = d.is_float ? 32 : 8;
+    if (format) *format = d.stored;
+    if (depth == 0) depth = d.stored == SampleFormat::kUint8 ? 8 : 32;
     const std::string too_large = WorldSizeProblem(d.width, d.height, depth);
     if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const int n = d.channels;
@@ -309,10 +312,20 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     return true;
 }
 
-bool WriteImage(const std::string& path, const World& world, std::string* error) {
+// stb writes bytes only, and PFM floats only: the format, not the samples asked for, decides.
+bool WriteImage(const std::string& path, const World& world, SampleFormat, std::string* error) {
     std::vector<uint8_t> bytes;
     if (!Encode(path, world, &bytes, error)) return false;
     return WriteWholeFile(path, bytes.data(), bytes.size(), error);
+}
+
+bool WriteImage(const std::string& path, const World& world, std::string* error) {
+    return WriteImage(path, world, SampleFormat::kUint8, error);
+}
+
+SampleFormat WritableFormat(const std::string& path, SampleFormat wanted) {
+    if (wanted == SampleFormat::kUint8) return wanted;
+    return Extension(path) == ".pfm" ? SampleFormat::kFloat : SampleFormat::kUint8;
 }
 
 bool CanWriteImage(const std::string& path, std::string* error) {

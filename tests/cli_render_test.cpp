@@ -46,10 +46,10 @@ class CliRenderTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(WriteImage(Path(name), w, &error)) << error;
     }
-    World Read(const std::string& name, int depth = 0) {
+    World Read(const std::string& name, int depth = 0, SampleFormat* format = nullptr) {
         World w;
         std::string error;
-        EXPECT_TRUE(ReadImage(Path(name), depth, &w, &error)) << error;
+        EXPECT_TRUE(ReadImage(Path(name), depth, &w, &error, format)) << error;
         return w;
     }
     // Run in the test's folder, where a bare module name finds its file.
@@ -98,6 +98,37 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
     struct stat st;
     ASSERT_EQ(stat(Path("out.exr").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // 16-bit files render at 32 bits and come out 16-bit, every step kept (a byte holds one in
+    // 257); only the user's choice or a format without them makes them shallower.
+    const World deep = Fill(24, 12, 32, [](A_long x, A_long y, float* p) {
+        p[0] = float(40000 + x * 7) / 65535, p[1] = float(x * 2731 + y) / 65535;
+        p[2] = float(65535 - y * 513) / 65535, p[3] = float(x * y + 1) / 65535;
+    });
+    std::string error;
+    SampleFormat stored = SampleFormat::kFloat;
+    for (const std::string ext : {".png", ".tif"}) {
+        ASSERT_TRUE(WriteImage(Path("in16" + ext), deep, SampleFormat::kUint16, &error)) << error;
+        run = Render("--input in16" + ext + " --output out16" + ext);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(run.output.find("note:"), std::string::npos) << run.output;
+        const World in16 = Read("in16" + ext, 32), out16 = Read("out16" + ext, 0, &stored);
+        EXPECT_EQ(stored, SampleFormat::kUint16) << ext;
+        EXPECT_EQ(out16.depth, 32) << ext;
+        EXPECT_EQ(MaxDifference(out16, in16), 0.0f) << ext;
+    }
+    run = Render("--input in16.png --output-samples uint8 --output out8.png");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_LE(MaxDifference(Read("out8.png", 32, &stored), Read("in16.png", 32)), 0.5f / 255);
+    EXPECT_EQ(stored, SampleFormat::kUint8);
+    run = Render("--input in16.tif --output out16.jpg");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("vexorant: note: out16.jpg holds no 16-bit samples; written as "
+                              "8-bit\n"),
+              std::string::npos)
+        << run.output;
+    Read("out16.jpg", 0, &stored);
+    EXPECT_EQ(stored, SampleFormat::kUint8);
 
     // A symbolic link (relative, from another folder) leads to the file replaced, and stays a
     // link. Noise, so that the picture is larger than the file-size limit below.
@@ -197,6 +228,8 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
         {"--input " + Path("missing.png") + " --output " + Path("out.png"), 1,
          "cannot read " + Path("missing.png")},
         {in + " --output " + Path("out.png") + " --depth 16", 2, "--depth is 8 or 32"},
+        {in + " --output " + Path("out.png") + " --output-samples 16", 2,
+         "--output-samples is uint8, uint16, half or float"},
         {"--input " + Path("in.####.png") + " --output " + Path("out.png"), 2, "needs --frames"},
         {in + " --output " + Path("out.png") + " --set Bogus=1", 2, "Bogus"},
         {in + " --output " + Path("out.png") + " --set \"Edge Behavior=(-\"", 2, "Edge Behavior"},

@@ -88,8 +88,8 @@ render float pfm $pfm --input in.pfm --map map.pfm --depth 32 --set "Translate Y
   --set "Channel=Saturation" --set "Edge Behavior=Edge Repeat"
 render aberration_2x pfm $pfm --input in.png --map map.png --depth 32 --set "Anti-Aliasing=2x" \
   --set "Red=1.3" --set "Blue=-0.7" --set "Translate X=30" --set "Rotate=-35"
-# PFM holds no alpha: a 32-bit render's alpha, as 8 bits.
-render aberration_2x_alpha png $png --input in.png --map map.png --depth 32 \
+# PFM holds no alpha: a 32-bit render's alpha, as 8 bits (Linux writes 16 unless asked).
+render aberration_2x_alpha png $png --input in.png --map map.png --depth 32 --output-samples uint8 \
   --set "Anti-Aliasing=2x" --set "Red=1.3" --set "Blue=-0.7" --set "Translate X=30" \
   --set "Rotate=-35"
 # Several frames on two render threads: each thread makes its own context on Windows too.
