@@ -248,7 +248,7 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long time, A_
         return Refuse(instance, PF_Err_INVALID_INDEX,
                       "checkout of parameter " + std::to_string(index) + ", which does not exist");
     }
-    if (time_scale == 0) {
+    if (time_scale == 0 || instance->time_step <= 0) {
         return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
                       "checkout of parameter " + std::to_string(index) + " at a time scale of 0");
     }
