@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ struct InfoOptions {
     bool frei0r = false;
     std::string pipl_dump;
     std::vector<SetRequest> sets;
+    long long frame = 0;  // the values shown are those at this frame
 };
 
 std::string VersionText(uint32_t v) {
@@ -68,9 +70,9 @@ std::string PopupEntryText(const std::vector<std::string>& entries, A_long value
 }
 
 // What one control shows beside its name: value, default, range or entries.
-std::string ControlDetail(const Instance& instance, PF_ParamIndex index) {
+std::string ControlDetail(const Instance& instance, PF_ParamIndex index, long long frame) {
     const ParamStream& param = instance.params[std::size_t(index)];
-    const PF_ParamDef def = CurrentDef(instance, index);
+    const PF_ParamDef def = DefAt(instance, index, frame, 1);
     std::string out;
     switch (def.param_type) {
         case PF_Param_LAYER:
@@ -102,7 +104,7 @@ std::string ControlDetail(const Instance& instance, PF_ParamIndex index) {
             break;
         }
         case PF_Param_ANGLE:
-            out = ShortestText(param.value) + " degrees (default " +
+            out = ShortestText(ValueAt(param, frame, 1)) + " degrees (default " +
                   ShortestText(def.u.ad.dephault / 65536.0) + ")";
             break;
         case PF_Param_GROUP_START: {
@@ -118,11 +120,12 @@ std::string ControlDetail(const Instance& instance, PF_ParamIndex index) {
             break;
     }
     if (HasValue(def.param_type) && !param.time_varying) out += ", cannot vary over time";
+    if (!param.keys.empty()) out += ", keyframed";
     if (!IsEnabled(instance, index)) out += ", disabled";
     return out;
 }
 
-void PrintControls(const Instance& instance) {
+void PrintControls(const Instance& instance, long long frame) {
     int shown = 0;
     std::string lines;
     int depth = 0;
@@ -142,12 +145,14 @@ void PrintControls(const Instance& instance) {
         char head[96];
         std::snprintf(head, sizeof head, "%*s%-*s %-9s", indent, "", 30 - indent,
                       DisplayName(param).c_str(), KindText(type));
-        lines += std::string(head) + " " + ControlDetail(instance, index);
+        lines += std::string(head) + " " + ControlDetail(instance, index, frame);
         while (!lines.empty() && lines.back() == ' ') lines.pop_back();
         lines += "\n";
     }
-    std::printf("\nControls (%d shown of %zu declared)\n%s", shown, instance.params.size() - 1,
-                lines.c_str());
+    const bool animated = std::any_of(instance.params.begin(), instance.params.end(),
+                                      [](const ParamStream& p) { return !p.keys.empty(); });
+    std::printf("\nControls (%d shown of %zu declared)%s\n%s", shown, instance.params.size() - 1,
+                animated ? (" at frame " + std::to_string(frame)).c_str() : "", lines.c_str());
     const std::vector<std::string> history = UndoHistory();
     if (!history.empty()) {
         std::printf("Undo steps (oldest first):");
@@ -158,12 +163,12 @@ void PrintControls(const Instance& instance) {
     }
 }
 
-void WriteParams(const Instance& instance, JsonWriter* j) {
+void WriteParams(const Instance& instance, long long frame, JsonWriter* j) {
     j->BeginArray("params");
     for (std::size_t i = 0; i < instance.params.size(); ++i) {
         const PF_ParamIndex index = PF_ParamIndex(i);
         const ParamStream& param = instance.params[i];
-        const PF_ParamDef def = CurrentDef(instance, index);
+        const PF_ParamDef def = DefAt(instance, index, frame, 1);
         const PF_ParamType type = def.param_type;
         const bool input = i == 0;
         const bool slider = type == PF_Param_FLOAT_SLIDER;
@@ -214,7 +219,7 @@ void WriteParams(const Instance& instance, JsonWriter* j) {
                 break;
             case PF_Param_ANGLE:
                 j->Raw("default", ShortestText(def.u.ad.dephault / 65536.0))
-                    .Raw("value", ShortestText(param.value));
+                    .Raw("value", ShortestText(ValueAt(param, frame, 1)));
                 break;
             case PF_Param_BUTTON:
                 j->Null("default").Int("value", def.u.button_d.value);
@@ -237,7 +242,8 @@ void WriteParams(const Instance& instance, JsonWriter* j) {
     j->EndArray();
 }
 
-void PrintText(const Session& s, const std::string& about, const Instance* instance) {
+void PrintText(const Session& s, const std::string& about, const Instance* instance,
+               long long frame) {
     const PiPLInfo& p = s.module.pipl;
     std::printf("%s\n", about.c_str());
     std::printf("Module        %s\n", s.module.path.c_str());
@@ -254,10 +260,11 @@ void PrintText(const Session& s, const std::string& about, const Instance* insta
                 VersionText(p.effect_version).c_str());
     std::printf("  out flags   %s, out flags 2 %s\n", HexText(p.out_flags).c_str(),
                 HexText(p.out_flags2).c_str());
-    if (instance) PrintControls(*instance);
+    if (instance) PrintControls(*instance, frame);
 }
 
-void PrintJson(const Session& s, const std::string& about, const Instance* instance) {
+void PrintJson(const Session& s, const std::string& about, const Instance* instance,
+               long long frame) {
     const PiPLInfo& p = s.module.pipl;
     JsonWriter j;
     j.BeginObject().String("about", about).String("module", s.module.path);
@@ -283,13 +290,13 @@ void PrintJson(const Session& s, const std::string& about, const Instance* insta
         .Int("out_flags", s.effect.out_flags)
         .Int("out_flags2", s.effect.out_flags2)
         .EndObject();
-    if (instance) WriteParams(*instance, &j);
+    if (instance) WriteParams(*instance, frame, &j);
     j.EndObject();
     std::printf("%s\n", j.str().c_str());
 }
 
 constexpr const char* kInfoUsage =
-    "usage: vexorant info [--json] [--set NAME=VALUE]... [--module PATH]\n"
+    "usage: vexorant info [--json] [--set NAME=VALUE]... [--frame N] [--module PATH]\n"
     "       vexorant info --pipl-dump FILE [--module PATH]\n"
     "       vexorant info --frei0r [--module PATH]\n";
 
@@ -300,6 +307,7 @@ constexpr const char* kInfoDetails =
     "  --json             the same as JSON, with every parameter under \"params\"\n"
     "  --pipl-dump FILE   writes the module's property list, as stored, to FILE\n"
     "  --frei0r           the controls as the frei0r modules' parameters, as a Markdown table\n"
+    "  --frame N          the values at frame N of keyframed controls (default 0)\n"
     "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
     "control edits:\n";
@@ -318,13 +326,18 @@ CliCommand InfoCommand(InfoOptions* o) {
         {"--pipl-dump", true, false,
          [o](const std::string& value, std::string*) { return o->pipl_dump = value, true; }},
         SetOption(&o->sets),
+        {"--frame", true, false,
+         [o](const std::string& value, std::string* error) {
+             if (!ParseWholeNumber(value, 0, 2147483647, &o->frame)) {
+                 return *error = "--frame takes a whole number from 0 to 2147483647", false;
+             }
+             return true;
+         }},
     };
     // The dump is the module's bytes alone: edits and JSON would have nothing to act on.
-    c.conflicts = {{"--pipl-dump", "--json"},
-                   {"--pipl-dump", "--set"},
-                   {"--pipl-dump", "--frei0r"},
-                   {"--frei0r", "--json"},
-                   {"--frei0r", "--set"}};
+    c.conflicts = {{"--pipl-dump", "--json"}, {"--pipl-dump", "--set"}, {"--pipl-dump", "--frei0r"},
+                   {"--frei0r", "--json"},    {"--frei0r", "--set"},    {"--pipl-dump", "--frame"},
+                   {"--frei0r", "--frame"}};
     return c;
 }
 
@@ -394,9 +407,9 @@ int RunInfo(const Args& args) {
 
     const Instance* shown = controls_ok ? instance.get() : nullptr;
     if (o.json) {
-        PrintJson(session, about, shown);
+        PrintJson(session, about, shown, o.frame);
     } else {
-        PrintText(session, about, shown);
+        PrintText(session, about, shown, o.frame);
     }
     for (const std::string& p : InstanceProblems(*instance)) problems.push_back(p);
     instance.reset();

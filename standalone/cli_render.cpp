@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "standalone/cli.h"
@@ -31,8 +32,8 @@ namespace {
 constexpr const char* kRenderUsage =
     "usage: vexorant render --input IN [--map MAP] [--map-origin X,Y] [--set NAME=VALUE]...\n"
     "                       [--depth 8|32] [--downsample F] [--threads N] [--frames A-B]\n"
-    "                       [--region L,T,R,B] --output OUT [--output-samples TYPE]\n"
-    "                       [--module PATH]\n";
+    "                       [--fps R] [--map-offset N] [--region L,T,R,B] --output OUT\n"
+    "                       [--output-samples TYPE] [--module PATH]\n";
 
 constexpr const char* kRenderDetails =
     "\n"
@@ -44,6 +45,9 @@ constexpr const char* kRenderDetails =
     "  --downsample F     render at a fraction F (0.01 to 1) of full size\n"
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
+    "  --fps R            the frame rate, whole or a fraction such as 30000/1001 (default 24):\n"
+    "                     frame N is at N/R seconds, where keyframes and the layers are taken\n"
+    "  --map-offset N     frame F renders with frame F+N of the map sequence\n"
     "  --region L,T,R,B   renders only that part of IN, in its pixels as rendered (right and\n"
     "                     bottom exclusive), as a viewer or a tile asks; OUT holds the part\n"
     "                     that lies on IN\n"
@@ -89,6 +93,9 @@ struct RenderOptions {
     int threads = 1;
     bool has_frames = false;
     FrameNumber first_frame = 0, last_frame = 0;
+    // The host's time_scale and time_step; none given: the host's own.
+    std::optional<std::pair<A_u_long, A_long>> fps;
+    std::optional<FrameNumber> map_offset;
     std::optional<PF_LRect> region;
 };
 
@@ -96,12 +103,13 @@ struct RenderOptions {
 struct FramePattern {
     std::string name;  // as given
     std::string head, tail;
-    int width = 0;  // 0: no field
+    int width = 0;           // 0: no field
+    FrameNumber offset = 0;  // the file of frame F is numbered F + offset
     bool has_pattern() const { return width > 0; }
     std::string For(FrameNumber frame) const {
         if (!has_pattern()) return head;
         char digits[32];
-        std::snprintf(digits, sizeof digits, "%0*lld", width, frame);
+        std::snprintf(digits, sizeof digits, "%0*lld", width, frame + offset);
         return head + digits + tail;
     }
 };
@@ -251,6 +259,32 @@ CliCommand RenderCommand(RenderOptions* o) {
              o->threads = int(n);
              return true;
          }},
+        {"--fps", true, false,
+         [o](const std::string& value, std::string* error) {
+             const std::size_t slash = value.find('/');
+             long long rate = 0, per = 1;
+             if (!ParseWholeNumber(value.substr(0, slash), 1, kLongMax, &rate) ||
+                 (slash != std::string::npos &&
+                  !ParseWholeNumber(value.substr(slash + 1), 1, kLongMax, &per))) {
+                 *error =
+                     "--fps takes a whole number or a fraction of two, such as 24 or "
+                     "30000/1001, from 1 to " +
+                     std::to_string(kLongMax) + ", not '" + value + "'";
+                 return false;
+             }
+             o->fps.emplace(A_u_long(rate), A_long(per));
+             return true;
+         }},
+        {"--map-offset", true, false,
+         [o](const std::string& value, std::string* error) {
+             long long n = 0;
+             if (!ParseWholeNumber(value, kLongMin, kLongMax, &n)) {
+                 *error = "--map-offset takes a whole number of frames, not '" + value + "'";
+                 return false;
+             }
+             o->map_offset = n;
+             return true;
+         }},
         {"--frames", true, false,
          [o](const std::string& value, std::string* error) {
              const std::size_t dash = value.find('-');
@@ -307,10 +341,11 @@ std::string MissingFrames(const FramePattern& source, FrameNumber first, FrameNu
         if (SourceProblem(name).empty()) continue;
         ++missing;
         if (names.size() < kNamesShown) names.push_back(name);
-        if (!ranges.empty() && ranges.back().second == f - 1) {
-            ranges.back().second = f;
+        const FrameNumber n = f + source.offset;  // as the files are numbered
+        if (!ranges.empty() && ranges.back().second == n - 1) {
+            ranges.back().second = n;
         } else if (ranges.size() < kRangesShown) {
-            ranges.emplace_back(f, f);
+            ranges.emplace_back(n, n);
         } else {
             more = true;
         }
@@ -397,6 +432,27 @@ int ReadNames(const CliCommand& command, const RenderOptions& o, Names* names) {
     if (o.last_frame > o.first_frame && !names->output.has_pattern()) {
         return UsageError(command, "several frames need a frame number field in --output");
     }
+    if (o.map_offset) {
+        if (!names->map.has_pattern()) {
+            return UsageError(command,
+                              "--map-offset needs --frames and a map sequence, with a "
+                              "frame number field in --map");
+        }
+        if (o.first_frame + *o.map_offset < 0 || o.last_frame + *o.map_offset > kLongMax) {
+            return UsageError(
+                command, "--map-offset " + std::to_string(*o.map_offset) + " takes frames " +
+                             std::to_string(o.first_frame) + "-" + std::to_string(o.last_frame) +
+                             " past the map's frame numbers, 0 to " + std::to_string(kLongMax));
+        }
+        names->map.offset = *o.map_offset;
+    }
+    // The host's times are 32-bit: frame N at N * time_step.
+    if (o.fps && o.last_frame > kLongMax / o.fps->second) {
+        return UsageError(command, "--frames " + std::to_string(o.last_frame) + " at --fps " +
+                                       std::to_string(o.fps->first) + "/" +
+                                       std::to_string(o.fps->second) +
+                                       " lies past the last time the host can give");
+    }
     return 0;
 }
 
@@ -466,6 +522,18 @@ SampleFormat OutputSamples(const Job& job, const std::string& path, SampleFormat
     return chosen;
 }
 
+// A layer as read, placed and scaled as the render takes it.
+void Place(const RenderOptions& o, bool map, World* layer) {
+    if (map && o.has_map_origin) {
+        layer->def.origin_x = o.map_origin[0], layer->def.origin_y = o.map_origin[1];
+    }
+    if (o.downsample < 1.0) {
+        const World& w = *layer;
+        *layer = Resample(w, std::max<A_long>(1, A_long(std::ceil(w.def.width * o.downsample))),
+                          std::max<A_long>(1, A_long(std::ceil(w.def.height * o.downsample))));
+    }
+}
+
 // One frame from files to file. Returns the exit code and a message naming the frame.
 int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     const RenderOptions& o = *job.options;
@@ -476,15 +544,8 @@ int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     World map;
     const bool has_map = !o.map.empty();
     if (has_map && !ReadImage(job.map.For(frame), input.depth, &map, error)) return 1;
-    if (o.has_map_origin) map.def.origin_x = o.map_origin[0], map.def.origin_y = o.map_origin[1];
-    if (o.downsample < 1.0) {
-        const auto scaled = [&](const World& w) {
-            return Resample(w, std::max<A_long>(1, A_long(std::ceil(w.def.width * o.downsample))),
-                            std::max<A_long>(1, A_long(std::ceil(w.def.height * o.downsample))));
-        };
-        input = scaled(input);
-        if (has_map) map = scaled(map);
-    }
+    Place(o, false, &input);
+    if (has_map) Place(o, true, &map);
     if (const std::optional<PF_LRect>& r = o.region;
         r && (r->right <= 0 || r->bottom <= 0 || r->left >= input.def.width ||
               r->top >= input.def.height)) {
@@ -500,7 +561,15 @@ int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     options.region = o.region;
     options.depth = input.depth;
     options.downsample = ScaleOf(o.downsample);
-    options.time = A_long(frame);
+    options.time = A_long(frame * job.instance->time_step);
+    // Frames other than this one, for an effect that asks for its layers at another time.
+    options.layer_at = [&](bool is_map, A_long at, World* layer, std::string* why) {
+        const FramePattern& source = is_map ? job.map : job.input;
+        if (source.has_pattern() && at + source.offset < 0) return false;
+        if (!ReadImage(source.For(at), input.depth, layer, why)) return false;
+        Place(o, is_map, layer);
+        return true;
+    };
     std::string shown;
     options.message = &shown;
     std::vector<std::string> problems;
@@ -622,6 +691,7 @@ int RunRender(const Args& args) {
     Stage stage;
     if ((code = OpenStage(o.module, o.settings, &stage))) return CloseStage(&stage, code);
 
+    if (o.fps) std::tie(stage.instance->time_scale, stage.instance->time_step) = *o.fps;
     Job job{&o, stage.instance.get(), names.input, names.map, names.output};
     const auto start = std::chrono::steady_clock::now();
     code = RenderFrames(job, o.first_frame, o.last_frame, o.threads, &error);

@@ -238,8 +238,8 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
     return PF_Err_NONE;
 }
 
-PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long, A_long, A_u_long,
-                     PF_ParamDef* param) {
+PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long time, A_long,
+                     A_u_long time_scale, PF_ParamDef* param) {
     Instance* instance = InstanceFromRef(effect_ref);
     if (!instance || !param) return PF_Err_BAD_CALLBACK_PARAM;
     if (const PF_Err err = InjectedFailure("checkout_param")) return err;
@@ -248,8 +248,14 @@ PF_Err CheckoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long, A_long,
         return Refuse(instance, PF_Err_INVALID_INDEX,
                       "checkout of parameter " + std::to_string(index) + ", which does not exist");
     }
-    // Streams hold one value for all times: there are no keyframes to evaluate.
-    *param = CurrentDef(*instance, index);
+    if (time_scale == 0 || instance->time_step <= 0) {
+        return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                      "checkout of parameter " + std::to_string(index) + " at a time scale of 0");
+    }
+    // The time in frames: time / time_scale seconds at the instance's rate. The step is how
+    // far the asker moves per frame, which does not change where it stands.
+    *param = DefAt(*instance, index, int64_t(time) * int64_t(instance->time_scale),
+                   int64_t(time_scale) * int64_t(instance->time_step));
     instance->checkouts.insert({std::this_thread::get_id(), param});
     return PF_Err_NONE;
 }
@@ -358,6 +364,8 @@ PF_InData MakeInstanceInData(Instance* instance) {
     in.inter.abort = Abort;
     in.inter.progress = Progress;
     in.num_params = A_long(instance->params.size());
+    in.time_scale = instance->time_scale;
+    in.time_step = in.local_time_step = instance->time_step;
     return in;
 }
 
@@ -423,6 +431,19 @@ PF_Err UserSetValue(Instance* instance, PF_ParamIndex index, double value) {
     return Supervised(param) ? AfterUserChange(instance, index) : PF_Err_NONE;
 }
 
+PF_Err UserSetKeys(Instance* instance, PF_ParamIndex index, const std::vector<Keyframe>& keys) {
+    if (!instance->set_up || index < 1 || std::size_t(index) >= instance->params.size()) {
+        return PF_Err_INVALID_INDEX;
+    }
+    if (keys.empty()) return PF_Err_BAD_CALLBACK_PARAM;
+    const ParamStream& param = instance->params[std::size_t(index)];
+    if (const PF_Err err = WriteStream(instance, index, keys.front().value,
+                                       "Change " + DisplayName(param), keys)) {
+        return err;
+    }
+    return Supervised(param) ? AfterUserChange(instance, index) : PF_Err_NONE;
+}
+
 PF_Err UserPressButton(Instance* instance, PF_ParamIndex index) {
     if (!instance->set_up || index < 1 || std::size_t(index) >= instance->params.size()) {
         return PF_Err_INVALID_INDEX;
@@ -445,6 +466,7 @@ bool UndoLastStep(PF_Err* err) {
             ParamStream& param = instance->params[std::size_t(it->index)];
             param.value = it->value;
             param.dyn_flags = it->dyn_flags;
+            param.keys = it->keys;
         }
         if (std::find(touched.begin(), touched.end(), instance) == touched.end()) {
             touched.push_back(instance);
@@ -458,26 +480,53 @@ bool UndoLastStep(PF_Err* err) {
     return true;
 }
 
+double ValueAt(const ParamStream& param, int64_t frames, int64_t per) {
+    const std::vector<Keyframe>& keys = param.keys;
+    if (keys.empty()) return param.value;
+    // Exact, in 128 bits: a time scale of 2^32 times a frame number of 2^31 overflows 64.
+    using Wide = __int128;
+    // The last keyframe at or before the time; before the first, the first holds.
+    std::size_t k = 0;
+    while (k + 1 < keys.size() && Wide(keys[k + 1].frame) * per <= Wide(frames)) ++k;
+    const PF_ParamType type = param.def.param_type;
+    const bool linear = type == PF_Param_FLOAT_SLIDER || type == PF_Param_ANGLE;
+    const Wide from = Wide(keys[k].frame) * per;
+    if (!linear || k + 1 == keys.size() || Wide(frames) <= from) return keys[k].value;
+    // The fraction of the way to the next keyframe, reduced, so that a whole frame gives the
+    // same value at any time scale: 30 * 1 / 3 is 10 exactly, where 30 * (1.0 / 3) is not.
+    Wide num = Wide(frames) - from, den = Wide(keys[k + 1].frame - keys[k].frame) * per;
+    Wide a = num, b = den;
+    while (b) a %= b, std::swap(a, b);
+    num /= a, den /= a;
+    const double v0 = keys[k].value, v1 = keys[k + 1].value;
+    return v0 + (v1 - v0) * double(num) / double(den);
+}
+
 PF_ParamDef CurrentDef(const Instance& instance, PF_ParamIndex index) {
+    return DefAt(instance, index, 0, 1);
+}
+
+PF_ParamDef DefAt(const Instance& instance, PF_ParamIndex index, int64_t frames, int64_t per) {
     const ParamStream& param = instance.params[std::size_t(index)];
+    const double value = ValueAt(param, frames, per);
     PF_ParamDef def = param.def;
     std::snprintf(def.name, sizeof def.name, "%s", param.shown_name.c_str());
     def.flags = param.shown_flags;
     def.ui_flags = param.shown_ui_flags;
     switch (def.param_type) {
         case PF_Param_POPUP:
-            def.u.pd.value = PF_ParamValue(param.value);
+            def.u.pd.value = PF_ParamValue(value);
             def.u.pd.u.namesptr = param.entries.c_str();
             break;
         case PF_Param_CHECKBOX:
-            def.u.bd.value = PF_ParamValue(param.value);
+            def.u.bd.value = PF_ParamValue(value);
             def.u.bd.u.nameptr = param.text.c_str();
             break;
         case PF_Param_FLOAT_SLIDER:
-            def.u.fs_d.value = param.value;
+            def.u.fs_d.value = value;
             break;
         case PF_Param_ANGLE:
-            def.u.ad.value = PF_Fixed(std::lround(param.value * 65536.0));
+            def.u.ad.value = PF_Fixed(std::lround(value * 65536.0));
             break;
         case PF_Param_BUTTON:
             def.u.button_d.value = 0;
@@ -591,7 +640,7 @@ bool FitsFixed(double value) {
 }
 
 PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,
-                   const std::string& step_name) {
+                   const std::string& step_name, const std::vector<Keyframe>& keys) {
     std::lock_guard<std::mutex> lock(instance->mutex);
     if (index < 0 || std::size_t(index) >= instance->params.size()) return PF_Err_INVALID_INDEX;
     ParamStream& param = instance->params[std::size_t(index)];
@@ -599,43 +648,63 @@ PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,
     if (!HasValue(param.def.param_type)) {
         return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM, label + " holds no value to set");
     }
-    if (!std::isfinite(value)) {
-        return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
-                      label + " cannot take a value that is not finite");
+    if (!keys.empty() && !param.time_varying) {
+        return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM, label + " cannot vary over time");
     }
-    switch (param.def.param_type) {
-        case PF_Param_POPUP: {
-            const double entry = std::round(value);
-            if (entry < 1 || entry > param.def.u.pd.num_choices) {
-                return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
-                              label + " has no entry " + std::to_string(value));
-            }
-            value = entry;
-            break;
+    for (std::size_t k = 1; k < keys.size(); ++k) {
+        if (keys[k].frame <= keys[k - 1].frame) {
+            return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                          label + " has keyframes out of order");
         }
-        case PF_Param_CHECKBOX:
-            value = value != 0 ? 1 : 0;
-            break;
-        case PF_Param_FLOAT_SLIDER:
-            // The application keeps a slider inside its valid range.
-            value = std::fmin(std::fmax(value, double(param.def.u.fs_d.valid_min)),
-                              double(param.def.u.fs_d.valid_max));
-            break;
-        case PF_Param_ANGLE:
-            // Effects read angles as 16.16 fixed point: a larger value would reach them wrapped.
-            if (!FitsFixed(value)) {
-                char degrees[32];
-                std::snprintf(degrees, sizeof degrees, "%g", value);
-                return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
-                              label + " cannot hold " + degrees +
-                                  " degrees; a fixed-point angle holds -32768 to 32767.99998");
-            }
-            break;
-        default:
-            break;
     }
-    NoteChange({instance, index, param.value, param.dyn_flags}, step_name);
+    // The value as the stream holds it, or a refusal.
+    const auto held = [&](double* v) -> PF_Err {
+        if (!std::isfinite(*v)) {
+            return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                          label + " cannot take a value that is not finite");
+        }
+        switch (param.def.param_type) {
+            case PF_Param_POPUP: {
+                const double entry = std::round(*v);
+                if (entry < 1 || entry > param.def.u.pd.num_choices) {
+                    return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                                  label + " has no entry " + std::to_string(*v));
+                }
+                *v = entry;
+                break;
+            }
+            case PF_Param_CHECKBOX:
+                *v = *v != 0 ? 1 : 0;
+                break;
+            case PF_Param_FLOAT_SLIDER:
+                // The application keeps a slider inside its valid range.
+                *v = std::fmin(std::fmax(*v, double(param.def.u.fs_d.valid_min)),
+                               double(param.def.u.fs_d.valid_max));
+                break;
+            case PF_Param_ANGLE:
+                // Effects read angles as 16.16 fixed point: a larger value would reach them
+                // wrapped.
+                if (!FitsFixed(*v)) {
+                    char degrees[32];
+                    std::snprintf(degrees, sizeof degrees, "%g", *v);
+                    return Refuse(instance, PF_Err_BAD_CALLBACK_PARAM,
+                                  label + " cannot hold " + degrees +
+                                      " degrees; a fixed-point angle holds -32768 to 32767.99998");
+                }
+                break;
+            default:
+                break;
+        }
+        return PF_Err_NONE;
+    };
+    if (const PF_Err err = held(&value)) return err;
+    std::vector<Keyframe> held_keys = keys;
+    for (Keyframe& key : held_keys) {
+        if (const PF_Err err = held(&key.value)) return err;
+    }
+    NoteChange({instance, index, param.value, param.dyn_flags, param.keys}, step_name);
     param.value = value;
+    param.keys = std::move(held_keys);
     return PF_Err_NONE;
 }
 
@@ -648,7 +717,10 @@ PF_Err SetDynamicFlag(Instance* instance, PF_ParamIndex index, AEGP_DynStreamFla
                       "dynamic stream flag " + std::to_string(flag) + " is not supported");
     }
     ParamStream& param = instance->params[std::size_t(index)];
-    if (undoable) NoteChange({instance, index, param.value, param.dyn_flags}, "Change Visibility");
+    if (undoable) {
+        NoteChange({instance, index, param.value, param.dyn_flags, param.keys},
+                   "Change Visibility");
+    }
     param.dyn_flags = set ? (param.dyn_flags | flag) : (param.dyn_flags & ~flag);
     return PF_Err_NONE;
 }

@@ -1,6 +1,7 @@
 // One effect instance as the host keeps it: the declared parameters, their streams, and how the
 // controls are shown. The `effect_ref` handed to the effect is a pointer to the Instance.
 #pragma once
+#include <cstdint>
 #include <initializer_list>
 #include <mutex>
 #include <set>
@@ -12,6 +13,7 @@
 #include "AE_Effect.h"
 #include "AE_GeneralPlug.h"
 #include "standalone/host.h"
+#include "standalone/undo.h"
 
 namespace vexo_host {
 
@@ -22,6 +24,8 @@ struct ParamStream {
     std::string text;     // the box text beside a checkbox, or a button's caption
     // Stream units: popup entry (1-based), checkbox 0/1, angle in degrees, slider as shown.
     double value = 0;
+    // Keyframes in increasing frames; none: `value` holds at every time.
+    std::vector<Keyframe> keys;
     bool time_varying = false;
     AEGP_DynStreamFlags dyn_flags = 0;  // bits of AEGP_DynStreamFlag_HIDDEN and _DISABLED
     // As the effect last set them through PF_UpdateParamUI.
@@ -44,6 +48,9 @@ struct Instance {
     int open_groups = 0;                // group starts declared and not yet closed
     std::string refusal;                // why the host last refused one of the effect's calls
     std::vector<std::string> messages;  // texts the effect asked the host to show
+    // The frame rate: frame N is at time N * time_step, in 1/time_scale seconds.
+    A_u_long time_scale = 24;
+    A_long time_step = 1;
     // Parameter checkouts not yet checked in, with the thread that made each: a frame's
     // checkouts are its thread's, while other threads render other frames.
     std::multiset<std::pair<std::thread::id, const PF_ParamDef*>> checkouts;
@@ -90,6 +97,8 @@ PF_Err SendUserChangedParam(Instance* instance, PF_ParamIndex index);
 // Edits as the user makes them: one undo step, and for a supervised control the user-changed
 // command followed by an interface update.
 PF_Err UserSetValue(Instance* instance, PF_ParamIndex index, double value);
+// Keyframes in increasing frames, replacing the stream's value or animation.
+PF_Err UserSetKeys(Instance* instance, PF_ParamIndex index, const std::vector<Keyframe>& keys);
 PF_Err UserPressButton(Instance* instance, PF_ParamIndex index);
 
 // Reverts the newest undo step and refreshes the interface of every instance it touched.
@@ -98,6 +107,11 @@ bool UndoLastStep(PF_Err* err = nullptr);
 
 // The definition as the effect receives it now: current value, shown name and flags.
 PF_ParamDef CurrentDef(const Instance& instance, PF_ParamIndex index);
+// The same with the value at frame `frames` / `per` (a fraction of frames between keyframes):
+// sliders and angles linear between keyframes, popups and checkboxes held until the next.
+PF_ParamDef DefAt(const Instance& instance, PF_ParamIndex index, int64_t frames, int64_t per);
+// A stream's value there, in the stream's units.
+double ValueAt(const ParamStream& param, int64_t frames, int64_t per);
 // Neither hidden itself nor inside a hidden group.
 bool IsShown(const Instance& instance, PF_ParamIndex index);
 bool IsEnabled(const Instance& instance, PF_ParamIndex index);
@@ -123,9 +137,10 @@ bool HasValue(PF_ParamType type);
 // its 1/65536 steps: -32768 up to 1/65536 below 32768. Beyond that a value would wrap around.
 bool FitsFixed(double value);
 
-// Writes a stream value as AEGP_SetStreamValue does, noting the undo step.
+// Writes a stream value as AEGP_SetStreamValue does, noting the undo step. A value replaces
+// any keyframes; given `keys`, they replace the value.
 PF_Err WriteStream(Instance* instance, PF_ParamIndex index, double value,
-                   const std::string& step_name);
+                   const std::string& step_name, const std::vector<Keyframe>& keys = {});
 PF_Err SetDynamicFlag(Instance* instance, PF_ParamIndex index, AEGP_DynStreamFlags flag,
                       bool undoable, bool set);
 PF_Err UpdateShownParam(Instance* instance, PF_ParamIndex index, const PF_ParamDef* def);

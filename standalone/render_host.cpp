@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <list>
 #include <map>
 #include <mutex>
 
@@ -28,6 +29,9 @@ struct Frame {
     std::map<A_long, LayerCheckout> checkouts;
     bool output_out = false;
     PF_Err checkout_error = PF_Err_NONE;  // the first checkout_layer the host failed
+    const FrameOptions* options = nullptr;
+    std::list<World> other_times;  // layers checked out at other frames
+    std::string layer_problem;     // why one of those could not be had
 };
 
 thread_local Frame* t_frame = nullptr;
@@ -94,10 +98,16 @@ PF_EffectWorld Part(const World& layer, const PF_LRect& r) {
     return def;
 }
 
+// floor(a / b) for b > 0.
+int64_t FloorDiv(__int128 a, __int128 b) { return int64_t(a / b - (a % b < 0 ? 1 : 0)); }
+
 PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
-                        const PF_RenderRequest* request, PF_CheckoutResult* result) {
+                        const PF_RenderRequest* request, A_long time, A_u_long time_scale,
+                        PF_CheckoutResult* result) {
     if (const PF_Err err = InjectedFailure("checkout_layer")) return err;
-    if (!frame || !request || !result) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!frame || !request || !result || time_scale == 0 || frame->instance->time_step <= 0) {
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
     const World* layer = nullptr;
     if (index == 0) {
         layer = frame->layers.input;
@@ -108,6 +118,23 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
         return PF_Err_INVALID_INDEX;
     }
     if (frame->checkouts.count(checkout_id)) return PF_Err_BAD_CALLBACK_PARAM;
+    // A layer at another time is its frame at or before that time.
+    const Instance& instance = *frame->instance;
+    const int64_t at =
+        FloorDiv(__int128(time) * instance.time_scale, __int128(time_scale) * instance.time_step);
+    if (layer && frame->options && frame->options->layer_at &&
+        at != FloorDiv(frame->options->time, instance.time_step)) {
+        World other;
+        std::string why;
+        if (at < std::numeric_limits<A_long>::min() || at > std::numeric_limits<A_long>::max() ||
+            !frame->options->layer_at(index != 0, A_long(at), &other, &why)) {
+            frame->layer_problem = "no " + std::string(index ? "map" : "input") + " at frame " +
+                                   std::to_string(at) + (why.empty() ? "" : ": " + why);
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        frame->other_times.push_back(std::move(other));
+        layer = &frame->other_times.back();
+    }
     *result = PF_CheckoutResult{};
     result->max_result_rect = Bounds(layer);
     result->result_rect = Intersect(request->rect, result->max_result_rect);
@@ -123,10 +150,11 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
 
 // Remembers the first failure the effect was handed: it must come back as the command's result.
 PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id,
-                     const PF_RenderRequest* request, A_long, A_long, A_u_long,
+                     const PF_RenderRequest* request, A_long time, A_long, A_u_long time_scale,
                      PF_CheckoutResult* result) {
     Frame* frame = FrameFor(effect_ref);
-    const PF_Err err = CheckoutLayerFor(frame, index, checkout_id, request, result);
+    const PF_Err err =
+        CheckoutLayerFor(frame, index, checkout_id, request, time, time_scale, result);
     if (err && frame && !frame->checkout_error) frame->checkout_error = err;
     return err;
 }
@@ -214,6 +242,7 @@ PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const Fra
     Frame frame;
     frame.instance = instance;
     frame.layers = layers;
+    frame.options = &options;
     FrameScope scope(&frame);
     const std::thread::id thread = std::this_thread::get_id();
     const std::size_t checkouts_before = OutstandingCheckouts(*instance, thread);
@@ -244,6 +273,7 @@ PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const Fra
     PF_Err err =
         Send(*instance->effect, PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &pre);
 
+    if (!frame.layer_problem.empty()) problems->push_back(frame.layer_problem);
     if (frame.checkout_error && err != frame.checkout_error) {
         problems->push_back("the pre-render answered " + std::to_string(err) +
                             " after checkout_layer failed with " +
@@ -383,6 +413,13 @@ PF_Err RenderFrame(Instance* instance, const FrameLayers& layers, const FrameOpt
         FrameOptions at8 = options;
         at8.depth = 8;
         at8.given_output = nullptr;
+        if (options.layer_at) {
+            at8.layer_at = [&options](bool map, A_long frame, World* layer, std::string* error) {
+                if (!options.layer_at(map, frame, layer, error)) return false;
+                *layer = WithDepth(*layer, 8);
+                return true;
+            };
+        }
         World output8;
         const FrameLayers layers8{layers.input ? &input : nullptr, layers.map ? &map : nullptr};
         const PF_Err err =

@@ -1,6 +1,7 @@
 // The host's side of one frame: smart pre-render, then smart render, with the layer and output
 // checkouts the effect asks for. Frames may render on several threads at once.
 #pragma once
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ struct FrameLayers {
 struct FrameOptions {
     int depth = 8;
     PF_RationalScale downsample = {1, 1};
-    A_long time = 0;
+    A_long time = 0;  // in the instance's time scale: frame N at N * time_step
     // The part of the layer asked for, as a viewer or a render farm's tile asks; the whole layer
     // when absent.
     std::optional<PF_LRect> region;
@@ -26,6 +27,10 @@ struct FrameOptions {
     // from the pre-render's answer (poisoned, padded, or of another size), even for an empty
     // result. May be `output` itself.
     World* given_output = nullptr;
+    // Reads the input (or the map) as it is at another frame than the one rendered, for a
+    // checkout at another time; false, with `error` set, when there is none. Without it the
+    // frame's layers stand for every time.
+    std::function<bool(bool map, A_long frame, World* layer, std::string* error)> layer_at;
     // Receives the text the effect asks the host to show the user (why the frame failed), if any.
     std::string* message = nullptr;
 };

@@ -15,6 +15,10 @@ const char* const kSetUsage =
     "                     Sliders take the displayed units (percent sliders in percent), angles\n"
     "                     degrees, popups an entry or its 1-based position, checkboxes "
     "on/off/1/0.\n"
+    "  --set NAME=VALUE@FRAME,VALUE@FRAME,...\n"
+    "                     keyframes the control over the frames rendered: sliders and angles\n"
+    "                     change linearly between keyframes, popups and checkboxes hold each\n"
+    "                     value until the next; the first and last values hold before and after\n"
     "  --set BUTTON       press a button, e.g. --set \"Reset Transforms\"\n";
 
 namespace {
@@ -165,6 +169,39 @@ bool ReadCheckbox(const std::string& label, const std::string& value, double* ou
     return true;
 }
 
+// One value of a control, in displayed units, read as the stream holds it.
+bool ReadValue(const ParamStream& param, const std::string& label, const std::string& text,
+               double* out, std::string* error) {
+    switch (param.def.param_type) {
+        case PF_Param_FLOAT_SLIDER:
+            return ReadSlider(param, label, text, out, error);
+        case PF_Param_POPUP:
+            return ReadPopup(param, label, text, out, error);
+        case PF_Param_CHECKBOX:
+            return ReadCheckbox(label, text, out, error);
+        case PF_Param_ANGLE: {
+            std::string v = Trim(text);
+            if (v.size() >= 3 && v.compare(v.size() - 3, 3, "deg") == 0) v.resize(v.size() - 3);
+            if (!ParseNumber(v, out)) {
+                *error = label + " takes an angle in degrees, not " + Quoted(text);
+                return false;
+            }
+            if (!FitsFixed(*out)) {
+                *error = label + " takes -32768 to 32767.99998 degrees; " + Number(*out) +
+                         " is out of range";
+                return false;
+            }
+            return true;
+        }
+        case PF_Param_LAYER:
+            *error = label + " names a layer; layers come with the command's own options";
+            return false;
+        default:
+            *error = label + " cannot be set from the command line";
+            return false;
+    }
+}
+
 }  // namespace
 
 bool ParseSetRequest(const std::string& text, SetRequest* request, std::string* error) {
@@ -239,6 +276,11 @@ bool ResolveSetRequest(const Instance& instance, const SetRequest& request,
     setting->index = index;
     setting->press = false;
     if (type == PF_Param_BUTTON) {
+        if (request.value.find('@') != std::string::npos) {
+            *error = label + " is a button; it cannot be keyframed, only pressed with --set " +
+                     Quoted(DisplayName(param));
+            return false;
+        }
         if (request.has_value) {
             *error = label + " is a button and takes no value; press it with --set " +
                      Quoted(DisplayName(param));
@@ -251,34 +293,48 @@ bool ResolveSetRequest(const Instance& instance, const SetRequest& request,
         *error = label + " needs a value: --set " + Quoted(DisplayName(param) + "=VALUE");
         return false;
     }
-    switch (type) {
-        case PF_Param_FLOAT_SLIDER:
-            return ReadSlider(param, label, request.value, &setting->value, error);
-        case PF_Param_POPUP:
-            return ReadPopup(param, label, request.value, &setting->value, error);
-        case PF_Param_CHECKBOX:
-            return ReadCheckbox(label, request.value, &setting->value, error);
-        case PF_Param_ANGLE: {
-            std::string v = Trim(request.value);
-            if (v.size() >= 3 && v.compare(v.size() - 3, 3, "deg") == 0) v.resize(v.size() - 3);
-            if (!ParseNumber(v, &setting->value)) {
-                *error = label + " takes an angle in degrees, not " + Quoted(request.value);
-                return false;
-            }
-            if (!FitsFixed(setting->value)) {
-                *error = label + " takes -32768 to 32767.99998 degrees; " + Number(setting->value) +
-                         " is out of range";
-                return false;
-            }
-            return true;
-        }
-        case PF_Param_LAYER:
-            *error = label + " names a layer; layers come with the command's own options";
-            return false;
-        default:
-            *error = label + " cannot be set from the command line";
-            return false;
+    setting->keys.clear();
+    if (request.value.find('@') == std::string::npos) {
+        return ReadValue(param, label, request.value, &setting->value, error);
     }
+    if (HasValue(type) && !param.time_varying) {
+        *error = label + " cannot vary over time and takes no keyframes";
+        return false;
+    }
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t comma = request.value.find(',', at);
+        const std::string key = Trim(request.value.substr(at, comma - at));
+        const std::size_t sign = key.rfind('@');
+        long long frame = 0;
+        if (sign == std::string::npos) {
+            *error = label + ": each keyframe is VALUE@FRAME, not " + Quoted(key);
+            return false;
+        }
+        if (!ParseWholeNumber(Trim(key.substr(sign + 1)), 0, 2147483647, &frame)) {
+            *error =
+                label + ": keyframe " + Quoted(key) + " needs a frame number from 0 to 2147483647";
+            return false;
+        }
+        if (!setting->keys.empty() && frame <= setting->keys.back().frame) {
+            *error = label + ": keyframe " + Quoted(key) +
+                     (frame == setting->keys.back().frame
+                          ? " repeats frame " + std::to_string(frame)
+                          : " is out of order; keyframes go in increasing frames");
+            return false;
+        }
+        double value = 0;
+        std::string why;
+        if (!ReadValue(param, label, key.substr(0, sign), &value, &why)) {
+            *error = "keyframe " + Quoted(key) + ": " + why;
+            return false;
+        }
+        setting->keys.push_back(Keyframe{A_long(frame), value});
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    setting->value = setting->keys.front().value;
+    return true;
 }
 
 int ApplySetRequests(Instance* instance, const std::vector<SetRequest>& requests,
@@ -291,7 +347,9 @@ int ApplySetRequests(Instance* instance, const std::vector<SetRequest>& requests
             return 2;
         }
         const PF_Err err = setting.press ? UserPressButton(instance, setting.index)
-                                         : UserSetValue(instance, setting.index, setting.value);
+                           : !setting.keys.empty()
+                               ? UserSetKeys(instance, setting.index, setting.keys)
+                               : UserSetValue(instance, setting.index, setting.value);
         if (err) {
             *error =
                 "--set " + Quoted(request.text) + " failed with host error " + std::to_string(err);

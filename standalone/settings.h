@@ -9,7 +9,8 @@
 
 namespace vexo_host {
 
-// One `--set` option. A button is named without a value: `--set "Reset Transforms"`.
+// One `--set` option. A button is named without a value: `--set "Reset Transforms"`; an
+// animated control with its keyframes: `--set "Rotate=0@0,90@24"`.
 struct SetRequest {
     std::string name;
     std::string value;
@@ -35,13 +36,15 @@ bool TakeSetOption(const Args& args, std::size_t* i, std::vector<SetRequest>* re
 // A request matched against what the user sees now.
 struct ResolvedSetting {
     PF_ParamIndex index = 0;
-    bool press = false;  // a button
-    double value = 0;    // in the stream's units
+    bool press = false;          // a button
+    double value = 0;            // in the stream's units
+    std::vector<Keyframe> keys;  // `NAME=VALUE@FRAME,...`: in increasing frames
 };
 
 // Finds the control by its visible name (an unnamed checkbox or button by its text) and reads
 // the value in displayed units: percent sliders in percent, angles in degrees, popups by entry
 // text or 1-based position, checkboxes on/off/1/0. Hidden and disabled controls cannot be set.
+// `VALUE@FRAME,VALUE@FRAME,...` keyframes the control, in increasing frames.
 bool ResolveSetRequest(const Instance& instance, const SetRequest& request,
                        ResolvedSetting* setting, std::string* error);
 

@@ -16,12 +16,19 @@ struct Instance;
 
 constexpr std::size_t kUndoSteps = 100;
 
+// A stream's value at a frame of the render, in the stream's units.
+struct Keyframe {
+    A_long frame;
+    double value;
+};
+
 // A stream as it was before the step first changed it.
 struct UndoChange {
     Instance* instance;
     PF_ParamIndex index;
     double value;
     AEGP_DynStreamFlags dyn_flags;
+    std::vector<Keyframe> keys;
 };
 
 struct UndoStep {

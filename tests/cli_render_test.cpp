@@ -203,6 +203,37 @@ TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
     }
 }
 
+TEST_F(CliRenderTest, AKeyframedRenderIsItsFramesRenderedWithTheirValuesAsConstants) {
+    // At a fractional rate, with the map sequence numbered from 10: an effect that checks out
+    // its controls or its map at any other time than the frame's renders other pictures.
+    Write("in.png", Straight(40, 30, 8));
+    for (int f = 0; f < 4; ++f) {
+        Write("map." + std::to_string(10 + f) + ".png",
+              Fill(40, 30, 8, [f](A_long x, A_long, float* p) {
+                  p[0] = 1.0f, p[1] = p[2] = p[3] = float((x * (f + 1)) % 40) / 40.0f;
+              }));
+    }
+    const ShellResult run = Render(
+        "--input in.png --map map.%d.png --map-offset 10 --fps 30000/1001 --frames 0-3"
+        " --set \"Translate X=0@0,30@3\" --set Rotate=10@1,-80@4 --set Channel=Red@0,Blue@2"
+        " --output out.#.png");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const char* const constants[] = {
+        "--set \"Translate X=0\" --set Rotate=10 --set Channel=Red",
+        "--set \"Translate X=10\" --set Rotate=10 --set Channel=Red",
+        "--set \"Translate X=20\" --set Rotate=-20 --set Channel=Blue",
+        "--set \"Translate X=30\" --set Rotate=-50 --set Channel=Blue"};
+    for (int f = 0; f < 4; ++f) {
+        SCOPED_TRACE(f);
+        const std::string frame = std::to_string(f);
+        const ShellResult one = Render("--input in.png --map map." + std::to_string(10 + f) +
+                                       ".png " + constants[f] + " --output one." + frame + ".png");
+        ASSERT_EQ(one.status, 0) << one.output;
+        EXPECT_EQ(MaxDifference(Read("out." + frame + ".png"), Read("one." + frame + ".png")), 0);
+    }
+    EXPECT_GT(MaxDifference(Read("out.0.png"), Read("out.1.png")), 0) << "nothing animated";
+}
+
 TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
     Write("in.png", Straight(8, 8, 8));
     Write("in.0001.png", Straight(8, 8, 8));
@@ -287,6 +318,15 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
          "it is the map " + Path("in.0001.png")},
         {in + " --module module.png --output module.png", 1,
          "cannot write module.png: it is the effect module"},
+        {in + " --set Rotate=5@3,6@1 --output " + Path("out.png"), 2, "out of order"},
+        {in + " --fps 30/0 --output " + Path("out.png"), 2, "--fps takes a whole number"},
+        {"--input " + Path("in.####.png") + " --frames 2147000-2147003 --fps 30000/1001 --output " +
+             Path("out.####.png"),
+         2, "lies past the last time the host can give"},
+        // The map frames a render needs are there before the first, numbered as the files are.
+        {in + " --map " + Path("in.####.png") + " --map-offset -2 --frames 3-5 --output " +
+             Path("out.####.png"),
+         1, "frame 2 is missing (" + Path("in.0002.png") + ")"},
     };
     const std::string input_bytes = BytesOf(Path("in.png"));
     const std::string module_bytes = BytesOf(VEXO_MODULE_PATH);

@@ -246,6 +246,51 @@ TEST_F(ParamHostTest, ACheckoutCarriesTheCurrentValueAndIsCountedUntilCheckedIn)
     EXPECT_EQ(OutstandingCheckouts(*instance_), 0u);
 }
 
+TEST_F(ParamHostTest, AKeyframedCheckoutAnswersTheTimeAskedAtAnyScale) {
+    ASSERT_EQ(UserSetKeys(instance_.get(), kParamTranslateX, {{0, 0}, {3, 30}}), PF_Err_NONE);
+    ASSERT_EQ(UserSetKeys(instance_.get(), kParamChannel, {{0, 1}, {2, 3}}), PF_Err_NONE);
+    instance_->time_scale = 30000, instance_->time_step = 1001;
+    PF_InData in = MakeInstanceInData(instance_.get());
+    EXPECT_EQ(in.time_scale, 30000u);
+    EXPECT_EQ(in.time_step, 1001);
+    struct At {
+        A_long time;
+        A_u_long scale;
+        double translate;
+        A_long channel;
+    } const times[] = {
+        {2 * 1001, 30000, 20, 3},  // frame 2
+        {3003, 60000, 15, 1},      // frame 1.5: linear in time; a popup holds
+        {1001, 10, 30, 3},         // long past the last keyframe, which holds
+        {-5, 30000, 0, 1},         // before the first
+    };
+    for (const At& at : times) {
+        SCOPED_TRACE(at.time);
+        PF_ParamDef translate, channel;
+        ASSERT_EQ(in.inter.checkout_param(in.effect_ref, kParamTranslateX, at.time, 1, at.scale,
+                                          &translate),
+                  PF_Err_NONE);
+        ASSERT_EQ(
+            in.inter.checkout_param(in.effect_ref, kParamChannel, at.time, 1, at.scale, &channel),
+            PF_Err_NONE);
+        EXPECT_EQ(translate.u.fs_d.value, at.translate);
+        EXPECT_EQ(channel.u.pd.value, at.channel);
+        ASSERT_EQ(in.inter.checkin_param(in.effect_ref, &translate), PF_Err_NONE);
+        ASSERT_EQ(in.inter.checkin_param(in.effect_ref, &channel), PF_Err_NONE);
+    }
+    PF_ParamDef def;
+    EXPECT_EQ(in.inter.checkout_param(in.effect_ref, kParamTranslateX, 0, 1, 0, &def),
+              PF_Err_BAD_CALLBACK_PARAM);
+
+    // A value set replaces the animation, and undoing it brings the animation back.
+    ASSERT_EQ(UserSetValue(instance_.get(), kParamTranslateX, 5), PF_Err_NONE);
+    EXPECT_EQ(DefAt(*instance_, kParamTranslateX, 2, 1).u.fs_d.value, 5);
+    ASSERT_TRUE(UndoLastStep());
+    EXPECT_EQ(DefAt(*instance_, kParamTranslateX, 2, 1).u.fs_d.value, 20);
+    EXPECT_EQ(UserSetKeys(instance_.get(), kParamUniformScale, {{0, 0}, {2, 1}}),
+              PF_Err_BAD_CALLBACK_PARAM);
+}
+
 // --- Streams, through the suites the effect uses.
 
 TEST_F(ParamHostTest, StreamsKeepTheirValuesInRangeAndRefuseWhatTheyCannotHold) {
@@ -558,6 +603,28 @@ TEST(VexorantInfo, ShowsWhatTheEditsDid) {
     EXPECT_EQ(undo[2].text, "Reset Transform Controls");
 }
 
+TEST(VexorantInfo, ShowsKeyframedValuesAtTheFrameAskedUntilAButtonReplacesThem) {
+    const std::vector<std::string> keyed = {"info",    "--json",
+                                            "--set",   "Rotate=-90@2,630@6",
+                                            "--set",   "Invert Map=on@0,off@4",
+                                            "--set",   "Translate Y=10@0,20@6",
+                                            "--frame", "5"};
+    RunResult run = RunVexorant(keyed);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Json json;
+    ASSERT_TRUE(ParseJson(run.out, &json)) << run.out;
+    EXPECT_EQ(json["params"][14]["value"].number, 450) << "through whole turns, as typed";
+    EXPECT_EQ(json["params"][4]["value"].number, 0);
+    std::vector<std::string> reset = keyed;
+    reset.insert(reset.end() - 2, {"--set", "Reset Transforms"});
+    run = RunVexorant(reset);
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    ASSERT_TRUE(ParseJson(run.out, &json)) << run.out;
+    EXPECT_EQ(json["params"][14]["value"].number, 0);
+    EXPECT_EQ(json["params"][13]["value"].number, 0);
+    EXPECT_EQ(json["params"][4]["value"].number, 0);
+}
+
 TEST(VexorantInfo, TheTextListingShowsGroupsAsTheUserSeesThem) {
     const RunResult run = RunVexorant({"info"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
@@ -589,7 +656,12 @@ TEST(VexorantInfo, RefusesBadEditsWithExitCode2AndAMessage) {
         CliRefusal{{"info", "--set", "Anti-Aliasing=2"}, "separator"},
         CliRefusal{{"info", "--set", "Scale Y=20"}, "hidden"},
         CliRefusal{{"info", "--json", "--set", "Invert Map=maybe"}, "on, off"},
-        CliRefusal{{"info", "--set"}, "--set needs a value"}};
+        CliRefusal{{"info", "--set"}, "--set needs a value"},
+        CliRefusal{{"info", "--set", "Rotate=0@4,90@2"}, "out of order"},
+        CliRefusal{{"info", "--set", "Rotate=0@4,90@4"}, "repeats frame 4"},
+        CliRefusal{{"info", "--set", "Map Gamma=1@0,11@5"}, "out of range"},
+        CliRefusal{{"info", "--set", "Reset Transforms=1@0"}, "cannot be keyframed"},
+        CliRefusal{{"info", "--set", "Uniform Scale=on@0,off@5"}, "takes no keyframes"}};
     for (const CliRefusal& c : cases) {
         SCOPED_TRACE(c.args.back());
         const RunResult run = RunVexorant(c.args);
