@@ -18,7 +18,6 @@ extern "C" {
 #include <cstdio>
 #include <condition_variable>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -169,7 +168,8 @@ std::size_t HostRowBytes(const void* caller, unsigned width) {
 struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
-    const std::function<void()>* task = nullptr;  // set by a caller, cleared when done
+    void (*run)(void*) = nullptr;  // set by a caller with its argument, cleared when done
+    void* argument = nullptr;
 };
 
 // Enough to let a host's threads convert frames while another renders; the effect's GL work is
@@ -191,9 +191,9 @@ Workers& TheWorkers() {
 void Park(Worker* w) {
     std::unique_lock<std::mutex> lock(w->mutex);
     for (;;) {
-        w->changed.wait(lock, [w] { return w->task != nullptr; });
-        (*w->task)();
-        w->task = nullptr;
+        w->changed.wait(lock, [w] { return w->run != nullptr; });
+        w->run(w->argument);
+        w->run = nullptr;
         w->changed.notify_all();
     }
 }
@@ -231,14 +231,16 @@ void GiveBack(Worker* w) {
     all.freed.notify_one();
 }
 
-// Runs `task` on one of the module's threads and returns when it is done.
-void RunOnWorker(const std::function<void()>& task) {
+// Runs `task`, which must not throw, on one of the module's threads and returns when it is done.
+template <typename F>
+void RunOnWorker(F& task) {
     Worker* w = TakeWorker();
     {
         std::unique_lock<std::mutex> lock(w->mutex);
-        w->task = &task;
+        w->run = [](void* f) { (*static_cast<F*>(f))(); };
+        w->argument = &task;
         w->changed.notify_all();
-        w->changed.wait(lock, [w] { return w->task == nullptr; });
+        w->changed.wait(lock, [w] { return w->run == nullptr; });
     }
     GiveBack(w);
 }
@@ -260,7 +262,7 @@ void Guard(const char* what, GLUse gl, F&& body) {
         } catch (...) {
         }
     };
-    const std::function<void()> guarded = [&] {
+    auto guarded = [&]() noexcept {
         try {
             body();
         } catch (const std::bad_alloc&) {
@@ -271,11 +273,11 @@ void Guard(const char* what, GLUse gl, F&& body) {
             report("unexpected failure");
         }
     };
-    if (gl == GLUse::kWhenLoading && EffectSettled()) return guarded();
     try {
+        if (gl == GLUse::kWhenLoading && EffectSettled()) return guarded();
         RunOnWorker(guarded);
-    } catch (const std::exception& e) {
-        report((std::string("no thread to render on: ") + e.what()).c_str());
+    } catch (...) {
+        report("no thread to render on");
     }
 }
 
