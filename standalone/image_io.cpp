@@ -80,7 +80,8 @@ OIIO::TypeDesc TypeOf(SampleFormat format) {
 }
 
 // What the writer for `path` stores when asked for `format`: the writers settle it as they open,
-// so one pixel is written to memory. Nothing for a writer that only writes to the disk.
+// so one pixel is written to memory and read back. Nothing for a writer that only writes to the
+// disk, or a file its reader cannot take from memory.
 std::optional<SampleFormat> StoredFormat(const std::string& path, SampleFormat format) {
     auto out = OIIO::ImageOutput::create(path);
     std::vector<unsigned char> encoded;
@@ -90,11 +91,20 @@ std::optional<SampleFormat> StoredFormat(const std::string& path, SampleFormat f
     layout.alpha_channel = 3;
     const float pixel[4] = {0, 0, 0, 1};
     const bool ok = out->open(path, layout) && out->write_image(OIIO::TypeDesc::FLOAT, pixel);
-    const SampleFormat stored = SampleFormatOf(out->spec().format);
     out->close();
     out->geterror();  // taken, so it is not reported with a later failure
     if (!ok) return std::nullopt;
-    return stored;
+
+    OIIO::Filesystem::IOMemReader written(encoded.data(), encoded.size());
+    OIIO::Filesystem::IOProxy* proxy = &written;
+    OIIO::ImageSpec config;
+    config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) {
+        OIIO::geterror();
+        return std::nullopt;
+    }
+    return SampleFormatOf(in->spec_dimensions(0).format);
 }
 
 // Where red, green, blue and alpha come from among the file's channels; -1 for none.
