@@ -11,14 +11,6 @@ thread_local bool t_context_lost = false;
 thread_local bool t_simulated_loss = false;
 thread_local bool t_simulated_out_of_memory = false;
 
-// A lost context may keep reporting; a bounded drain cannot spin on it.
-constexpr int kMaxPendingErrors = 16;
-
-void DrainErrors() {
-    for (int i = 0; i < kMaxPendingErrors && ReadGLError() != GL_NO_ERROR; ++i) {
-    }
-}
-
 // Only a context that asked for reset notification reports a reset here; the others return
 // GL_NO_ERROR and tell of a loss through GL_CONTEXT_LOST alone.
 GLenum ResetStatus() {
@@ -38,8 +30,23 @@ GLenum ReadGLError() {
     return error;
 }
 
+GLenum ReadPendingGLErrors(bool* short_or_lost) {
+    // A context keeps several flags, and the out-of-memory one may be behind another; a lost
+    // context may keep reporting, so the drain is bounded.
+    constexpr int kMaxPendingErrors = 16;
+    GLenum first = GL_NO_ERROR;
+    for (int i = 0; i < kMaxPendingErrors; ++i) {
+        const GLenum error = ReadGLError();
+        if (error == GL_NO_ERROR) break;
+        if (i == 0) first = error;
+        if (short_or_lost && (error == GL_OUT_OF_MEMORY || error == GL_CONTEXT_LOST))
+            *short_or_lost = true;
+    }
+    return first;
+}
+
 bool GLOutOfMemorySeen() {
-    DrainErrors();
+    ReadPendingGLErrors(nullptr);
     return t_out_of_memory;
 }
 
@@ -50,7 +57,7 @@ bool TakeGLOutOfMemory() {
 }
 
 bool TakeGLContextLost() {
-    DrainErrors();
+    ReadPendingGLErrors(nullptr);
     const bool lost = t_context_lost || t_simulated_loss || ResetStatus() != GL_NO_ERROR;
     t_context_lost = false;
     t_simulated_loss = false;

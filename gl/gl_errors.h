@@ -8,6 +8,10 @@
 // glGetError, remembering GL_OUT_OF_MEMORY and GL_CONTEXT_LOST for the calling thread.
 GLenum ReadGLError();
 
+// Reads every pending error (a bounded number) and returns the first; `short_or_lost`, when
+// given, is set when one of them was GL_OUT_OF_MEMORY or GL_CONTEXT_LOST.
+GLenum ReadPendingGLErrors(bool* short_or_lost);
+
 // Reads every pending error; true when GL ran out of memory on this thread since the last
 // TakeGLOutOfMemory.
 bool GLOutOfMemorySeen();

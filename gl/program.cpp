@@ -9,10 +9,6 @@
 #include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
 
-#ifndef GL_CONTEXT_LOST
-#define GL_CONTEXT_LOST 0x0507
-#endif
-
 namespace {
 
 bool IsStageType(uint64_t entry) {
@@ -103,15 +99,9 @@ uint32_t BuildProgram(const uint64_t* shaderList, const char* header, bool every
         }
     }
 
-    // A context keeps several flags, and the out-of-memory one may be behind another; a lost
-    // context may keep reporting, so the bound keeps this from spinning on it.
     bool passing = no_name;
-    for (int i = 0; i < 16; ++i) {
-        const GLenum error = ReadGLError();
-        if (error == GL_NO_ERROR) break;
-        if (i == 0) Diagnostic("Prog Error: %i\n", static_cast<int>(error));
-        passing = passing || error == GL_OUT_OF_MEMORY || error == GL_CONTEXT_LOST;
-    }
+    const GLenum error = ReadPendingGLErrors(&passing);
+    if (error != GL_NO_ERROR) Diagnostic("Prog Error: %i\n", static_cast<int>(error));
 
     // The linked program keeps working without its shaders; a failed one is of no use to anyone,
     // and the caller only ever sees 0 for it.
