@@ -420,28 +420,32 @@ PF_Err SendUserChangedParam(Instance* instance, PF_ParamIndex index) {
     return SendToInstance(instance, PF_Cmd_USER_CHANGED_PARAM, &out, &extra);
 }
 
-PF_Err UserSetValue(Instance* instance, PF_ParamIndex index, double value) {
+namespace {
+
+// What a user's edit in the effect's controls does: the stream is written as one undo step, and
+// a supervised control has the effect told.
+PF_Err UserWrite(Instance* instance, PF_ParamIndex index, double value,
+                 const std::vector<Keyframe>& keys) {
     if (!instance->set_up || index < 1 || std::size_t(index) >= instance->params.size()) {
         return PF_Err_INVALID_INDEX;
     }
     const ParamStream& param = instance->params[std::size_t(index)];
-    if (const PF_Err err = WriteStream(instance, index, value, "Change " + DisplayName(param))) {
+    if (const PF_Err err =
+            WriteStream(instance, index, value, "Change " + DisplayName(param), keys)) {
         return err;
     }
     return Supervised(param) ? AfterUserChange(instance, index) : PF_Err_NONE;
 }
 
+}  // namespace
+
+PF_Err UserSetValue(Instance* instance, PF_ParamIndex index, double value) {
+    return UserWrite(instance, index, value, {});
+}
+
 PF_Err UserSetKeys(Instance* instance, PF_ParamIndex index, const std::vector<Keyframe>& keys) {
-    if (!instance->set_up || index < 1 || std::size_t(index) >= instance->params.size()) {
-        return PF_Err_INVALID_INDEX;
-    }
     if (keys.empty()) return PF_Err_BAD_CALLBACK_PARAM;
-    const ParamStream& param = instance->params[std::size_t(index)];
-    if (const PF_Err err = WriteStream(instance, index, keys.front().value,
-                                       "Change " + DisplayName(param), keys)) {
-        return err;
-    }
-    return Supervised(param) ? AfterUserChange(instance, index) : PF_Err_NONE;
+    return UserWrite(instance, index, keys.front().value, keys);
 }
 
 PF_Err UserPressButton(Instance* instance, PF_ParamIndex index) {
