@@ -190,6 +190,14 @@ bool IsContextValid(GLContextHandle handle) {
 
 }  // extern "C"
 
+void DeleteContextOfEndedThread(GLContextHandle handle) {
+    auto* record = static_cast<WinGLContext*>(handle);
+    if (!record) return;
+    if (record->hglrc && !wglDeleteContext(record->hglrc))
+        Diagnostic("%s\n", "GL Context Destruction Failed");
+    delete record;
+}
+
 bool IsContextCurrent(GLContextHandle handle) {
     const auto* record = static_cast<const WinGLContext*>(handle);
     return record != nullptr && record->hglrc != NULL && wglGetCurrentContext() == record->hglrc;

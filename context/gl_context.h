@@ -56,6 +56,12 @@ VEXO_CONTEXT_API extern const char* const VEXOGLClassStrZ;
 bool IsContextCurrent(GLContextHandle context);
 #endif
 
+#if defined(__cplusplus) && defined(_WIN32)
+// Deletes the context of a thread that has ended, from another thread, leaving the caller's
+// current context as it is. The ended thread's window went with it.
+void DeleteContextOfEndedThread(GLContextHandle context);
+#endif
+
 #if defined(__cplusplus) && !defined(_WIN32) && !defined(VEXO_CONTEXT_CGL)
 // Test seam: later creations on the calling thread ask the platform for this version, so a test
 // can make creation fail for real (an unattainable version). 0 restores the normal request.

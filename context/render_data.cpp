@@ -1,11 +1,17 @@
 #include "context/render_data.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <GL/glew.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <new>
 #include <string>
+#include <utility>
 
 #include "gl/diagnostics.h"
 #include "gl/gl_errors.h"
@@ -77,6 +83,35 @@ void DeleteGLPrograms(GLPrograms* programs) {
     for (const ProgramSource& source : kProgramSources) DeleteProgram(&(programs->*source.slot));
 }
 
+#if defined(_WIN32)
+namespace {
+// Contexts of ended threads, for a live thread to delete. Nothing here has a destructor: the
+// main thread's record may end after the module's statics have.
+struct EndedContext {
+    GLContextHandle context;
+    EndedContext* next;
+};
+std::mutex g_ended_mutex;
+EndedContext* g_ended_contexts = nullptr;
+}  // namespace
+#endif
+
+void DeleteContextsOfEndedThreads() {
+#if defined(_WIN32)
+    EndedContext* ended = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_ended_mutex);
+        std::swap(ended, g_ended_contexts);
+    }
+    while (ended) {
+        EndedContext* next = ended->next;
+        DeleteContextOfEndedThread(ended->context);
+        delete ended;
+        ended = next;
+    }
+#endif
+}
+
 void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
     if (record && record->context) {
         SetCurrentContext(record->context);
@@ -88,16 +123,66 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
             DeleteDisplaceVariants(&record->displaceVariants);
             DeleteKeptTargets(&record->keptTargets);
         }
+#if defined(_WIN32)
+        // A thread's end is no place for the window manager (its detach notifications may have
+        // run, and the loader's lock may be held): the context, no longer current, waits for a
+        // live thread, and the system destroys the thread's window itself.
+        SetCurrentContext(nullptr);
+        std::lock_guard<std::mutex> lock(g_ended_mutex);
+        // Short of memory, the context is left to the process's end.
+        if (auto* ended = new (std::nothrow) EndedContext{record->context, g_ended_contexts})
+            g_ended_contexts = ended;
+#else
         DeleteContext(record->context);
+#endif
         record->context = nullptr;
     }
     delete record;
 }
 
+#if defined(_WIN32)
+namespace {
+
+std::atomic<bool> g_module_ending{false};
+
+void WINAPI ReleaseEndingThreadsRecord(void* record) {
+    // Freeing the slot hands every thread's record to the unloading thread, which owns none of
+    // their contexts: those records go with the module.
+    if (!g_module_ending) tls_ctx_deleter()(static_cast<LocalGLStruct*>(record));
+}
+
+// Freed as the module unloads, so that no thread's end calls into unmapped code.
+struct RecordSlotOwner {
+    DWORD slot = FlsAlloc(ReleaseEndingThreadsRecord);
+    ~RecordSlotOwner() {
+        g_module_ending = true;
+        if (slot != FLS_OUT_OF_INDEXES) FlsFree(slot);
+    }
+};
+
+DWORD RecordSlot() {
+    static RecordSlotOwner owner;
+    return owner.slot;
+}
+
+}  // namespace
+
+void RenderDataSlot::reset(LocalGLStruct* next) {
+    LocalGLStruct* previous = record;
+    record = next;
+    const DWORD slot = RecordSlot();
+    // Without a slot the record is released by the next reset on this thread, or never.
+    if (slot != FLS_OUT_OF_INDEXES) FlsSetValue(slot, next);
+    tls_ctx_deleter()(previous);
+}
+
+thread_local RenderDataSlot local_render_data = {nullptr};
+#else
 // A thread_local with a non-trivial destructor: the C++ runtime runs it on the exiting thread
 // (for the main thread, at exit() before static destructors and before the GL libraries unload),
 // which is where the record's context can be made current and torn down.
 thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
+#endif
 
 std::recursive_mutex globalMutex;
 
@@ -123,6 +208,7 @@ void MakeContextAndPrograms(LocalGLStruct* record) {
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
     static std::mutex tls_mutex;
     std::lock_guard<std::mutex> lock(tls_mutex);
+    DeleteContextsOfEndedThreads();
 
     if (local_render_data) {
         if (!local_render_data->context && !ContextCreationGivenUp()) {

@@ -48,7 +48,26 @@ struct tls_ctx_deleter {
     void operator()(LocalGLStruct* record) const;
 };
 
+#if defined(_WIN32)
+// The calling thread's record, as a plain pointer: mingw-w64 runs a thread_local's destructor on
+// storage its emulated TLS has already freed. A fiber-local slot's callback, which is handed the
+// record itself, releases it when the thread ends.
+struct RenderDataSlot {
+    LocalGLStruct* record;
+    LocalGLStruct* get() const { return record; }
+    LocalGLStruct* operator->() const { return record; }
+    explicit operator bool() const { return record != nullptr; }
+    // Releases the record held, if any, and holds `next`.
+    void reset(LocalGLStruct* next = nullptr);
+};
+extern thread_local RenderDataSlot local_render_data;
+#else
 extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render_data;
+#endif
+
+// Deletes the contexts that ended threads left behind where their end could not (Windows); the
+// next thread to render and global setdown call it. Leaves the caller's current context.
+void DeleteContextsOfEndedThreads();
 
 // Held by the smart render around all GL work of every thread; taken before tls_mutex.
 extern std::recursive_mutex globalMutex;

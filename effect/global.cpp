@@ -81,6 +81,7 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data) {
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     const PF_HandleSuite1* handles = suites.HandleSuite2();
     auto* block = static_cast<LocalGLStruct*>(handles->host_lock_handle(in_data->global_data));
+    DeleteContextsOfEndedThreads();
     if (block && block->context) {
         SetCurrentContext(block->context);
         DeleteGLPrograms(&block->programs);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "context/gl_context.h"
+#include "context/render_data.h"
 
 namespace {
 
@@ -313,6 +314,37 @@ TEST(WglContext, EachThreadMakesAndUsesItsOwn) {
     EXPECT_TRUE(ClassRegistered()) << "the main thread's window still holds the class";
     DeleteContext(main_context);
     EXPECT_FALSE(ClassRegistered());
+}
+
+// A render thread's end runs inside the loader's thread-detach notification: its context waits
+// there for a live thread, which deletes it without disturbing its own.
+TEST(WglContext, AnEndedRenderThreadsContextIsDeletedByALiveThread) {
+    LocalGLStruct global_block{};
+    global_block.context = CreateContext();
+    ASSERT_TRUE(IsContextValid(global_block.context));
+    void* block_pointer = &global_block;
+    PF_InData in_data{};
+    in_data.global_data = reinterpret_cast<PF_Handle>(&block_pointer);
+
+    HGLRC ended_rc = NULL;
+    HWND ended_window = NULL;
+    std::thread worker([&] {
+        InitThreadLocalRenderData(&in_data, nullptr);
+        ASSERT_TRUE(local_render_data && IsContextCurrent(local_render_data->context));
+        ended_rc = View(local_render_data->context).hglrc;
+        ended_window = View(local_render_data->context).hwnd;
+    });
+    worker.join();
+    ASSERT_NE(ended_rc, HGLRC(NULL));
+    EXPECT_FALSE(IsWindow(ended_window)) << "the system destroys an ended thread's window";
+
+    SetCurrentContext(global_block.context);
+    const std::string said = CapturedStdout([] { DeleteContextsOfEndedThreads(); });
+    EXPECT_EQ(said, "") << "the ended thread's context could not be deleted";
+    EXPECT_EQ(wglGetCurrentContext(), View(global_block.context).hglrc);
+    EXPECT_FALSE(wglMakeCurrent(View(global_block.context).hdc, ended_rc)) << "still alive";
+    EXPECT_EQ(wglGetCurrentContext(), View(global_block.context).hglrc);
+    DeleteContext(global_block.context);
 }
 
 TEST(WglContext, NullAndEmptyHandlesMeanNoContext) {
