@@ -157,6 +157,11 @@ EOF
     run_melt mf1 a.nut out=$last -filter frei0r.vexorant "${frei0r_set1[@]}"
     render want1 in -- "${vexorant_set1[@]}"
     compare_frames mf1 want1 in $frames
+    # Keyframes: melt counts from the clip's first frame (file 01) and interpolates the frei0r
+    # value, vexorant the control's; linear both, so the frames agree bit for bit.
+    run_melt mk a.nut out=$last -filter frei0r.vexorant "Translate X=0=0.5;23=0.75"
+    render wantk in -- --set "Translate X=0@1,50@24"
+    compare_frames mk wantk in $frames
     # The mixer as a transition: the map layer on the second track.
     run_melt mt2 -track a.nut out=$last -track b.nut out=$last \
         -transition frei0r.vexorant_map a_track=0 b_track=1 "${frei0r_set2[@]}"
