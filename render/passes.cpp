@@ -12,7 +12,6 @@
 #include "gl/pod.h"
 #include "host/messages.h"
 #include "render/displace_program.h"
-#include "render/target_timing.h"
 
 namespace {
 
@@ -21,7 +20,6 @@ namespace {
 struct FrameTargets {
     PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult, part;
     KeptTargets* kept = nullptr;
-    TargetTiming timing;
     bool rendered = false;
 
     ~FrameTargets() {
@@ -83,11 +81,8 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
     // What the last frame left and this one does not take goes before anything new is made.
     ReleaseStaleTargets(t->kept);
     // A texture name is made even when GL refuses its storage; only the error flag tells.
-    {
-        const TimedAllocation timed(&t->timing, w * h * (format == GL_RGBA8 ? 4 : 16));
-        target->renderBuffer =
-            FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
-    }
+    target->renderBuffer =
+        FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -330,8 +325,6 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     // happened, the readback's own work included: such a frame cannot be trusted, and the flag
     // must not be left for the thread's next frame.
     if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
-    static const bool huge_pages = MallocHugePagesRequested();
-    HintSlowTargets(t.timing, huge_pages);
     t.rendered = true;
     return PF_Err_NONE;
 }

@@ -1,12 +1,10 @@
-// Malloc's huge pages: the programs' restart with glibc's tunable, and the module's hint to hosts
-// that run without it.
+// Malloc's huge pages: the programs' restart with glibc's tunable.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "render/target_timing.h"
 #include "standalone/hugepages.h"
 #include "tests/support/shell.h"
 
@@ -83,27 +81,6 @@ TEST(HugePages, VexorantRestartsWithThemUnlessSwitchedOff) {
         EXPECT_TRUE(vexo_host::HugePagesRequested());
     }
     EXPECT_EQ(std::getenv("VEXORANT_HUGEPAGES_RESTARTED"), nullptr);
-}
-
-TEST(SlowTargetHint, ComesOnceAndOnlyWithoutHugePages) {
-    const TargetTiming slow{int64_t(512) << 20, 2.0};   // 0.27 GB/s: 4 KiB pages on llvmpipe
-    const TargetTiming fast{int64_t(512) << 20, 0.02};  // 27 GB/s
-    const TargetTiming small{int64_t(8) << 20, 1.0};    // too little to judge by
-    EXPECT_FALSE(HintSlowTargets(fast, false));
-    EXPECT_FALSE(HintSlowTargets(small, false));
-    EXPECT_FALSE(HintSlowTargets(slow, true));
-    testing::internal::CaptureStderr();
-    // A frame rendered earlier in this process may have given the hint already.
-    const bool first = HintSlowTargets(slow, false);
-    const bool second = HintSlowTargets(slow, false);
-    const std::string printed = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(second);
-    if (first) {
-        EXPECT_NE(printed.find("GLIBC_TUNABLES=glibc.malloc.hugetlb=1"), std::string::npos);
-        EXPECT_EQ(printed.find('\n'), printed.size() - 1) << "one line";
-    } else {
-        EXPECT_TRUE(printed.empty());
-    }
 }
 
 }  // namespace
