@@ -399,14 +399,17 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
     const PF_InData in_data = MakeInData(*f->instance->effect, nullptr);
     const double units = time * double(in_data.time_scale);
     options.time = std::isfinite(units) && std::fabs(units) < 2e9 ? A_long(std::lround(units)) : 0;
+    std::string shown;
+    options.message = &shown;
     std::vector<std::string> problems;
     const PF_Err err =
         RenderFrame(f->instance.get(), FrameLayers{&f->input, kMixer ? &f->map : nullptr}, options,
                     &f->output, &problems);
     for (const std::string& problem : problems) f->SayOnce(problem);
     if (err) {
-        f->SayOnce("a " + SizeText(*f) + " frame failed to render (host error " +
-                   std::to_string(err) + "); passed through");
+        f->SayOnce("a " + SizeText(*f) + " frame failed to render (" +
+                   (shown.empty() ? "" : shown + ", ") + "host error " + std::to_string(err) +
+                   "); passed through");
         return PassThrough(*f, in, out);
     }
     FromWorld(f->output, f->row_bytes, out);

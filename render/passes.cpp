@@ -162,12 +162,26 @@ void CopyWindow(const PX_FBO& from, const PX_FBO& to, const Window& window) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 }
 
-// The failed allocation leaves GL's error flag set; clear it so that the thread's next frame
-// does not report it as its own.
-PF_Err OutOfMemory(const char* what, PF_OutData* out_data) {
+// The host shows the text with the error, in place of a bare code.
+PF_Err ShowError(const char* text, PF_Err err, PF_OutData* out_data) {
+    std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "%s", text);
+    out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+    SendMessage(text, out_data);
+    return err;
+}
+
+// Storage the driver refused: the user is told for what and how large. The failed allocation
+// leaves GL's error flag set; it is cleared so that the thread's next frame does not report it
+// as its own.
+PF_Err OutOfMemory(const char* what, double w, double h, PF_OutData* out_data) {
     TakeGLOutOfMemory();
-    SendMessageAppendErr(what, out_data, PF_Err_OUT_OF_MEMORY, 0);
-    return PF_Err_OUT_OF_MEMORY;
+    char text[sizeof out_data->return_msg];
+    std::snprintf(text, sizeof text, "not enough GPU memory for %s (%lld x %lld pixels)", what,
+                  (long long)w, (long long)h);
+    return ShowError(text, PF_Err_OUT_OF_MEMORY, out_data);
+}
+PF_Err OutOfMemory(const char* what, Vec2f size, PF_OutData* out_data) {
+    return OutOfMemory(what, size.x, size.y, out_data);
 }
 
 // A target beyond what the context can hold is no shortage of memory, and freeing memory will
@@ -192,10 +206,7 @@ PF_Err BeyondLimits(const myParams* p, const Limits& limits, PF_OutData* out_dat
         std::snprintf(text, sizeof text,
                       "%s (%lld x %lld pixels) is larger than this GPU's %lld-pixel texture limit",
                       n.what, (long long)w, (long long)h, (long long)limit);
-        std::memcpy(out_data->return_msg, text, sizeof text);
-        out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
-        SendMessage(text, out_data);
-        return PF_Err_OUT_OF_MEMORY;
+        return ShowError(text, PF_Err_OUT_OF_MEMORY, out_data);
     }
     return PF_Err_NONE;
 }
@@ -220,7 +231,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
 
     if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &t) ||
         !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
-        return OutOfMemory("error creating input target", out_data);
+        return OutOfMemory("the input", p->frameSize, out_data);
     }
     UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
     uniforms["videoTexture"] = TEX2D(t.upload.renderBuffer.id);
@@ -233,13 +244,13 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     // part of it uncovered clears it first, and an empty map layer, which places nothing, clears
     // all of it.
     if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
-        return OutOfMemory("error creating map target", out_data);
+        return OutOfMemory("the map", p->frameSize, out_data);
     }
     // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
     if (p->hasMap && p->mapWorld->width > 0 && p->mapWorld->height > 0) {
         if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
                         limits, Fill::kUpload, &t)) {
-            return OutOfMemory("error creating map upload target", out_data);
+            return OutOfMemory("the map layer", p->mapWorld->width, p->mapWorld->height, out_data);
         }
         UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
         GenVertexMatrices(p, p->mapWorld, p->inputWorld);
@@ -255,7 +266,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
 
     if (p->blurRadius > 0.1) {
         if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
-            return OutOfMemory("error creating blur target", out_data);
+            return OutOfMemory("the map softness", p->frameSize, out_data);
         }
         const PX_FBO& source = p->hasMap ? t.map : t.input;
         uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
@@ -274,7 +285,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
     if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &t,
                     output_format)) {
-        return OutOfMemory("error creating output target", out_data);
+        return OutOfMemory("the output", p->frameSize, out_data);
     }
     // Any value but 2x and 4x (the separator too) renders direct.
     if (p->aaFactor <= 1.0f) {
@@ -285,7 +296,9 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     } else {
         if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &t) ||
             !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &t)) {
-            return OutOfMemory("error creating supersampling target", out_data);
+            return OutOfMemory(p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing"
+                                                   : "the frame at 2x anti-aliasing",
+                               p->superSize, out_data);
         }
         uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
         Draw(&t.superInput, programs.bicubicProgram, uniforms);
@@ -305,7 +318,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     if (!WholeFrame(window, p->frameSize)) {
         if (!MakeTarget(&t.part, float(window.width()), float(window.height()), GL_CLAMP_TO_BORDER,
                         limits, Fill::kDrawn, &t, output_format)) {
-            return OutOfMemory("error creating output target", out_data);
+            return OutOfMemory("the output", window.width(), window.height(), out_data);
         }
         CopyWindow(t.output, t.part, window);
         result = &t.part;
@@ -324,7 +337,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     // GL reports running out of memory through its error flag, wherever in the frame it
     // happened, the readback's own work included: such a frame cannot be trusted, and the flag
     // must not be left for the thread's next frame.
-    if (TakeGLOutOfMemory()) return OutOfMemory("error rendering frame", out_data);
+    if (TakeGLOutOfMemory()) return OutOfMemory("the frame", p->frameSize, out_data);
     t.rendered = true;
     return PF_Err_NONE;
 }

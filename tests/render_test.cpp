@@ -701,7 +701,7 @@ TEST_F(RenderFailureTest, AMapUploadTheDriverRefusesFailsTheFrame) {
     EXPECT_EQ(Render(input, &map, &out), PF_Err_OUT_OF_MEMORY);
     EXPECT_TRUE(Cleared(out));
     ASSERT_EQ(g_messages.size(), 1u);
-    EXPECT_EQ(g_messages[0], "error creating map upload target err 4 err2 0");
+    EXPECT_EQ(g_messages[0], "not enough GPU memory for the map layer (16384 x 8192 pixels)");
 }
 
 TEST_F(RenderFailureTest, ALostContextFailsItsFrameAndTheNextOneGetsAFreshContext) {
