@@ -396,7 +396,6 @@ bool Probe() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    vexo_host::ReexecWithHugePages(argv);
     if (!TakeOptions(&argc, argv)) return 2;
     // Heavy cases (4K at 4x) take seconds a frame on a software rasterizer: a short minimum time
     // keeps them to one measured frame while light cases still run many.

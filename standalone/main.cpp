@@ -6,7 +6,6 @@
 #include <new>
 
 #include "standalone/cli.h"
-#include "standalone/hugepages.h"
 #include "standalone/settings.h"
 
 namespace {
@@ -70,7 +69,6 @@ int Run(int argc, char** argv) {
 // The last boundary: whatever a command did not expect ends as a message and exit code 1,
 // never as an abort.
 int main(int argc, char** argv) {
-    vexo_host::ReexecWithHugePages(argv);
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {

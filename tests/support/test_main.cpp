@@ -1,9 +1,7 @@
-// The suites' main: the runner takes malloc's huge pages as the programs under test do, so that
-// frame timings and page faults in the tests match theirs.
+// The suites' main.
 #include <gtest/gtest.h>
 
 #include "gl/diagnostics.h"
-#include "standalone/hugepages.h"
 
 namespace {
 
@@ -17,7 +15,6 @@ struct DiagnosticsOnStandardOutput : testing::EmptyTestEventListener {
 }  // namespace
 
 int main(int argc, char** argv) {
-    vexo_host::ReexecWithHugePages(argv);
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new DiagnosticsOnStandardOutput);
     return RUN_ALL_TESTS();
