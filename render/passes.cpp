@@ -18,13 +18,13 @@ namespace {
 // Every target a frame may make. At the frame's end they are kept for the thread's next frame
 // (within the budget), or deleted with everything kept when the frame failed.
 struct FrameTargets {
-    PX_FBO upload, input, map, mapUpload, blur, output, superInput, superResult, part;
+    PX_FBO upload, map, mapUpload, blur, output, superInput, superResult, part;
     KeptTargets* kept = nullptr;
     bool rendered = false;
 
     ~FrameTargets() {
-        for (PX_FBO* t : {&upload, &input, &map, &mapUpload, &blur, &output, &superInput,
-                          &superResult, &part}) {
+        for (PX_FBO* t :
+             {&upload, &map, &mapUpload, &blur, &output, &superInput, &superResult, &part}) {
             KeepTarget(rendered ? kept : nullptr, t);
         }
         if (rendered) {
@@ -58,10 +58,16 @@ enum class Fill {
     kDrawn,   // a full-target quad covers every pixel: clearing first is wasted work
 };
 
-void SetWrap(const PX_FBO& target, int32_t wrap) {
+// Host pixels arrive as alpha, red, green, blue; the passes work in red, green, blue, alpha.
+constexpr GLint kHostOrder[4] = {GL_GREEN, GL_BLUE, GL_ALPHA, GL_RED};
+constexpr GLint kTextureOrder[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
+
+// How a texture's samplers read it: the edge mode, and the order its channels come in.
+void SetSampling(const PX_FBO& target, int32_t wrap, const GLint (&order)[4] = kTextureOrder) {
     glBindTexture(GL_TEXTURE_2D, target.renderBuffer.id);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, order);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
@@ -74,7 +80,8 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
     if (!Fits(w, h, limits)) return false;
     *target = PX_FBO{};
     if (TakeKeptTarget(t->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target)) {
-        SetWrap(*target, wrap);
+        // A kept upload may have been read in the host's order.
+        SetSampling(*target, wrap);
         FBOHelper::PoisonTakenTargetForTesting(target->renderBuffer);
         return true;
     }
@@ -229,16 +236,14 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
         return PF_Err_NONE;
     }
 
-    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &t) ||
-        !MakeTarget(&t.input, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
+    // The upload is the input: its samplers read the host's channels in the passes' order, the
+    // values a pass that only reordered them would have drawn.
+    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &t)) {
         return OutOfMemory("the input", p->frameSize, out_data);
     }
     UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
-    uniforms["videoTexture"] = TEX2D(t.upload.renderBuffer.id);
-    uniforms["xform"] = MAT44(AsMatrix(p->identityXform));
-    uniforms["premultB"] = IVEC(0);
-    Draw(&t.input, programs.swizzleInProgram, uniforms);
-    KeepTarget(kept, &t.upload);
+    SetSampling(t.upload, wrap, kHostOrder);
+    const PX_FBO& input = t.upload;
 
     // Drawn whole, or (without a map layer and blur) never read: a placed map layer that leaves
     // part of it uncovered clears it first, and an empty map layer, which places nothing, clears
@@ -268,7 +273,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
         if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
             return OutOfMemory("the map softness", p->frameSize, out_data);
         }
-        const PX_FBO& source = p->hasMap ? t.map : t.input;
+        const PX_FBO& source = p->hasMap ? t.map : input;
         uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
         uniforms["resV"] = VEC2(p->frameSize);
         uniforms["radiusF"] = VEC(float(p->blurRadius));
@@ -289,7 +294,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     }
     // Any value but 2x and 4x (the separator too) renders direct.
     if (p->aaFactor <= 1.0f) {
-        uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
+        uniforms["inTex"] = TEX2D(input.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
         SendDisplaceUniforms(uniforms, p);
         DrawWindow(&t.output, DisplaceProgram(programs, uniforms), uniforms, window);
@@ -300,7 +305,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
                                                    : "the frame at 2x anti-aliasing",
                                p->superSize, out_data);
         }
-        uniforms["inTex"] = TEX2D(t.input.renderBuffer.id);
+        uniforms["inTex"] = TEX2D(input.renderBuffer.id);
         Draw(&t.superInput, programs.bicubicProgram, uniforms);
         uniforms["inTex"] = TEX2D(t.superInput.renderBuffer.id);
         uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
