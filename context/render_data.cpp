@@ -124,9 +124,10 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
             DeleteKeptTargets(&record->keptTargets);
         }
 #if defined(_WIN32)
-        // A thread's end is no place for the window manager (its detach notifications may have
-        // run, and the loader's lock may be held): the context, no longer current, waits for a
-        // live thread, and the system destroys the thread's window itself.
+        // This runs at a thread's end too, which is no place for the window manager (its detach
+        // notifications may have run, and the loader's lock may be held): the context, no longer
+        // current, waits for a live thread, and at a thread's end the system destroys the
+        // thread's window itself.
         SetCurrentContext(nullptr);
         std::lock_guard<std::mutex> lock(g_ended_mutex);
         // Short of memory, the context is left to the process's end.

@@ -73,7 +73,7 @@ void SetSampling(const PX_FBO& target, int32_t wrap, const GLint (&order)[4] = k
 
 // A target of `width` by `height` (truncated to whole pixels), float unless `format` says
 // otherwise, or false when the context cannot hold one that large or its framebuffer cannot be
-// completed: one the last frame kept, or a new one, whose making is timed.
+// completed: one the last frame kept, or a new one.
 bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
                 Fill fill, FrameTargets* t, int32_t format = GL_RGBA32F) {
     const auto w = int64_t(width), h = int64_t(height);
