@@ -112,7 +112,13 @@ void DeleteContextsOfEndedThreads() {
 #endif
 }
 
-void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
+namespace {
+
+// Releases a record on its own thread. `thread_ending` (Windows only): the thread is ending, which
+// is no place for the window manager (its detach notifications may have run, and the loader's
+// lock may be held), so the context, no longer current, waits for a live thread, and the system
+// destroys the thread's window itself.
+void ReleaseRecord(LocalGLStruct* record, bool thread_ending) {
     if (record && record->context) {
         SetCurrentContext(record->context);
         // Where ours cannot be made current (a host's context of another API holds the thread),
@@ -124,22 +130,27 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
             DeleteKeptTargets(&record->keptTargets);
         }
 #if defined(_WIN32)
-        // This runs at a thread's end too, which is no place for the window manager (its detach
-        // notifications may have run, and the loader's lock may be held): the context, no longer
-        // current, waits for a live thread, and at a thread's end the system destroys the
-        // thread's window itself.
-        SetCurrentContext(nullptr);
-        std::lock_guard<std::mutex> lock(g_ended_mutex);
-        // Short of memory, the context is left to the process's end.
-        if (auto* ended = new (std::nothrow) EndedContext{record->context, g_ended_contexts})
-            g_ended_contexts = ended;
+        if (thread_ending) {
+            SetCurrentContext(nullptr);
+            std::lock_guard<std::mutex> lock(g_ended_mutex);
+            // Short of memory, the context is left to the process's end.
+            if (auto* ended = new (std::nothrow) EndedContext{record->context, g_ended_contexts})
+                g_ended_contexts = ended;
+        } else {
+            DeleteContext(record->context);
+        }
 #else
+        (void)thread_ending;
         DeleteContext(record->context);
 #endif
         record->context = nullptr;
     }
     delete record;
 }
+
+}  // namespace
+
+void tls_ctx_deleter::operator()(LocalGLStruct* record) const { ReleaseRecord(record, false); }
 
 #if defined(_WIN32)
 namespace {
@@ -149,7 +160,7 @@ std::atomic<bool> g_module_ending{false};
 void WINAPI ReleaseEndingThreadsRecord(void* record) {
     // Freeing the slot hands every thread's record to the unloading thread, which owns none of
     // their contexts: those records go with the module.
-    if (!g_module_ending) tls_ctx_deleter()(static_cast<LocalGLStruct*>(record));
+    if (!g_module_ending) ReleaseRecord(static_cast<LocalGLStruct*>(record), true);
 }
 
 // Freed as the module unloads, so that no thread's end calls into unmapped code.
