@@ -85,10 +85,13 @@ test: build windows
 demo: build
 	./build/$(PRESET)/bin/vexorant demo
 
-# The frame-rate table of the README: the effect beside FFmpeg, ImageMagick and GEGL on this
-# machine. BENCH_ARGS passes options (`make bench BENCH_ARGS="--rounds 3 --baseline-module F"`).
+# The frame-rate tables of the README: the effect beside FFmpeg, ImageMagick and GEGL on this
+# machine, then frames from 1080p to 8K, direct and supersampled, with the GPU memory their
+# targets take. BENCH_ARGS passes options to the first
+# (`make bench BENCH_ARGS="--rounds 3 --baseline-module F"`).
 bench: build bench-deps
 	bench/compare --build build/$(PRESET) $(BENCH_ARGS)
+	build/$(PRESET)/bin/vexo_bench --benchmark_filter='^size/'
 
 clean:
 	rm -rf build

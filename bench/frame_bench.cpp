@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -74,6 +75,16 @@ const std::vector<Config>& Configs() {
         {"chromatic", true, with({{kParamRedMultiplier, 1.05}, {kParamBlueMultiplier, 0.95}})},
         {"aa2x", true, with({{kParamAntiAliasing, kAntiAliasing2x}})},
         {"aa4x", true, with({{kParamAntiAliasing, kAntiAliasing4x}})},
+    };
+    return configs;
+}
+
+// The size table: one realistic displacement, direct and supersampled, as frames grow.
+const std::vector<Config>& SizeConfigs() {
+    static const std::vector<Config> configs = {
+        {"direct", true, Configs()[1].edits},
+        {"2x", true, Configs()[4].edits},
+        {"4x", true, Configs()[5].edits},
     };
     return configs;
 }
@@ -142,9 +153,10 @@ std::unique_ptr<vexo_host::Instance> MakeInstance(const Config& config, std::str
 }
 
 bool RenderOne(vexo_host::Instance* instance, const Frames& frames, bool with_map, int depth,
-               World* output, std::string* error) {
+               World* output, std::string* error, std::optional<PF_LRect> region = {}) {
     vexo_host::FrameOptions options;
     options.depth = depth;
+    options.region = region;
     std::vector<std::string> problems;
     const PF_Err err = vexo_host::RenderFrame(
         instance, vexo_host::FrameLayers{&frames.input, with_map ? &frames.map : nullptr}, options,
@@ -172,6 +184,7 @@ struct Case {
     const Config* config;
     A_long width, height;
     int depth;
+    std::optional<PF_LRect> region = {};  // the part asked for; the whole frame when absent
 };
 
 // An instance set up for the case and warmed; null (the state skipped) on failure.
@@ -205,14 +218,19 @@ void BM_Frame(benchmark::State& state, Case c) {
     World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
     std::string error;
     const double faults_before = MinorFaults();
+    uint64_t peak = 0;
     for (auto _ : state) {
-        if (!RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error)) {
+        vexo_bench::ResetPeakTextureBytes();
+        if (!RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error, c.region)) {
             state.SkipWithError(error.c_str());
             break;
         }
+        peak = std::max(peak, vexo_bench::PeakTextureBytes());
     }
     state.counters["minor_faults"] =
         benchmark::Counter(MinorFaults() - faults_before, benchmark::Counter::kAvgIterations);
+    // GPU memory the frame's targets took at most, those kept from the frame before included.
+    state.counters["peak_target_MiB"] = double(peak) / double(1 << 20);
     Finish(state, std::move(instance));
 }
 
@@ -294,6 +312,35 @@ std::string SizeName(A_long width, A_long height, int depth) {
 }
 
 void Register() {
+    for (const auto& [width, height] :
+         {std::pair<A_long, A_long>{1920, 1080}, {3840, 2160}, {7680, 4320}}) {
+        if (!g_options.input.empty()) break;
+        for (const Config& config : SizeConfigs()) {
+            const Case c{&config, width, height, 8};
+            benchmark::RegisterBenchmark(
+                ("size/" + std::string(config.name) + "/" + SizeName(width, height, 8)).c_str(),
+                BM_Frame, c)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime();
+        }
+    }
+    // What a viewer or a tile asks of a large frame: a small part, with a small translation.
+    static const Config small_shift{"region", true, {{kParamTranslateX, 1}}};
+    static const Config whole_shift{"whole", true, {{kParamTranslateX, 1}}};
+    if (g_options.input.empty()) {
+        for (const Config* config : {&small_shift, &whole_shift}) {
+            Case c{config, 7680, 4320, 8};
+            if (config == &small_shift) c.region = PF_LRect{3000, 2000, 3100, 2100};
+            benchmark::RegisterBenchmark(
+                ("size/translate-1%/" + std::string(config->name) + "/" + SizeName(7680, 4320, 8))
+                    .c_str(),
+                BM_Frame, c)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->MeasureProcessCPUTime();
+        }
+    }
     std::vector<std::pair<A_long, A_long>> sizes = {{1920, 1080}, {3840, 2160}};
     if (!g_options.input.empty()) {
         const Frames& probe = FramesFor(0, 0, 8);

@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -220,6 +221,31 @@ void GLAPIENTRY HookDeleteFramebuffers(GLsizei n, const GLuint* framebuffers) {
 
 }  // namespace
 
+// Texture storage by context and name, for the peak a frame holds.
+namespace {
+std::map<std::pair<EGLContext, GLuint>, uint64_t> g_texture_bytes;
+uint64_t g_bytes = 0, g_peak_bytes = 0;
+}  // namespace
+
+uint64_t PixelBytes(GLint internal_format) {
+    switch (internal_format) {
+        case GL_RGBA32F:
+            return 16;
+        case GL_RGBA16F:
+            return 8;
+        default:
+            return 4;
+    }
+}
+
+void CountStorage(GLuint texture, uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    uint64_t& held = g_texture_bytes[std::make_pair(eglGetCurrentContext(), texture)];
+    g_bytes = g_bytes - held + bytes;
+    held = bytes;
+    g_peak_bytes = std::max(g_peak_bytes, g_bytes);
+}
+
 const char* StageName(Stage stage) {
     static const char* const names[kStageCount] = {
         "upload_in", "upload_map", "alloc",  "clear", "input", "map",      "blur_h", "blur_v",
@@ -292,6 +318,21 @@ std::string RendererName() {
     return g_renderer;
 }
 
+uint64_t TextureBytes() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_bytes;
+}
+
+uint64_t PeakTextureBytes() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_peak_bytes;
+}
+
+void ResetPeakTextureBytes() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_peak_bytes = g_bytes;
+}
+
 }  // namespace vexo_bench
 
 using vexo_bench::Armed;
@@ -307,6 +348,13 @@ VEXO_BENCH_EXPORT void glTexImage2D(GLenum target, GLint level, GLint internalfo
     static const auto fn =
         Next<void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*)>(
             "glTexImage2D");
+    if (target == GL_TEXTURE_2D && level == 0) {
+        GLint bound = 0;
+        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        vexo_bench::CountStorage(GLuint(bound), uint64_t(std::max(width, 0)) *
+                                                    uint64_t(std::max(height, 0)) *
+                                                    vexo_bench::PixelBytes(internalformat));
+    }
     ArmedFrame* frame = Armed();
     if (!frame)
         return fn(target, level, internalformat, width, height, border, format, type, pixels);
@@ -371,6 +419,7 @@ VEXO_BENCH_EXPORT void glReadPixels(GLint x, GLint y, GLsizei width, GLsizei hei
 
 VEXO_BENCH_EXPORT void glDeleteTextures(GLsizei n, const GLuint* textures) {
     static const auto fn = Next<void (*)(GLsizei, const GLuint*)>("glDeleteTextures");
+    for (GLsizei i = 0; i < n; ++i) vexo_bench::CountStorage(textures[i], 0);
     ArmedFrame* frame = Armed();
     if (!frame) return fn(n, textures);
     Timed(frame, vexo_bench::kFree, false, [&] { fn(n, textures); });

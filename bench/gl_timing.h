@@ -7,6 +7,7 @@
 // executable's exported definitions come first in the lookup) and reaches later ones through
 // GLEW's process-wide pointers, which InstallDrawHooks() swaps for timed ones.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace vexo_bench {
@@ -59,5 +60,11 @@ bool TimerQueriesKnown();
 bool TimerQueriesAvailable();
 // GL_RENDERER of the context that rendered the last armed frame.
 std::string RendererName();
+
+// Bytes of texture storage the process holds, armed or not, and the most it held since the last
+// ResetPeakTextureBytes() (which starts from what it holds then).
+uint64_t TextureBytes();
+uint64_t PeakTextureBytes();
+void ResetPeakTextureBytes();
 
 }  // namespace vexo_bench

@@ -12,28 +12,14 @@
 #include "gl/pod.h"
 #include "host/messages.h"
 #include "render/displace_program.h"
+#include "render/reach.h"
 
 namespace {
 
-// Every target a frame may make. At the frame's end they are kept for the thread's next frame
-// (within the budget), or deleted with everything kept when the frame failed.
-struct FrameTargets {
-    PX_FBO upload, map, mapUpload, blur, output, superInput, superResult, part;
-    KeptTargets* kept = nullptr;
-    bool rendered = false;
-
-    ~FrameTargets() {
-        for (PX_FBO* t :
-             {&upload, &map, &mapUpload, &blur, &output, &superInput, &superResult, &part}) {
-            KeepTarget(rendered ? kept : nullptr, t);
-        }
-        if (rendered) {
-            ReleaseStaleTargets(kept);
-        } else {
-            DeleteKeptTargets(kept);
-        }
-    }
-};
+// GPU memory the samples of one supersampled tile may take. Larger frames take more tiles,
+// never more memory.
+constexpr uint64_t kSupersamplingBudget = uint64_t(32) << 20;
+uint64_t g_supersampling_budget = kSupersamplingBudget;
 
 struct Limits {
     GLint texture = 0;
@@ -47,10 +33,44 @@ Limits QueryLimits() {
     return l;
 }
 
-bool Fits(int64_t w, int64_t h, const Limits& limits) {
-    return w > 0 && h > 0 && w <= limits.texture && h <= limits.texture &&
-           w <= limits.viewport[0] && h <= limits.viewport[1];
+int64_t Largest(const Limits& l) {
+    return std::min<int64_t>({l.texture, l.viewport[0], l.viewport[1]});
 }
+
+bool Fits(int64_t w, int64_t h, const Limits& limits) {
+    return w > 0 && h > 0 && w <= Largest(limits) && h <= Largest(limits);
+}
+
+// A float target's bytes.
+uint64_t Bytes(const Region& r) { return uint64_t(r.width()) * uint64_t(r.height()) * 16; }
+
+// A frame's targets, and where on the frame each holds its part. At the frame's end they are
+// kept for the thread's next frame (within the budget), or deleted with everything kept when the
+// frame failed.
+struct Frame {
+    myParams* p = nullptr;
+    const GLPrograms* programs = nullptr;
+    KeptTargets* kept = nullptr;
+    PF_OutData* out_data = nullptr;
+    Limits limits;
+    UniformMap uniforms;
+    Region window;     // the frame pixels the output buffer shows
+    Region inputPart;  // the frame pixels the input buffer holds
+    Region mapPart;    // the frame pixels the map target holds
+    PX_FBO upload, map, mapUpload, blur, output, superResult;
+    bool rendered = false;
+
+    ~Frame() {
+        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &output, &superResult}) {
+            KeepTarget(rendered ? kept : nullptr, t);
+        }
+        if (rendered) {
+            ReleaseStaleTargets(kept);
+        } else {
+            DeleteKeptTargets(kept);
+        }
+    }
+};
 
 // What a pass does with a new target before anything samples it.
 enum class Fill {
@@ -71,22 +91,21 @@ void SetSampling(const PX_FBO& target, int32_t wrap, const GLint (&order)[4] = k
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-// A target of `width` by `height` (truncated to whole pixels), float unless `format` says
-// otherwise, or false when the context cannot hold one that large or its framebuffer cannot be
-// completed: one the last frame kept, or a new one.
-bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const Limits& limits,
-                Fill fill, FrameTargets* t, int32_t format = GL_RGBA32F) {
-    const auto w = int64_t(width), h = int64_t(height);
-    if (!Fits(w, h, limits)) return false;
+// A target of `width` by `height`, float unless `format` says otherwise, or false when the
+// context cannot hold one that large or its framebuffer cannot be completed: one the last frame
+// kept, or a new one.
+bool MakeTarget(Frame* f, PX_FBO* target, int64_t w, int64_t h, int32_t wrap, Fill fill,
+                int32_t format = GL_RGBA32F) {
+    if (!Fits(w, h, f->limits)) return false;
     *target = PX_FBO{};
-    if (TakeKeptTarget(t->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target)) {
+    if (TakeKeptTarget(f->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target)) {
         // A kept upload may have been read in the host's order.
         SetSampling(*target, wrap);
         FBOHelper::PoisonTakenTargetForTesting(target->renderBuffer);
         return true;
     }
     // What the last frame left and this one does not take goes before anything new is made.
-    ReleaseStaleTargets(t->kept);
+    ReleaseStaleTargets(f->kept);
     // A texture name is made even when GL refuses its storage; only the error flag tells.
     target->renderBuffer =
         FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
@@ -96,9 +115,9 @@ bool MakeTarget(PX_FBO* target, float width, float height, int32_t wrap, const L
     return target->fbo != 0 && !GLOutOfMemorySeen();
 }
 
-bool MakeTarget(PX_FBO* target, const Vec2f& size, int32_t wrap, const Limits& limits, Fill fill,
-                FrameTargets* t, int32_t format = GL_RGBA32F) {
-    return MakeTarget(target, size.x, size.y, wrap, limits, fill, t, format);
+bool MakeTarget(Frame* f, PX_FBO* target, const Region& part, int32_t wrap, Fill fill,
+                int32_t format = GL_RGBA32F) {
+    return MakeTarget(f, target, part.width(), part.height(), wrap, fill, format);
 }
 
 // Whether the map pass's quad, placed by `xform` (row vector on the left), covers the whole
@@ -126,47 +145,34 @@ void Draw(PX_FBO* target, GLuint program, const UniformMap& uniforms) {
     RenderQuad(target, program, uniforms, 0, A_FloatRect{0, 0, 0, 0}, false);
 }
 
-// The part of the frame the output buffer covers, in the input's pixels (rows as the host
-// counts them, which are GL's rows from the bottom): the host places both buffers by their
-// origins on the layer's grid.
-struct Window {
-    int64_t left, top, right, bottom;
-    int64_t width() const { return right - left; }
-    int64_t height() const { return bottom - top; }
-};
-
-Window OutputWindow(const myParams& p) {
-    const int64_t x = int64_t(p.outputWorld->origin_x) - p.inputWorld->origin_x;
-    const int64_t y = int64_t(p.outputWorld->origin_y) - p.inputWorld->origin_y;
-    return Window{std::max<int64_t>(x, 0), std::max<int64_t>(y, 0),
-                  std::min<int64_t>(x + p.outputWorld->width, int64_t(p.frameSize.x)),
-                  std::min<int64_t>(y + p.outputWorld->height, int64_t(p.frameSize.y))};
-}
-
-bool WholeFrame(const Window& window, const Vec2f& frame) {
-    return window.left == 0 && window.top == 0 && window.right == int64_t(frame.x) &&
-           window.bottom == int64_t(frame.y);
-}
-
-// The last draw of a frame shades only the window, on a target of the frame's size: a viewport
-// shifted onto a target of the window's size changes the rasteriser's interpolation by a
-// rounding (llvmpipe), and a pixel would no longer be the one the whole frame has there.
-void DrawWindow(PX_FBO* target, GLuint program, const UniformMap& uniforms, const Window& window) {
+// Draws only the target's pixels within `part` (the target's own pixels).
+void DrawPart(PX_FBO* target, GLuint program, const UniformMap& uniforms, const Region& part) {
     glEnable(GL_SCISSOR_TEST);
-    glScissor(GLint(window.left), GLint(window.top), GLsizei(window.width()),
-              GLsizei(window.height()));
+    glScissor(GLint(part.left), GLint(part.top), GLsizei(part.width()), GLsizei(part.height()));
     Draw(target, program, uniforms);
     glDisable(GL_SCISSOR_TEST);
 }
 
-// The window of `from`, copied exactly into `to`, which has the window's size.
-void CopyWindow(const PX_FBO& from, const PX_FBO& to, const Window& window) {
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, from.fbo);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, to.fbo);
-    glBlitFramebuffer(GLint(window.left), GLint(window.top), GLint(window.right),
-                      GLint(window.bottom), 0, 0, GLint(window.width()), GLint(window.height()),
-                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+// Where the texture coordinates of a grid of `grid` cells fall in a texture that holds `part` of
+// it: scale and offset. A texture holding the whole grid reads them as they are.
+Vec4f Place(const Region& part, Vec2f grid) {
+    const float w = float(part.width()), h = float(part.height());
+    return Vec4f{grid.x / w, grid.y / h, -float(part.left) / w, -float(part.top) / h};
+}
+
+Vec2i Corner(const Region& r) { return Vec2i{int32_t(r.left), int32_t(r.top)}; }
+
+int32_t EdgeIndexMode(int32_t wrap) {
+    switch (wrap) {
+        case GL_REPEAT:
+            return 1;
+        case GL_MIRRORED_REPEAT:
+            return 2;
+        case GL_CLAMP_TO_EDGE:
+            return 3;
+        default:
+            return 0;
+    }
 }
 
 // The host shows the text with the error, in place of a bare code.
@@ -187,162 +193,268 @@ PF_Err OutOfMemory(const char* what, double w, double h, PF_OutData* out_data) {
                   (long long)w, (long long)h);
     return ShowError(text, PF_Err_OUT_OF_MEMORY, out_data);
 }
-PF_Err OutOfMemory(const char* what, Vec2f size, PF_OutData* out_data) {
-    return OutOfMemory(what, size.x, size.y, out_data);
+PF_Err OutOfMemory(const char* what, const Region& r, PF_OutData* out_data) {
+    return OutOfMemory(what, double(r.width()), double(r.height()), out_data);
 }
 
 // A target beyond what the context can hold is no shortage of memory, and freeing memory will
-// not help: the user is told which limit the frame exceeds. Still out of memory to the host,
-// which may render smaller.
-PF_Err BeyondLimits(const myParams* p, const Limits& limits, PF_OutData* out_data) {
-    const int64_t limit = std::min({limits.texture, limits.viewport[0], limits.viewport[1]});
+// not help: the user is told which part of the frame exceeds the limit. Still out of memory to
+// the host, which may render smaller.
+PF_Err BeyondLimits(const Frame& f) {
+    const int64_t limit = Largest(f.limits);
+    const myParams& p = *f.p;
     struct Need {
         const char* what;
-        double w, h;
+        int64_t w, h;
     } const needs[] = {
-        {"the frame", p->frameSize.x, p->frameSize.y},
-        {p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing" : "the frame at 2x anti-aliasing",
-         p->aaFactor > 1.0f ? p->superSize.x : 0, p->aaFactor > 1.0f ? p->superSize.y : 0},
-        {"the map layer", p->hasMap && p->mapWorld ? double(p->mapWorld->width) : 0,
-         p->hasMap && p->mapWorld ? double(p->mapWorld->height) : 0},
+        {"the part of the input this frame reads", p.inputWorld->width, p.inputWorld->height},
+        {"the part of the map layer this frame reads",
+         p.hasMap && p.mapWorld ? p.mapWorld->width : 0,
+         p.hasMap && p.mapWorld ? p.mapWorld->height : 0},
+        {"the map", f.mapPart.width(), f.mapPart.height()},
+        {"the output", f.window.width(), f.window.height()},
     };
     for (const Need& n : needs) {
-        const auto w = int64_t(n.w), h = int64_t(n.h);
-        if (w <= limit && h <= limit) continue;
-        char text[sizeof out_data->return_msg];
+        if (n.w <= limit && n.h <= limit) continue;
+        char text[sizeof f.out_data->return_msg];
         std::snprintf(text, sizeof text,
                       "%s (%lld x %lld pixels) is larger than this GPU's %lld-pixel texture limit",
-                      n.what, (long long)w, (long long)h, (long long)limit);
-        return ShowError(text, PF_Err_OUT_OF_MEMORY, out_data);
+                      n.what, (long long)n.w, (long long)n.h, (long long)limit);
+        return ShowError(text, PF_Err_OUT_OF_MEMORY, f.out_data);
     }
     return PF_Err_NONE;
 }
 
+// Where on the frame a buffer lies: the input where the pre-render's checkout put it, every
+// other buffer by the difference of its origin and the input's.
+Region OnFrame(const myParams& p, const PF_LayerDef& world) {
+    const int64_t x = int64_t(world.origin_x) - p.inputWorld->origin_x + p.inputOffsetX;
+    const int64_t y = int64_t(world.origin_y) - p.inputWorld->origin_y + p.inputOffsetY;
+    return Region{x, y, x + world.width, y + world.height};
+}
+
+// The upload is the input: its samplers read the host's channels in the passes' order, the
+// values a pass that only reordered them would have drawn.
+PF_Err UploadInput(Frame* f) {
+    myParams& p = *f->p;
+    if (!MakeTarget(f, &f->upload, f->inputPart, p.wrapMode, Fill::kUpload)) {
+        return OutOfMemory("the input", f->inputPart, f->out_data);
+    }
+    UploadToTexture(f->upload.renderBuffer.id, p.inputWorld, p.bitDepth);
+    SetSampling(f->upload, p.wrapMode, kHostOrder);
+    f->uniforms["inPlace"] = VEC4(Place(f->inputPart, p.frameSize));
+    return PF_Err_NONE;
+}
+
+// The map layer placed on its part of the frame, premultiplied. Drawn whole, or (without a map
+// layer and blur) never read: a placed map layer that leaves part of it uncovered clears it
+// first, and an empty map layer, which places nothing, clears all of it.
+PF_Err PlaceMap(Frame* f) {
+    myParams& p = *f->p;
+    if (!MakeTarget(f, &f->map, f->mapPart, p.wrapMode, Fill::kDrawn)) {
+        return OutOfMemory("the map", f->mapPart, f->out_data);
+    }
+    f->uniforms["mapPlace"] = VEC4(Place(f->mapPart, p.frameSize));
+    // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
+    if (p.hasMap && p.mapWorld->width > 0 && p.mapWorld->height > 0) {
+        if (!MakeTarget(f, &f->mapUpload, p.mapWorld->width, p.mapWorld->height, p.wrapMode,
+                        Fill::kUpload)) {
+            return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
+        }
+        UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth);
+        const Region at = OnFrame(p, *p.mapWorld);
+        PlaceQuad(&p, double(at.width()), double(at.height()), double(at.left - f->mapPart.left),
+                  double(at.top - f->mapPart.top), double(f->mapPart.width()),
+                  double(f->mapPart.height()));
+        if (!CoversTarget(p.mapXform)) FBOHelper::ClearFBO(&f->map);
+        f->uniforms["videoTexture"] = TEX2D(f->mapUpload.renderBuffer.id);
+        f->uniforms["xform"] = MAT44(AsMatrix(p.mapXform));
+        f->uniforms["premultB"] = IVEC(1);
+        f->uniforms["texelOrigin"] =
+            IVEC2({int32_t(f->mapPart.left - at.left), int32_t(f->mapPart.top - at.top)});
+        Draw(&f->map, f->programs->swizzleInProgram, f->uniforms);
+        KeepTarget(f->kept, &f->mapUpload);
+    } else if (p.hasMap) {
+        FBOHelper::ClearFBO(&f->map);
+    }
+    return PF_Err_NONE;
+}
+
+// The map softness: the map (or, without a map layer, the input) blurred into the map target,
+// which is then the displacement's map.
+PF_Err BlurMap(Frame* f) {
+    myParams& p = *f->p;
+    if (!(p.blurRadius > 0.1)) return PF_Err_NONE;
+    if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn)) {
+        return OutOfMemory("the map softness", f->mapPart, f->out_data);
+    }
+    const Vec2f size{float(f->mapPart.width()), float(f->mapPart.height())};
+    const PX_FBO& source = p.hasMap ? f->map : f->upload;
+    const Region& from = p.hasMap ? f->mapPart : f->inputPart;
+    // The source's part, on the map part's grid.
+    const Region on_map{from.left - f->mapPart.left, from.top - f->mapPart.top,
+                        from.right - f->mapPart.left, from.bottom - f->mapPart.top};
+    f->uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
+    f->uniforms["srcPlace"] = VEC4(Place(on_map, size));
+    f->uniforms["resV"] = VEC2(size);
+    f->uniforms["radiusF"] = VEC(float(p.blurRadius));
+    Draw(&f->blur, f->programs->blurWProgram, f->uniforms);
+    f->uniforms["videoTexture"] = TEX2D(f->blur.renderBuffer.id);
+    Draw(&f->map, f->programs->blurHProgram, f->uniforms);
+    KeepTarget(f->kept, &f->blur);
+    p.hasMap = true;
+    return PF_Err_NONE;
+}
+
+// The displacement's settings and where it draws: the cells of `grid` in `cells`. Cells beyond
+// the grid's edges are the ones the edge mode names there; the work of finding them is spared
+// where there are none.
+void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
+    SendDisplaceUniforms(f->uniforms, f->p);
+    const Region on_grid{0, 0, int64_t(grid.x), int64_t(grid.y)};
+    const bool inside = cells.left >= 0 && cells.top >= 0 && cells.right <= on_grid.right &&
+                        cells.bottom <= on_grid.bottom;
+    f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
+    f->uniforms["gridOrigin"] = IVEC2(Corner(cells));
+    f->uniforms["gridSize"] = VEC2(grid);
+    f->uniforms["edgeL"] = IVEC(inside ? -1 : EdgeIndexMode(f->p->wrapMode));
+    f->uniforms["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
+}
+
+void DisplaceDirect(Frame* f) {
+    f->uniforms["inTex"] = TEX2D(f->upload.renderBuffer.id);
+    f->uniforms["bicubicIn"] = IVEC(0);
+    SetDisplacement(f, f->p->frameSize, f->window);
+    Draw(&f->output, DisplaceProgram(*f->programs, f->uniforms), f->uniforms);
+}
+
+// A supersampled window is drawn a tile at a time: the tile's samples, then their reduction
+// into its part of the output. The displacement upsamples the input at the cells it reads (the
+// values an upsampled target would hold, read as a filtered fetch reads them), so no tile needs
+// more of it than the input itself, and the samples are all a tile takes.
+struct Tiling {
+    int64_t width = 0, height = 0;
+};
+
+Region Tile(const Frame& f, const Tiling& t, int64_t x, int64_t y) {
+    return Intersect(Region{x, y, x + t.width, y + t.height}, f.window);
+}
+
+// The largest tiles whose samples fit the budget and the context, halving the longer side.
+Tiling PlanTiles(const Frame& f) {
+    Tiling t{f.window.width(), f.window.height()};
+    for (;;) {
+        const Region samples = SampleRegion(*f.p, Tile(f, t, f.window.left, f.window.top));
+        const bool fits = Fits(samples.width(), samples.height(), f.limits) &&
+                          Bytes(samples) <= g_supersampling_budget;
+        if (fits || (t.width == 1 && t.height == 1)) return t;
+        if (t.width >= t.height) {
+            t.width = (t.width + 1) / 2;
+        } else {
+            t.height = (t.height + 1) / 2;
+        }
+    }
+}
+
+// One tile: its samples displaced, and reduced into its part of the output.
+void SupersampleTile(Frame* f, const Region& tile) {
+    myParams& p = *f->p;
+    const Region samples = SampleRegion(p, tile);
+    UniformMap& u = f->uniforms;
+    u["inTex"] = TEX2D(f->upload.renderBuffer.id);
+    u["bicubicIn"] = IVEC(1);
+    SetDisplacement(f, p.superSize, samples);
+    DrawPart(&f->superResult, DisplaceProgram(*f->programs, u), u,
+             Region{0, 0, samples.width(), samples.height()});
+    u["inTex"] = TEX2D(f->superResult.renderBuffer.id);
+    u["inResFull"] = VEC2(p.superSize);
+    u["octave"] = VEC(p.aaFactor);
+    u["gridOrigin"] = IVEC2(Corner(f->window));
+    u["sampleOrigin"] = IVEC2(Corner(samples));
+    DrawPart(&f->output, f->programs->oversampleProgram, u,
+             Region{tile.left - f->window.left, tile.top - f->window.top,
+                    tile.right - f->window.left, tile.bottom - f->window.top});
+}
+
+PF_Err DisplaceSupersampled(Frame* f) {
+    const Tiling tiling = PlanTiles(*f);
+    // Every tile's samples fit the first's target, which tiles at the window's edges use part of.
+    const Region first = SampleRegion(*f->p, Tile(*f, tiling, f->window.left, f->window.top));
+    if (!MakeTarget(f, &f->superResult, first, GL_CLAMP_TO_EDGE, Fill::kDrawn)) {
+        return OutOfMemory(f->p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing"
+                                                  : "the frame at 2x anti-aliasing",
+                           first, f->out_data);
+    }
+    for (int64_t y = f->window.top; y < f->window.bottom; y += tiling.height) {
+        for (int64_t x = f->window.left; x < f->window.right; x += tiling.width) {
+            SupersampleTile(f, Tile(*f, tiling, x, y));
+        }
+    }
+    return PF_Err_NONE;
+}
+
+// The output target into the host's buffer: only its overlap with the frame exists to be read,
+// and the rest stays cleared.
+void ReadBack(Frame* f) {
+    const myParams& p = *f->p;
+    PF_LayerDef overlap = *p.outputWorld;
+    const Region at = OnFrame(p, overlap);
+    overlap.data = reinterpret_cast<PF_PixelPtr>(
+        reinterpret_cast<char*>(overlap.data) + (f->window.top - at.top) * overlap.rowbytes +
+        (f->window.left - at.left) * (p.bitDepth == 32 ? 16 : 4));
+    overlap.width = A_long(f->window.width());
+    overlap.height = A_long(f->window.height());
+    FBOHelper::FBOtoEffectWorld(f->output, &overlap, p.bitDepth, GL_COLOR_ATTACHMENT0);
+}
+
 }  // namespace
+
+void SetSupersamplingBudgetForTesting(uint64_t bytes) {
+    g_supersampling_budget = bytes ? bytes : kSupersamplingBudget;
+}
 
 PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
                     PF_OutData* out_data) {
     BeginKeptFrame(kept);
-    FrameTargets t;
-    t.kept = kept;
-    const Limits limits = QueryLimits();
-    const int32_t wrap = p->wrapMode;
-    if (const PF_Err err = BeyondLimits(p, limits, out_data)) return err;
-    UniformMap uniforms;
+    Frame f;
+    f.p = p;
+    f.programs = &programs;
+    f.kept = kept;
+    f.out_data = out_data;
+    f.limits = QueryLimits();
+    const Region frame{0, 0, int64_t(p->frameSize.x), int64_t(p->frameSize.y)};
+    f.window = Intersect(OnFrame(*p, *p->outputWorld), frame);
+    f.inputPart = OnFrame(*p, *p->inputWorld);
+    f.mapPart = MapReach(*p, EvaluatedRegion(*p, f.window));
+    if (const PF_Err err = BeyondLimits(f)) return err;
     // An output beside the frame has nothing of it to show; the host's fill stays.
-    const Window window = OutputWindow(*p);
-    if (window.width() <= 0 || window.height() <= 0) {
-        t.rendered = true;
+    if (f.window.empty()) {
+        f.rendered = true;
         return PF_Err_NONE;
     }
 
-    // The upload is the input: its samplers read the host's channels in the passes' order, the
-    // values a pass that only reordered them would have drawn.
-    if (!MakeTarget(&t.upload, p->frameSize, wrap, limits, Fill::kUpload, &t)) {
-        return OutOfMemory("the input", p->frameSize, out_data);
-    }
-    UploadToTexture(t.upload.renderBuffer.id, p->inputWorld, p->bitDepth);
-    SetSampling(t.upload, wrap, kHostOrder);
-    const PX_FBO& input = t.upload;
-
-    // Drawn whole, or (without a map layer and blur) never read: a placed map layer that leaves
-    // part of it uncovered clears it first, and an empty map layer, which places nothing, clears
-    // all of it.
-    if (!MakeTarget(&t.map, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
-        return OutOfMemory("the map", p->frameSize, out_data);
-    }
-    // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
-    if (p->hasMap && p->mapWorld->width > 0 && p->mapWorld->height > 0) {
-        if (!MakeTarget(&t.mapUpload, float(p->mapWorld->width), float(p->mapWorld->height), wrap,
-                        limits, Fill::kUpload, &t)) {
-            return OutOfMemory("the map layer", p->mapWorld->width, p->mapWorld->height, out_data);
-        }
-        UploadToTexture(t.mapUpload.renderBuffer.id, p->mapWorld, p->bitDepth);
-        GenVertexMatrices(p, p->mapWorld, p->inputWorld);
-        if (!CoversTarget(p->mapXform)) FBOHelper::ClearFBO(&t.map);
-        uniforms["videoTexture"] = TEX2D(t.mapUpload.renderBuffer.id);
-        uniforms["xform"] = MAT44(AsMatrix(p->mapXform));
-        uniforms["premultB"] = IVEC(1);
-        Draw(&t.map, programs.swizzleInProgram, uniforms);
-        KeepTarget(kept, &t.mapUpload);
-    } else if (p->hasMap) {
-        FBOHelper::ClearFBO(&t.map);
-    }
-
-    if (p->blurRadius > 0.1) {
-        if (!MakeTarget(&t.blur, p->frameSize, wrap, limits, Fill::kDrawn, &t)) {
-            return OutOfMemory("the map softness", p->frameSize, out_data);
-        }
-        const PX_FBO& source = p->hasMap ? t.map : input;
-        uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
-        uniforms["resV"] = VEC2(p->frameSize);
-        uniforms["radiusF"] = VEC(float(p->blurRadius));
-        Draw(&t.blur, programs.blurWProgram, uniforms);
-        uniforms["videoTexture"] = TEX2D(t.blur.renderBuffer.id);
-        Draw(&t.map, programs.blurHProgram, uniforms);
-        KeepTarget(kept, &t.blur);
-        p->hasMap = true;
-    }
-
-    // Both displacement paths end in a full-target draw. Nothing samples the output: for an 8-bit
-    // frame the draw converts to bytes as the readback would (rounded, clamped to 0..1), and the
-    // readback becomes a plain copy.
+    PF_Err err = UploadInput(&f);
+    if (!err) err = PlaceMap(&f);
+    if (!err) err = BlurMap(&f);
+    if (err) return err;
+    // The last draw covers the output target whole. Nothing samples it: for an 8-bit frame the
+    // draw converts to bytes as the readback would (rounded, clamped to 0..1), and the readback
+    // becomes a plain copy.
     const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
-    if (!MakeTarget(&t.output, p->frameSize, GL_CLAMP_TO_BORDER, limits, Fill::kDrawn, &t,
-                    output_format)) {
-        return OutOfMemory("the output", p->frameSize, out_data);
+    if (!MakeTarget(&f, &f.output, f.window, GL_CLAMP_TO_BORDER, Fill::kDrawn, output_format)) {
+        return OutOfMemory("the output", f.window, out_data);
     }
     // Any value but 2x and 4x (the separator too) renders direct.
     if (p->aaFactor <= 1.0f) {
-        uniforms["inTex"] = TEX2D(input.renderBuffer.id);
-        uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
-        SendDisplaceUniforms(uniforms, p);
-        DrawWindow(&t.output, DisplaceProgram(programs, uniforms), uniforms, window);
-    } else {
-        if (!MakeTarget(&t.superInput, p->superSize, wrap, limits, Fill::kDrawn, &t) ||
-            !MakeTarget(&t.superResult, p->superSize, wrap, limits, Fill::kDrawn, &t)) {
-            return OutOfMemory(p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing"
-                                                   : "the frame at 2x anti-aliasing",
-                               p->superSize, out_data);
-        }
-        uniforms["inTex"] = TEX2D(input.renderBuffer.id);
-        Draw(&t.superInput, programs.bicubicProgram, uniforms);
-        uniforms["inTex"] = TEX2D(t.superInput.renderBuffer.id);
-        uniforms["displaceTex"] = TEX2D(t.map.renderBuffer.id);
-        SendDisplaceUniforms(uniforms, p);
-        Draw(&t.superResult, DisplaceProgram(programs, uniforms), uniforms);
-        uniforms["inTex"] = TEX2D(t.superResult.renderBuffer.id);
-        uniforms["inResFull"] = VEC2(p->superSize);
-        uniforms["octave"] = VEC(p->aaFactor);
-        DrawWindow(&t.output, programs.oversampleProgram, uniforms, window);
-        KeepTarget(kept, &t.superInput);
-        KeepTarget(kept, &t.superResult);
+        DisplaceDirect(&f);
+    } else if ((err = DisplaceSupersampled(&f))) {
+        return err;
     }
-
-    PX_FBO* result = &t.output;
-    if (!WholeFrame(window, p->frameSize)) {
-        if (!MakeTarget(&t.part, float(window.width()), float(window.height()), GL_CLAMP_TO_BORDER,
-                        limits, Fill::kDrawn, &t, output_format)) {
-            return OutOfMemory("the output", window.width(), window.height(), out_data);
-        }
-        CopyWindow(t.output, t.part, window);
-        result = &t.part;
-    }
-
-    // Only the overlap of the output with the frame exists to be read; the rest stays cleared.
-    PF_LayerDef overlap = *p->outputWorld;
-    const int64_t skip_x = window.left - (int64_t(overlap.origin_x) - p->inputWorld->origin_x);
-    const int64_t skip_y = window.top - (int64_t(overlap.origin_y) - p->inputWorld->origin_y);
-    overlap.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<char*>(overlap.data) +
-                                                 skip_y * overlap.rowbytes +
-                                                 skip_x * (p->bitDepth == 32 ? 16 : 4));
-    overlap.width = A_long(window.width());
-    overlap.height = A_long(window.height());
-    FBOHelper::FBOtoEffectWorld(*result, &overlap, p->bitDepth, GL_COLOR_ATTACHMENT0);
+    ReadBack(&f);
     // GL reports running out of memory through its error flag, wherever in the frame it
     // happened, the readback's own work included: such a frame cannot be trusted, and the flag
     // must not be left for the thread's next frame.
-    if (TakeGLOutOfMemory()) return OutOfMemory("the frame", p->frameSize, out_data);
-    t.rendered = true;
+    if (TakeGLOutOfMemory()) return OutOfMemory("the frame", frame, out_data);
+    f.rendered = true;
     return PF_Err_NONE;
 }

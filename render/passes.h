@@ -5,9 +5,13 @@
 #include "gl/kept_targets.h"
 #include "render/render_settings.h"
 
+// Test seam: the bytes a supersampled tile may take (0 restores the module's own budget), so
+// that small frames tile.
+void SetSupersamplingBudgetForTesting(uint64_t bytes);
+
 // Runs every pass with the calling thread's programs; its context must be current and
-// globalMutex held. Every pass works on the whole frame; the last draws only the part the output
-// buffer covers, placed by the buffers' origins, bit for bit as the whole frame has it. Takes its
+// globalMutex held. The passes draw only what the output buffer shows and what it reads: the map
+// around it, and, supersampled, tiles of samples within a fixed memory budget. Takes its
 // targets from `kept` where the thread's last frame left them, and leaves its own there (within
 // the budget); deletes every other GL object it made before returning. A null `kept` keeps
 // nothing. Fails only when a render target cannot be made or GL ran out of memory, reporting

@@ -15,14 +15,18 @@ void GenIdentityMatrix(myParams* params) {
 }
 
 void GenVertexMatrices(myParams* params, PF_LayerDef* map, PF_LayerDef* input) {
-    const float sx = float(double(map->width) / double(input->width));
-    const float sy = float(double(map->height) / double(input->height));
     // Origins may lie anywhere in the composition: their difference is taken in double, where
     // it cannot overflow.
-    const float tx = float(2.0 * (double(map->origin_x) - double(input->origin_x)) /
-                           double(input->width) / double(sx));
-    const float ty = float(2.0 * (double(map->origin_y) - double(input->origin_y)) /
-                           double(input->height) / double(sy));
+    PlaceQuad(params, map->width, map->height, double(map->origin_x) - double(input->origin_x),
+              double(map->origin_y) - double(input->origin_y), input->width, input->height);
+}
+
+void PlaceQuad(myParams* params, double width, double height, double x, double y,
+               double target_width, double target_height) {
+    const float sx = float(width / target_width);
+    const float sy = float(height / target_height);
+    const float tx = float(2.0 * x / target_width / double(sx));
+    const float ty = float(2.0 * y / target_height / double(sy));
     const glm::mat4 identity(1.0f);
     const glm::mat4 m = glm::translate(identity, glm::vec3(-1.0f, -1.0f, 0.0f)) *
                         glm::scale(identity, glm::vec3(sx, sy, 1.0f)) *
@@ -104,7 +108,6 @@ void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
 
     p->aaMode = popup(kParamAntiAliasing);
     p->aaFactor = SupersampleFactor(p->aaMode);
-    p->frameSize = Vec2f{float(p->inputWorld->width), float(p->inputWorld->height)};
     p->superSize = Vec2f{p->frameSize.x * p->aaFactor, p->frameSize.y * p->aaFactor};
     GenIdentityMatrix(p);
 

@@ -31,18 +31,26 @@ struct myParams {
     double caRed, caGreen, caBlue;
     int32_t aaMode;
     float aaFactor;
-    Vec2f frameSize;
+    Vec2f frameSize;  // the input layer's extent
     Vec2f superSize;
+    // Where the input buffer's first pixel lies on the frame; every other buffer is placed from
+    // it by the difference of its origin and the input's.
+    int64_t inputOffsetX, inputOffsetY;
 };
 
 void GenIdentityMatrix(myParams* params);
 // Places the map layer's pixels on the input's pixel grid, offset by the difference of the two
 // buffers' origins.
 void GenVertexMatrices(myParams* params, PF_LayerDef* map, PF_LayerDef* input);
+// The same for a picture of `width` by `height` pixels whose corner lies `x`, `y` pixels from the
+// corner of a target of `target_width` by `target_height`.
+void PlaceQuad(myParams* params, double width, double height, double x, double y,
+               double target_width, double target_height);
 // Adds the displacement program's value uniforms.
 void SendDisplaceUniforms(UniformMap& uniforms, myParams* params);
 
 // Fills `params` from the checked-out definitions (indexed by parameter position), the layers
-// and the render's bit depth and downsample factor. The layer pointers must already be set.
+// and the render's bit depth and downsample factor. The layer pointers and the frame's size must
+// already be set.
 void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
                            const PF_RationalScale& downsample_x, myParams* params);

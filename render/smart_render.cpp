@@ -26,7 +26,36 @@ bool TransferableWorld(const PF_LayerDef* world, int bit_depth) {
            world->rowbytes / pixel_bytes >= world->width;
 }
 
+// The frame is the input layer's extent, and the input buffer lies where the pre-render's
+// checkout put it. A host that sent no pre-render (or lost its data) gets the buffer as the frame.
+void PlaceFrame(const FramePlacement* placement, myParams* p) {
+    if (!placement) {
+        p->frameSize = Vec2f{float(p->inputWorld->width), float(p->inputWorld->height)};
+        p->inputOffsetX = p->inputOffsetY = 0;
+        return;
+    }
+    const PF_LRect& layer = placement->layer;
+    p->frameSize =
+        Vec2f{float(int64_t(layer.right) - layer.left), float(int64_t(layer.bottom) - layer.top)};
+    p->inputOffsetX = int64_t(placement->inputPart.left) - layer.left;
+    p->inputOffsetY = int64_t(placement->inputPart.top) - layer.top;
+}
+
 }  // namespace
+
+void DeleteFramePlacement(void* placement) { delete static_cast<FramePlacement*>(placement); }
+
+PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_err) {
+    std::memset(defs, 0, sizeof(PF_ParamDef) * kParamCount);
+    PF_Err err = PF_Err_NONE;
+    *checkin_err = PF_Err_NONE;
+    for (PF_ParamIndex i = kParamChannel; i < kParamCount && !err && !*checkin_err; ++i) {
+        err = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
+                                            in_data->time_step, in_data->time_scale, &defs[i]);
+        *checkin_err = in_data->inter.checkin_param(in_data->effect_ref, &defs[i]);
+    }
+    return err ? err : *checkin_err;
+}
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
     if (!extra || !extra->cb || !extra->input) return PF_Err_BAD_CALLBACK_PARAM;
@@ -60,19 +89,15 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     if (p.inputWorld->width == 0 || p.inputWorld->height == 0) return PF_Err_NONE;
 
     PF_ParamDef defs[kParamCount];
-    std::memset(defs, 0, sizeof defs);
     PF_Err checkin_err = PF_Err_NONE;
-    for (PF_ParamIndex i = kParamChannel; i < kParamCount && !err && !checkin_err; ++i) {
-        err = in_data->inter.checkout_param(in_data->effect_ref, i, in_data->current_time,
-                                            in_data->time_step, in_data->time_scale, &defs[i]);
-        checkin_err = in_data->inter.checkin_param(in_data->effect_ref, &defs[i]);
-    }
+    err = CheckoutControls(in_data, defs, &checkin_err);
     if (err || checkin_err) {
         const PF_Err result = err ? err : checkin_err;
         SendMessageAppendErr("error on param checkout", out_data, result, checkin_err);
         SendMessageAppendErr("error on param initialisation", out_data, result, 0);
         return result;
     }
+    PlaceFrame(static_cast<const FramePlacement*>(extra->input->pre_render_data), &p);
     ResolveRenderSettings(defs, bit_depth, in_data->downsample_x, &p);
 
     std::lock_guard<std::recursive_mutex> render_lock(globalMutex);

@@ -3,4 +3,17 @@
 #pragma once
 #include "AE_Effect.h"
 
+// What the pre-render learnt of the frame and the render needs: where the input layer lies and
+// which part of it the input checkout holds, on the grid the host gives rectangles on.
+struct FramePlacement {
+    PF_LRect layer;
+    PF_LRect inputPart;
+};
+void DeleteFramePlacement(void* placement);
+
+// Checks out every control at the frame's time into `defs` (indexed by parameter position), each
+// checked in again at once. Returns the first checkout error, or else the first check-in error
+// (also left in `checkin_err`).
+PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_err);
+
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);

@@ -40,12 +40,25 @@ Frame* FrameFor(PF_ProgPtr effect_ref) {
     return t_frame && RefOf(t_frame->instance) == effect_ref ? t_frame : nullptr;
 }
 
+// Where `layer` lies on the input layer's grid, which every rectangle of a frame is given on: the
+// map is placed by the difference of the layers' origins, held to what an A_long holds.
+std::pair<A_long, A_long> Placement(const World* layer, const World* input) {
+    if (!layer || !input || layer == input) return {0, 0};
+    const auto along = [](A_long a, A_long b) {
+        return A_long(std::clamp<int64_t>(int64_t(a) - b, std::numeric_limits<A_long>::min() / 2,
+                                          std::numeric_limits<A_long>::max() / 2));
+    };
+    return {along(layer->def.origin_x, input->def.origin_x),
+            along(layer->def.origin_y, input->def.origin_y)};
+}
+
 // A layer of negative size (only ever handed in by a test) has no pixels: its bounds are empty,
 // never inverted, so a rectangle the effect derives from them is not taken for its own fault.
-PF_LRect Bounds(const World* layer) {
+PF_LRect Bounds(const World* layer, const World* input = nullptr) {
     if (!layer) return PF_LRect{0, 0, 0, 0};
-    return PF_LRect{0, 0, std::max<A_long>(layer->def.width, 0),
-                    std::max<A_long>(layer->def.height, 0)};
+    const auto [x, y] = Placement(layer, input);
+    return PF_LRect{x, y, x + std::max<A_long>(layer->def.width, 0),
+                    y + std::max<A_long>(layer->def.height, 0)};
 }
 
 bool Empty(const PF_LRect& r) { return r.left >= r.right || r.top >= r.bottom; }
@@ -77,23 +90,24 @@ A_long Offset(A_long origin, A_long by) {
                                       std::numeric_limits<A_long>::max()));
 }
 
-// What a checkout hands out: the pixels of its result rectangle, placed by their origin on the
-// layer, as a host does; not the whole layer.
-PF_EffectWorld Part(const World& layer, const PF_LRect& r) {
+// What a checkout hands out: the pixels of its result rectangle (on the input's grid, where the
+// layer lies at `at`), placed by their origin on the layer, as a host does; not the whole layer.
+PF_EffectWorld Part(const World& layer, const PF_LRect& r, std::pair<A_long, A_long> at) {
     PF_EffectWorld def = layer.def;
     if (Empty(r)) {
         def.width = def.height = 0;
         return def;
     }
+    const A_long left = r.left - at.first, top = r.top - at.second;
     if (def.data) {  // a test's layer without pixels stays without
         def.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<uint8_t*>(def.data) +
-                                                 std::ptrdiff_t(r.top) * def.rowbytes +
-                                                 std::ptrdiff_t(r.left) * PixelBytes(layer.depth));
+                                                 std::ptrdiff_t(top) * def.rowbytes +
+                                                 std::ptrdiff_t(left) * PixelBytes(layer.depth));
     }
     def.width = r.right - r.left;
     def.height = r.bottom - r.top;
-    def.origin_x = Offset(def.origin_x, r.left);
-    def.origin_y = Offset(def.origin_y, r.top);
+    def.origin_x = Offset(def.origin_x, left);
+    def.origin_y = Offset(def.origin_y, top);
     def.extent_hint = PF_LRect{0, 0, def.width, def.height};
     return def;
 }
@@ -136,14 +150,19 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
         layer = &frame->other_times.back();
     }
     *result = PF_CheckoutResult{};
-    result->max_result_rect = Bounds(layer);
+    result->max_result_rect = Bounds(layer, frame->layers.input);
     result->result_rect = Intersect(request->rect, result->max_result_rect);
+    if (frame->options && frame->options->checkouts) {
+        frame->options->checkouts->push_back({index, result->result_rect});
+    }
     result->par = {1, 1};
     result->ref_width = layer ? layer->def.width : 0;
     result->ref_height = layer ? layer->def.height : 0;
-    LayerCheckout checkout{index, layer,
-                           layer ? Part(*layer, result->result_rect) : PF_EffectWorld{}, *request,
-                           result->result_rect};
+    LayerCheckout checkout{
+        index, layer,
+        layer ? Part(*layer, result->result_rect, Placement(layer, frame->layers.input))
+              : PF_EffectWorld{},
+        *request, result->result_rect};
     frame->checkouts.emplace(checkout_id, checkout);
     return PF_Err_NONE;
 }
@@ -306,6 +325,7 @@ PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const Fra
         PF_SmartRenderInput render_input{};
         render_input.output_request = pre_input.output_request;
         render_input.bitdepth = A_short(options.depth);
+        render_input.pre_render_data = pre_output.pre_render_data;
         PF_SmartRenderCallbacks render_cb{};
         render_cb.checkout_layer_pixels = CheckoutLayerPixels;
         render_cb.checkin_layer_pixels = CheckinLayerPixels;
@@ -315,6 +335,14 @@ PF_Err SmartRenderFrame(Instance* instance, const FrameLayers& layers, const Fra
         render.cb = &render_cb;
         out = PF_OutData{};
         err = Send(*instance->effect, PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &render);
+    }
+    // The pre-render's data goes once the frame is done with it, rendered or not.
+    if (pre_output.pre_render_data) {
+        if (pre_output.delete_pre_render_data_func) {
+            pre_output.delete_pre_render_data_func(pre_output.pre_render_data);
+        } else {
+            problems->push_back("the pre-render left data without a function to delete it");
+        }
     }
     if (options.message && (out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE)) {
         out.return_msg[sizeof out.return_msg - 1] = '\0';

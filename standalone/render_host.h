@@ -33,6 +33,8 @@ struct FrameOptions {
     std::function<bool(bool map, A_long frame, World* layer, std::string* error)> layer_at;
     // Receives the text the effect asks the host to show the user (why the frame failed), if any.
     std::string* message = nullptr;
+    // Receives each layer checkout of the pre-render: the parameter and the rectangle handed out.
+    std::vector<std::pair<PF_ParamIndex, PF_LRect>>* checkouts = nullptr;
 };
 
 // Renders one frame. The host asks for the region (the input's whole rectangle by default) and

@@ -347,14 +347,13 @@ TEST_F(CliRenderTest, ErrorsNameTheCauseAndLeaveNoOutput) {
 }
 
 TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
-    // Wide enough that 4x supersampling exceeds what a GL context can hold, even a 32768-pixel
-    // one: the limit is named, not memory.
-    Write("wide.png", Straight(32768 / 4 + 1, 2, 8));
-    const ShellResult run = Render("--input " + Path("wide.png") + " --set Anti-Aliasing=4x" +
-                                   " --output " + Path("out.png"));
+    // Wider than any GL context holds, even a 32768-pixel one, and read whole: the limit is
+    // named, not memory.
+    Write("wide.png", Straight(32769, 2, 8));
+    const ShellResult run = Render("--input " + Path("wide.png") + " --output " + Path("out.png"));
     EXPECT_EQ(run.status, 1) << run.output;
-    EXPECT_NE(run.output.find("the frame at 4x anti-aliasing (32772 x 8 pixels) is larger than "
-                              "this GPU's "),
+    EXPECT_NE(run.output.find("the part of the input this frame reads (32769 x 2 pixels) is larger "
+                              "than this GPU's "),
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("-pixel texture limit (host error 4)"), std::string::npos)

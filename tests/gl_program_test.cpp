@@ -271,48 +271,87 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
     GLPrograms programs{};
     EXPECT_EQ(CaptureStdout([&] { CreateGLPrograms(&programs); }), "");
 
+    // Programs that find their pixel by its place leave the quad's texture coordinates unread.
     const Interface quad = {{"vertex", GL_FLOAT_VEC4}, {"tex", GL_FLOAT_VEC2}};
-    const Interface blur = {
+    const Interface placed = {{"vertex", GL_FLOAT_VEC4}};
+    Interface blurW = {
         {"videoTexture", GL_SAMPLER_2D}, {"radiusF", GL_FLOAT}, {"resV", GL_FLOAT_VEC2}};
+    const Interface blurH = blurW;
+    blurW["srcPlace"] = GL_FLOAT_VEC4;
     struct Expected {
         const char* name;
         GLuint program;
         Interface uniforms;
         const char* output;
+        Interface attributes;
     };
     const Expected expected[] = {
         {"swizzleIn",
          programs.swizzleInProgram,
-         {{"xform", GL_FLOAT_MAT4}, {"videoTexture", GL_SAMPLER_2D}, {"premultB", GL_INT}},
-         "colourOut"},
+         {{"xform", GL_FLOAT_MAT4},
+          {"videoTexture", GL_SAMPLER_2D},
+          {"premultB", GL_INT},
+          {"texelOrigin", GL_INT_VEC2}},
+         "colourOut",
+         placed},
         {"displace",
          programs.displaceProgram,
-         {{"inTex", GL_SAMPLER_2D}, {"displaceTex", GL_SAMPLER_2D},
-          {"usingAuxTex", GL_INT},  {"srcL", GL_INT},
-          {"invert", GL_INT},       {"offsetF", GL_FLOAT},
-          {"easingL", GL_INT},      {"gammaF", GL_FLOAT},
-          {"translateX", GL_FLOAT}, {"translateY", GL_FLOAT},
-          {"rot", GL_FLOAT},        {"scaleX", GL_FLOAT},
-          {"scaleY", GL_FLOAT},     {"anchorX", GL_FLOAT},
-          {"anchorY", GL_FLOAT},    {"resV", GL_FLOAT_VEC2},
-          {"usingCA", GL_INT},      {"redMult", GL_FLOAT},
-          {"greenMult", GL_FLOAT},  {"blueMult", GL_FLOAT},
-          {"dstL", GL_INT}},
-         "FragColor"},
-        {"blurW", programs.blurWProgram, blur, "FragColour"},
-        {"blurH", programs.blurHProgram, blur, "FragColour"},
-        {"bicubic", programs.bicubicProgram, {{"inTex", GL_SAMPLER_2D}}, "FragColor"},
+         {{"inTex", GL_SAMPLER_2D},
+          {"displaceTex", GL_SAMPLER_2D},
+          {"usingAuxTex", GL_INT},
+          {"srcL", GL_INT},
+          {"invert", GL_INT},
+          {"offsetF", GL_FLOAT},
+          {"easingL", GL_INT},
+          {"gammaF", GL_FLOAT},
+          {"translateX", GL_FLOAT},
+          {"translateY", GL_FLOAT},
+          {"rot", GL_FLOAT},
+          {"scaleX", GL_FLOAT},
+          {"scaleY", GL_FLOAT},
+          {"anchorX", GL_FLOAT},
+          {"anchorY", GL_FLOAT},
+          {"resV", GL_FLOAT_VEC2},
+          {"usingCA", GL_INT},
+          {"redMult", GL_FLOAT},
+          {"greenMult", GL_FLOAT},
+          {"blueMult", GL_FLOAT},
+          {"dstL", GL_INT},
+          {"gridOrigin", GL_INT_VEC2},
+          {"gridSize", GL_FLOAT_VEC2},
+          {"edgeL", GL_INT},
+          {"inPlace", GL_FLOAT_VEC4},
+          {"mapPlace", GL_FLOAT_VEC4},
+          {"bicubicIn", GL_INT},
+          {"wrapL", GL_INT}},
+         "FragColor",
+         placed},
+        {"blurW", programs.blurWProgram, blurW, "FragColour", quad},
+        {"blurH", programs.blurHProgram, blurH, "FragColour", quad},
+        {"bicubic",
+         programs.bicubicProgram,
+         {{"inTex", GL_SAMPLER_2D},
+          {"gridOrigin", GL_INT_VEC2},
+          {"gridSize", GL_FLOAT_VEC2},
+          {"inPlace", GL_FLOAT_VEC4}},
+         "FragColor",
+         placed},
         {"oversample",
          programs.oversampleProgram,
-         {{"inTex", GL_SAMPLER_2D}, {"inResFull", GL_FLOAT_VEC2}, {"octave", GL_FLOAT}},
-         "FragColor"},
+         {{"inTex", GL_SAMPLER_2D},
+          {"inResFull", GL_FLOAT_VEC2},
+          {"octave", GL_FLOAT},
+          {"gridOrigin", GL_INT_VEC2},
+          {"sampleOrigin", GL_INT_VEC2}},
+         "FragColor",
+         placed},
     };
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.name);
         ASSERT_NE(e.program, 0u);
         EXPECT_EQ(LinkStatus(e.program), GL_TRUE);
         EXPECT_EQ(ActiveUniforms(e.program), e.uniforms);
-        EXPECT_EQ(ActiveAttributes(e.program), quad);
+        EXPECT_EQ(ActiveAttributes(e.program), e.attributes);
         EXPECT_EQ(glGetFragDataLocation(e.program, e.output), 0);
     }
     EXPECT_EQ(CountLiveGLObjects().programs, 6);
@@ -385,6 +424,8 @@ TEST_F(ProgramTest, DisplaceWithAZeroMultiplierAtFullScaleSamplesInPlace) {
     glUniform1f(glGetUniformLocation(program, "greenMult"), 0.0f);
     glUniform1f(glGetUniformLocation(program, "blueMult"), 0.0f);
     glUniform1i(glGetUniformLocation(program, "dstL"), 2);
+    glUniform2f(glGetUniformLocation(program, "gridSize"), 2.0f, 2.0f);
+    glUniform4f(glGetUniformLocation(program, "inPlace"), 1.0f, 1.0f, 0.0f, 0.0f);
 
     // Full-frame quad: clip-space corners with texture coordinates 0 to 1.
     const float quad[] = {-1, -1, 0, 1, 0, 0, 1, -1, 0, 1, 1, 0,

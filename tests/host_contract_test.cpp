@@ -147,16 +147,41 @@ bool SameRequest(const PF_RenderRequest& a, const PF_RenderRequest& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// The host's request in all but the rectangle, which reaches past every edge of a layer as
-// large as the map: whatever part is asked for, the render needs whole layers.
-bool WholeLayersOf(const PF_RenderRequest& seen, const PF_RenderRequest& asked) {
+// The host's request in all but the rectangle, which holds the part asked for and, around it, no
+// more than the sampling's reach: with the default controls nothing is displaced.
+bool AroundTheRequest(const PF_RenderRequest& seen, const PF_RenderRequest& asked) {
     PF_RenderRequest rest = seen;
     rest.rect = asked.rect;
-    return SameRequest(rest, asked) && seen.rect.left <= 0 && seen.rect.top <= 0 &&
-           seen.rect.right >= 40 && seen.rect.bottom >= 30;
+    constexpr A_long kReach = 8;
+    const PF_LRect& r = seen.rect;
+    return SameRequest(rest, asked) && r.left <= asked.rect.left && r.top <= asked.rect.top &&
+           r.right >= asked.rect.right && r.bottom >= asked.rect.bottom &&
+           r.left >= asked.rect.left - kReach && r.top >= asked.rect.top - kReach &&
+           r.right <= asked.rect.right + kReach && r.bottom <= asked.rect.bottom + kReach;
 }
 
-TEST_F(PreRenderContract, BothLayersAreAskedForWholeAndTheOutputIsTheInputsRectangle) {
+// Where the input lies is asked first, with the host's own request; then the input's part and the
+// map's, under the render's checkout ids.
+void ExpectCheckoutsFor(const PF_RenderRequest& asked) {
+    ASSERT_EQ(g_seen.size(), 3u) << "the map layer is checked out even when it names none";
+    EXPECT_EQ(g_seen[0].index, kParamInputLayer);
+    EXPECT_TRUE(SameRequest(g_seen[0].request, asked));
+    const PF_ParamIndex indices[] = {kParamInputLayer, kParamInputLayer, kParamMapLayer};
+    const A_long ids[] = {2, 0, 1};
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(g_seen[i].index, indices[i]);
+        EXPECT_EQ(g_seen[i].id, ids[i]);
+        if (i > 0) {
+            EXPECT_TRUE(AroundTheRequest(g_seen[i].request, asked));
+        }
+        EXPECT_EQ(g_seen[i].time, 5);
+        EXPECT_EQ(g_seen[i].step, 1);
+        EXPECT_EQ(g_seen[i].scale, 24u);
+    }
+}
+
+TEST_F(PreRenderContract, BothLayersAreAskedForWhatIsReadAndTheOutputIsTheInputsRectangle) {
     World output;
     std::vector<std::string> problems;
     ASSERT_EQ(RenderWith(&map_, &output, &problems), PF_Err_NONE);
@@ -165,16 +190,7 @@ TEST_F(PreRenderContract, BothLayersAreAskedForWholeAndTheOutputIsTheInputsRecta
     PF_RenderRequest whole{};
     whole.rect = PF_LRect{0, 0, 16, 8};
     whole.channel_mask = 0xF;
-    ASSERT_EQ(g_seen.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(g_seen[i].index, PF_ParamIndex(i)) << "the input, then the map layer";
-        EXPECT_EQ(g_seen[i].id, A_long(i));
-        EXPECT_TRUE(WholeLayersOf(g_seen[i].request, whole));
-        EXPECT_EQ(g_seen[i].time, 5);
-        EXPECT_EQ(g_seen[i].step, 1);
-        EXPECT_EQ(g_seen[i].scale, 24u);
-    }
+    ExpectCheckoutsFor(whole);
     // A larger map does not enlarge the output: it is the input's, where the input lies.
     EXPECT_EQ(output.def.width, 16);
     EXPECT_EQ(output.def.height, 8);
@@ -183,7 +199,7 @@ TEST_F(PreRenderContract, BothLayersAreAskedForWholeAndTheOutputIsTheInputsRecta
     EXPECT_EQ(MaxDifference(output, input_), 0.0f);
 }
 
-TEST_F(PreRenderContract, APartialRequestChecksOutWholeLayersAndPlacesTheOutput) {
+TEST_F(PreRenderContract, APartialRequestChecksOutWhatItReadsAndPlacesTheOutput) {
     PF_RenderRequest part{};
     part.rect = PF_LRect{2, 1, 10, 7};
     part.field = 1;
@@ -194,9 +210,7 @@ TEST_F(PreRenderContract, APartialRequestChecksOutWholeLayersAndPlacesTheOutput)
     std::vector<std::string> problems;
     ASSERT_EQ(RenderWith(nullptr, &output, &problems), PF_Err_NONE);
     EXPECT_TRUE(problems.empty()) << problems.front();
-    ASSERT_EQ(g_seen.size(), 2u) << "the map layer is checked out even when it names none";
-    EXPECT_TRUE(WholeLayersOf(g_seen[0].request, part));
-    EXPECT_TRUE(WholeLayersOf(g_seen[1].request, part));
+    ExpectCheckoutsFor(part);
     EXPECT_EQ(output.def.width, 8);
     EXPECT_EQ(output.def.height, 6);
     EXPECT_EQ(output.def.origin_x, 2);
@@ -258,7 +272,7 @@ TEST_F(PreRenderContract, ACheckoutTheHostRefusesEndsThePreRenderWithItsCode) {
     g_seen.clear();
     g_map_checkout_error = PF_Err_INVALID_INDEX;
     EXPECT_EQ(RenderWith(&map_, &output, &problems), PF_Err_INVALID_INDEX);
-    EXPECT_EQ(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen.size(), 3u);
     EXPECT_TRUE(problems.empty()) << problems.front();
     EXPECT_FALSE(g_render_sent);
 }

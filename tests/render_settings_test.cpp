@@ -36,6 +36,7 @@ class SettingsTest : public ::testing::Test {
     void Slider(int index, double v) { defs_[index].u.fs_d.value = v; }
     void Popup(int index, int v) { defs_[index].u.pd.value = v; }
     const myParams& Resolve(PF_RationalScale downsample = {1, 1}) {
+        p_.frameSize = {float(input_.width), float(input_.height)};
         ResolveRenderSettings(defs_, 32, downsample, &p_);
         return p_;
     }

@@ -54,7 +54,9 @@ class ShaderBehaviourTest : public vexo_test::GLTest {
 
     // Draws `program` over a fresh w x h target and returns its pixels; reports of unset
     // uniforms fail the test.
-    Image Draw(GLuint program, const UniformMap& uniforms, int w, int h) {
+    Image Draw(GLuint program, UniformMap uniforms, int w, int h) {
+        vexo_model::AddWholeGridUniforms(&uniforms, float(w), float(h));
+        uniforms.emplace("texelOrigin", IVEC2({0, 0}));
         PX_FBO target = FBOHelper::CreateTextureFBO(w, h, GL_CLAMP_TO_EDGE, GL_RGBA32F, 0);
         const std::string out =
             CaptureStdout([&] { RenderQuad(&target, program, uniforms, 0, A_FloatRect{}, false); });
@@ -116,9 +118,12 @@ TEST_F(ShaderBehaviourTest, SwizzleInPlacesTheQuadThroughXformAsARowVector) {
     const GLuint tex = Texture(in);
     Matrix44f shift = Identity();
     shift.m[3] = 0.5f;  // x += 0.5 w for a row vector on the left: a quarter of the width
-    const Image out =
-        Draw(programs_.swizzleInProgram,
-             {{"videoTexture", TEX2D(tex)}, {"xform", MAT44(shift)}, {"premultB", IVEC(0)}}, 8, 2);
+    const Image out = Draw(programs_.swizzleInProgram,
+                           {{"videoTexture", TEX2D(tex)},
+                            {"xform", MAT44(shift)},
+                            {"premultB", IVEC(0)},
+                            {"texelOrigin", IVEC2({-2, 0})}},
+                           8, 2);
     for (int x = 0; x < 8; ++x) {
         const float* p = &out.rgba[x * 4];
         if (x < 2) {
@@ -227,12 +232,20 @@ TEST_F(ShaderBehaviourTest, OversampleAveragesTheFactorSquaredSamples) {
                 super.at(x, y)[1] = (x + y) % 2 ? 1.0f : 0.0f;
                 super.at(x, y)[3] = 1.0f;
             }
-        const GLuint tex = Texture(super);
+        // The passes hand it the samples a pixel reads, those beyond the edges included, as the
+        // edge mode has them: here from `margin` cells before the grid on.
+        const int margin = n + 2;
+        Image padded(super.w + 2 * margin, super.h + 2 * margin);
+        for (int y = 0; y < padded.h; ++y)
+            for (int x = 0; x < padded.w; ++x)
+                std::copy_n(super.texel(x - margin, y - margin), 4, padded.at(x, y));
+        const GLuint tex = Texture(padded);
         const Image out =
             Draw(programs_.oversampleProgram,
                  {{"inTex", TEX2D(tex)},
                   {"inResFull", VEC2({static_cast<float>(super.w), static_cast<float>(super.h)})},
-                  {"octave", VEC(static_cast<float>(n))}},
+                  {"octave", VEC(static_cast<float>(n))},
+                  {"sampleOrigin", IVEC2({-margin, -margin})}},
                  w, h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -582,7 +595,8 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
             s.translateX = 0.06f, s.translateY = -0.04f, s.anchorX = 0.4f, s.anchorY = 0.6f;
             s.offsetF = 0.05f, s.resV = {float(w), float(h)};
             row.set(s);
-            const UniformMap uniforms = DisplaceUniforms(s, inTex, mapTex);
+            UniformMap uniforms = DisplaceUniforms(s, inTex, mapTex);
+            vexo_model::AddWholeGridUniforms(&uniforms, float(w), float(h));
             GLuint variant = 0;
             EXPECT_EQ(CaptureStdout([&] {
                           variant =

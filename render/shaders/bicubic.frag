@@ -1,8 +1,12 @@
 #version 330 core
 // Cubic B-spline upsampling from four bilinear fetches instead of sixteen point fetches.
-in vec2 out_uvs;
 out vec4 FragColor;
 uniform sampler2D inTex;
+// Cell of the supersampled frame the target's first pixel holds, the supersampled frame's size,
+// and where the frame's texture coordinates fall in the part of it the input holds.
+uniform ivec2 gridOrigin;
+uniform vec2 gridSize;
+uniform vec4 inPlace;
 
 // B-spline weights of the four taps around a texel fraction v.
 vec4 cubic(float v) {
@@ -47,5 +51,6 @@ vec4 textureOctave(sampler2D sampler, vec2 uv, float octave, vec2 offset) {
 }
 
 void main() {
-    FragColor = textureOctave(inTex, out_uvs, 0.0, vec2(0.0, 0.0));
+    vec2 uvs = (vec2(gridOrigin + ivec2(gl_FragCoord.xy)) + 0.5) / gridSize;
+    FragColor = textureOctave(inTex, uvs * inPlace.xy + inPlace.zw, 0.0, vec2(0.0, 0.0));
 }

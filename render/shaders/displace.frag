@@ -1,13 +1,36 @@
 #version 330 core
 // The effect itself: reduce the map to one value per pixel, scale the user's transform by it and
 // resample the input there. Writes the host's alpha, red, green, blue order.
-in vec2 out_uvs;
 out vec4 FragColor;
 
 // A program made for one frame's settings defines the VEXO_ values after the version line, and
 // the compiler drops the branches they decide; without them every setting is a uniform.
 uniform sampler2D inTex;
 uniform sampler2D displaceTex;
+// The pixel drawn is found by its place on the grid of the whole frame (or of the supersampled
+// frame), never by the part a target holds, so that every part and every tile of a frame computes
+// each pixel alike. Beyond the grid's edges a pixel is the one the edge mode names there.
+uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
+uniform vec2 gridSize;
+#ifdef VEXO_EDGE
+const int edgeL = VEXO_EDGE;
+#else
+uniform int edgeL;  // -1 every cell drawn lies on the grid, 0 transparent, 1 repeat, 2 mirror, 3 edge
+#endif
+// Where the frame's texture coordinates fall in the part of the frame each texture holds: scale
+// in xy, offset in zw.
+uniform vec4 inPlace;
+uniform vec4 mapPlace;
+#ifdef VEXO_BICUBIC
+const int bicubicIn = VEXO_BICUBIC;
+#else
+uniform int bicubicIn;  // 1: the input is upsampled here, at the cells read, not ahead
+#endif
+#ifdef VEXO_WRAP
+const int wrapL = VEXO_WRAP;
+#else
+uniform int wrapL;  // the edge mode the upsampled cells are read under, numbered as edgeL
+#endif
 #ifdef VEXO_AUX
 const int usingAuxTex = VEXO_AUX;
 #else
@@ -65,13 +88,13 @@ const int dstL = VEXO_DST;
 uniform int dstL;
 #endif
 
-vec2 modifyCoords(float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
+vec2 modifyCoords(vec2 uvs, float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
     float sn = sin(rotF);
     float cs = cos(rotF);
     vec2 anchor = vec2(anchorX, anchorY);
     // Rotate in square pixels so that a turn does not shear a non-square frame.
     vec2 aspect = vec2(resV.y / resV.x, 1.0);
-    vec2 p = (out_uvs - anchor) / aspect;
+    vec2 p = (uvs - anchor) / aspect;
     p = vec2(p.x * cs + p.y * sn, -p.x * sn + p.y * cs);
     p = p * aspect + anchor;
     vec2 q = p - vec2(translateXF, translateYF);
@@ -115,13 +138,105 @@ vec4 finiteOrZero(vec4 c) {
     return uintBitsToFloat(bits * finite);
 }
 
-vec4 displaced(float g) {
-    return texture(inTex, modifyCoords(g * translateX, g * translateY, g * (rot * 0.0174533),
-                                       scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
+// B-spline weights of the four taps around a texel fraction v.
+vec4 cubic(float v) {
+    vec4 n = vec4(1.0, 2.0, 3.0, 4.0) - v;
+    vec4 s = n * n * n;
+    float w0 = s.x;
+    float w1 = s.y - 4.0 * s.x;
+    float w2 = s.z - 4.0 * s.y + 6.0 * s.x;
+    float w3 = 6.0 - w0 - w1 - w2;
+    return vec4(w0, w1, w2, w3) * (1.0 / 6.0);
+}
+
+// The upsampling's reconstruction at one point, from four bilinear fetches.
+vec4 textureBicubic(sampler2D sampler, vec2 uv) {
+    vec2 size = vec2(textureSize(sampler, 0));
+    vec2 t = uv * size - 0.5;
+    vec2 f = fract(t);
+    t -= f;
+    vec4 wx = cubic(f.x);
+    vec4 wy = cubic(f.y);
+    vec4 c = vec4(t.x - 0.5, t.x + 1.5, t.y - 0.5, t.y + 1.5);
+    vec4 g = vec4(wx.x + wx.y, wx.z + wx.w, wy.x + wy.y, wy.z + wy.w);
+    vec4 o = (c + vec4(wx.y, wx.w, wy.y, wy.w) / g) * (1.0 / size).xxyy;
+    vec4 s0 = texture(sampler, o.xz);
+    vec4 s1 = texture(sampler, o.yz);
+    vec4 s2 = texture(sampler, o.xw);
+    vec4 s3 = texture(sampler, o.yw);
+    float sx = g.x / (g.x + g.y);
+    float sy = g.z / (g.z + g.w);
+    return mix(mix(s3, s2, sx), mix(s1, s0, sx), sy);
+}
+
+// A cell of the upsampled grid as the edge mode has it, and in `inside` whether it has one.
+float wrapCell(float i, float n, out bool inside) {
+    inside = true;
+    if (wrapL == 1) return i - n * floor(i / n);
+    if (wrapL == 2) {
+        float k = i - 2.0 * n * floor(i / (2.0 * n));
+        return k < n ? k : 2.0 * n - 1.0 - k;
+    }
+    if (wrapL == 3) return clamp(i, 0.0, n - 1.0);
+    inside = i >= 0.0 && i < n;
+    return i;
+}
+
+// The upsampling pass's value of one cell: the B-spline at its centre, transparent beyond the
+// grid where the edge mode says so.
+vec4 upsampledCell(vec2 cell) {
+    bool insideX, insideY;
+    vec2 c = vec2(wrapCell(cell.x, gridSize.x, insideX), wrapCell(cell.y, gridSize.y, insideY));
+    vec4 v = textureBicubic(inTex, ((c + 0.5) / gridSize) * inPlace.xy + inPlace.zw);
+    return mix(vec4(0.0), v, bvec4(insideX && insideY));
+}
+
+// The upsampled input as a filtered fetch of it reads it, without the upsampled target: the
+// four cells around the point, blended by their distances.
+vec4 textureUpsampled(vec2 uvs) {
+    vec2 t = uvs * gridSize - 0.5;
+    vec2 i = floor(t);
+    vec2 f = t - i;
+    vec4 a = mix(upsampledCell(i), upsampledCell(i + vec2(1.0, 0.0)), f.x);
+    vec4 b = mix(upsampledCell(i + vec2(0.0, 1.0)), upsampledCell(i + vec2(1.0, 1.0)), f.x);
+    return mix(a, b, f.y);
+}
+
+vec4 sampleInput(vec2 uvs) {
+    return bicubicIn == 1 ? textureUpsampled(uvs) : texture(inTex, uvs * inPlace.xy + inPlace.zw);
+}
+
+// A grid index as the edge mode has it within 0..n-1; -1 where it reads transparent.
+int edgeIndex(int i, int n) {
+    if (i >= 0 && i < n) return i;
+    if (edgeL == 1) return ((i % n) + n) % n;
+    if (edgeL == 2) {
+        int k = ((i % (2 * n)) + 2 * n) % (2 * n);
+        return k < n ? k : 2 * n - 1 - k;
+    }
+    if (edgeL == 3) return clamp(i, 0, n - 1);
+    return -1;
+}
+
+vec4 displaced(vec2 uvs, float g) {
+    return sampleInput(modifyCoords(uvs, g * translateX, g * translateY, g * (rot * 0.0174533),
+                                    scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
 }
 
 void main() {
-    vec4 m = usingAuxTex == 1 ? texture(displaceTex, out_uvs) : texture(inTex, out_uvs);
+    ivec2 cell = gridOrigin + ivec2(gl_FragCoord.xy);
+    ivec2 size = ivec2(gridSize);
+    ivec2 at = cell;
+    if (edgeL >= 0) {
+        at = ivec2(edgeIndex(cell.x, size.x), edgeIndex(cell.y, size.y));
+        if (at.x < 0 || at.y < 0) {
+            FragColor = vec4(0.0);
+            return;
+        }
+    }
+    vec2 uvs = (vec2(at) + 0.5) / gridSize;
+    vec4 m = usingAuxTex == 1 ? texture(displaceTex, uvs * mapPlace.xy + mapPlace.zw)
+                              : sampleInput(uvs);
 
     float grey = 0.0;
     if (srcL == 1) grey = m.r;
@@ -143,11 +258,11 @@ void main() {
         float greyR = grey * redMult;
         float greyB = grey * blueMult;
         grey = grey * greenMult;
-        FragColor = displaced(grey);
-        FragColor.r = displaced(greyR).r;
-        FragColor.b = displaced(greyB).b;
+        FragColor = displaced(uvs, grey);
+        FragColor.r = displaced(uvs, greyR).r;
+        FragColor.b = displaced(uvs, greyB).b;
     } else {
-        FragColor = displaced(grey);
+        FragColor = displaced(uvs, grey);
     }
 
     if (dstL == 1) FragColor = vec4(grey, grey, grey, 1.0);

@@ -1,10 +1,11 @@
 #version 330 core
 // Box reduction of an image rendered at `octave` times the output size.
-in vec2 out_uvs;
 out vec4 FragColor;
-uniform sampler2D inTex;
-uniform vec2 inResFull;
+uniform sampler2D inTex;  // the samples of a part of the frame, from `sampleOrigin` on
+uniform vec2 inResFull;   // the supersampled frame's size
 uniform float octave;
+uniform ivec2 gridOrigin;    // the frame pixel the target's first pixel is
+uniform ivec2 sampleOrigin;  // the supersampled frame's cell of the texture's first texel
 
 // Sums of huge finite samples can overflow: the host's float buffer still gets no infinity.
 vec4 finiteOrZero(vec4 c) {
@@ -14,13 +15,12 @@ vec4 finiteOrZero(vec4 c) {
 }
 
 // The n samples along an axis lie one texel apart and share their filtering fraction f, so
-// together they weigh n + 1 texels: 1 - f, then 1s, then f. With n even (2 or 4) these pair up,
-// and one filtered fetch placed by a pair's weights reads both: n / 2 + 1 fetches an axis
-// instead of n, nine instead of sixteen at 4x. Fetch k of an axis, as position and weight.
-vec2 fetchAlong(int k, int fetches, int n, float f, float first, float texel) {
-    if (k == 0) return vec2(first + texel / (2.0 - f), 2.0 - f);
-    if (k == fetches - 1) return vec2(first + float(n) * texel, f);
-    return vec2(first + (float(2 * k) + 0.5) * texel, 2.0);
+// together they weigh n + 1 texels: 1 - f, then 1s, then f. Each texel is fetched by its index,
+// so that a pixel's sum is the same whatever part of the samples a texture holds.
+float weightAlong(int k, int n, float f) {
+    if (k == 0) return 1.0 - f;
+    if (k == n) return f;
+    return 1.0;
 }
 
 void main() {
@@ -30,23 +30,22 @@ void main() {
     vec2 offset = vec2(-2.0, -2.0) / inResFull;
     if (octave == 2.0) offset *= 0.5;
     offset.x /= aspect;
-    vec2 base = out_uvs + offset;
+    vec2 uvs = (vec2(gridOrigin + ivec2(gl_FragCoord.xy)) + 0.5) * octave / inResFull;
+    vec2 base = uvs + offset;
 
     // Texel coordinates of the first sample, whose two texels the filter blends by fraction f.
     vec2 t = base * inResFull - 0.5;
     vec2 f = fract(t);
-    vec2 texel = 1.0 / inResFull;
-    vec2 first = (floor(t) + 0.5) * texel;
+    ivec2 first = ivec2(floor(t)) - sampleOrigin;
     // A loop whose length the shader cannot know: llvmpipe runs unrolled code under a false
     // branch anyway, and skips only loops.
-    int fetches = n / 2 + 1;
     vec4 sum = vec4(0.0);
-    for (int j = 0; j < fetches; ++j) {
-        vec2 y = fetchAlong(j, fetches, n, f.y, first.y, texel.y);
-        for (int i = 0; i < fetches; ++i) {
-            vec2 x = fetchAlong(i, fetches, n, f.x, first.x, texel.x);
-            sum += (x.y * y.y) * texture(inTex, vec2(x.x, y.x));
+    for (int j = 0; j <= n; ++j) {
+        vec4 row = vec4(0.0);
+        for (int i = 0; i <= n; ++i) {
+            row += weightAlong(i, n, f.x) * texelFetch(inTex, first + ivec2(i, j), 0);
         }
+        sum += weightAlong(j, n, f.y) * row;
     }
     FragColor = finiteOrZero(sum / float(n * n));
 }

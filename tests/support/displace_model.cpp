@@ -4,28 +4,40 @@
 
 namespace vexo_model {
 
+void AddWholeGridUniforms(UniformMap* u, float w, float h) {
+    const Vec4f whole{1.0f, 1.0f, 0.0f, 0.0f};
+    for (const char* place : {"inPlace", "mapPlace", "srcPlace"}) u->emplace(place, VEC4(whole));
+    u->emplace("gridOrigin", IVEC2({0, 0}));
+    u->emplace("sampleOrigin", IVEC2({0, 0}));
+    u->emplace("gridSize", VEC2({w, h}));
+    u->emplace("edgeL", IVEC(0));
+    u->emplace("wrapL", IVEC(0));
+    u->emplace("bicubicIn", IVEC(0));
+}
+
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
-    return {{"inTex", TEX2D(inTex)},
-            {"displaceTex", TEX2D(mapTex)},
-            {"usingAuxTex", IVEC(s.usingAuxTex)},
-            {"srcL", IVEC(s.srcL)},
-            {"invert", IVEC(s.invert)},
-            {"offsetF", VEC(s.offsetF)},
-            {"easingL", IVEC(s.easingL)},
-            {"gammaF", VEC(s.gammaF)},
-            {"translateX", VEC(s.translateX)},
-            {"translateY", VEC(s.translateY)},
-            {"rot", VEC(s.rot)},
-            {"scaleX", VEC(s.scaleX)},
-            {"scaleY", VEC(s.scaleY)},
-            {"anchorX", VEC(s.anchorX)},
-            {"anchorY", VEC(s.anchorY)},
-            {"resV", VEC2(s.resV)},
-            {"usingCA", IVEC(s.usingCA)},
-            {"redMult", VEC(s.redMult)},
-            {"greenMult", VEC(s.greenMult)},
-            {"blueMult", VEC(s.blueMult)},
-            {"dstL", IVEC(s.dstL)}};
+    UniformMap u{{"inTex", TEX2D(inTex)},
+                 {"displaceTex", TEX2D(mapTex)},
+                 {"usingAuxTex", IVEC(s.usingAuxTex)},
+                 {"srcL", IVEC(s.srcL)},
+                 {"invert", IVEC(s.invert)},
+                 {"offsetF", VEC(s.offsetF)},
+                 {"easingL", IVEC(s.easingL)},
+                 {"gammaF", VEC(s.gammaF)},
+                 {"translateX", VEC(s.translateX)},
+                 {"translateY", VEC(s.translateY)},
+                 {"rot", VEC(s.rot)},
+                 {"scaleX", VEC(s.scaleX)},
+                 {"scaleY", VEC(s.scaleY)},
+                 {"anchorX", VEC(s.anchorX)},
+                 {"anchorY", VEC(s.anchorY)},
+                 {"resV", VEC2(s.resV)},
+                 {"usingCA", IVEC(s.usingCA)},
+                 {"redMult", VEC(s.redMult)},
+                 {"greenMult", VEC(s.greenMult)},
+                 {"blueMult", VEC(s.blueMult)},
+                 {"dstL", IVEC(s.dstL)}};
+    return u;
 }
 
 void Rgb2Hsv(const float c[3], float out[3]) {

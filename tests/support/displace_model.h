@@ -69,6 +69,9 @@ struct DisplaceSettings {
     Vec2f resV = {1, 1};
 };
 
+// What the passes set to draw a whole w x h grid from textures that hold all of it; entries
+// already present stay.
+void AddWholeGridUniforms(UniformMap* uniforms, float w, float h);
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex);
 
 // Hue, saturation, value as the shader derives them.

@@ -66,6 +66,22 @@ World Fill(A_long width, A_long height, int depth,
     return w;
 }
 
+double ShareDiffering(const World& a, const World& b) {
+    if (a.def.width != b.def.width || a.def.height != b.def.height) return 1.0;
+    int64_t differing = 0;
+    for (A_long y = 0; y < a.def.height; ++y) {
+        for (A_long x = 0; x < a.def.width; ++x) {
+            for (int c = 0; c < 4; ++c) {
+                if (GetChannel(a, x, y, c) != GetChannel(b, x, y, c)) {
+                    ++differing;
+                    break;
+                }
+            }
+        }
+    }
+    return double(differing) / std::max<double>(1.0, double(a.def.width) * a.def.height);
+}
+
 float MaxDifference(const World& a, const World& b) {
     if (a.def.width != b.def.width || a.def.height != b.def.height) {
         return std::numeric_limits<float>::infinity();

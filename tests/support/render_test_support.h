@@ -38,3 +38,5 @@ vexo_host::World Fill(A_long width, A_long height, int depth,
                       const std::function<void(A_long x, A_long y, float argb[4])>& pixel);
 // Largest difference of any channel of any pixel; worlds of different sizes differ by infinity.
 float MaxDifference(const vexo_host::World& a, const vexo_host::World& b);
+// The share of pixels with any channel different.
+double ShareDiffering(const vexo_host::World& a, const vexo_host::World& b);

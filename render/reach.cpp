@@ -1,0 +1,229 @@
+#include "render/reach.h"
+
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "params/param_table.h"
+
+namespace {
+
+// Beyond the filter footprints (a bilinear fetch reads a texel either side, the upsampling's
+// B-spline two), a margin for the GPU's single-precision arithmetic.
+constexpr int64_t kSamplingMargin = 4;
+constexpr double kRelativeMargin = 1e-4;
+
+struct Interval {
+    double lo, hi;
+};
+
+Interval Hull(Interval a, double v) { return {std::min(a.lo, v), std::max(a.hi, v)}; }
+
+Interval Product(Interval a, Interval b) {
+    const double c[] = {a.lo * b.lo, a.lo * b.hi, a.hi * b.lo, a.hi * b.hi};
+    return {*std::min_element(c, c + 4), *std::max_element(c, c + 4)};
+}
+
+bool Finite(Interval a) { return std::isfinite(a.lo) && std::isfinite(a.hi); }
+
+// The easing curves, as the displacement program has them: each rises monotonically, apart from
+// the values it pins at 0 and 1.
+double Ease(int mode, double t) {
+    if (mode == kEasingIn) return t == 0.0 ? 0.0 : std::exp2(10.0 * (t - 1.0));
+    if (mode == kEasingOut) return t == 1.0 ? 1.0 : 1.0 - std::exp2(-10.0 * t);
+    if (t == 0.0) return 0.0;
+    if (t == 1.0) return 1.0;
+    const double u = 2.0 * t;
+    if (u < 1.0) return 0.5 * std::exp2(10.0 * (u - 1.0));
+    return 0.5 * (2.0 - std::exp2(-10.0 * (u - 1.0)));
+}
+
+// Every value the map's grey can take once the map is reduced, inverted, offset, eased and raised
+// to the gamma: at 8 bits every map value lies in 0 to 1, and nothing is clamped after that.
+bool GreyRange(const myParams& p, Interval* grey) {
+    if (p.bitDepth != 8) return false;
+    Interval g{0.0, 1.0};  // every channel choice, hue and saturation included
+    g = {g.lo + p.mapOffset, g.hi + p.mapOffset};
+    if (!Finite(g)) return false;
+    const int easing = int(p.easingMode);
+    if (easing > 1) {
+        Interval e{Ease(easing, g.lo), Ease(easing, g.hi)};
+        for (double pinned : {0.0, 1.0}) {
+            if (g.lo <= pinned && pinned <= g.hi) e = Hull(e, Ease(easing, pinned));
+        }
+        g = e;
+    }
+    if (p.mapGamma != 1.0) {
+        // A negative base, or zero under a gamma of zero or less, is no number or no finite one.
+        if (!std::isfinite(p.mapGamma) || g.lo < 0.0 || (g.lo == 0.0 && p.mapGamma <= 0.0)) {
+            return false;
+        }
+        const double a = std::pow(g.lo, p.mapGamma), b = std::pow(g.hi, p.mapGamma);
+        g = {std::min(a, b), std::max(a, b)};
+    }
+    // The program moves a grey of exactly 0 off the scale's pole.
+    if (g.lo <= 0.0 && 0.0 <= g.hi) g = Hull(g, 0.00001);
+    *grey = g;
+    return Finite(g);
+}
+
+// The share of a scale `s` a grey applies, over a range of greys; false where the pole lies in
+// it (or close enough for single precision to reach it).
+bool ScaleShare(Interval g, double s, Interval* share) {
+    if (!std::isfinite(s)) return false;
+    if (s == 1.0) {
+        *share = {1.0, 1.0};
+        return true;
+    }
+    const double pole = 1.0 - s;
+    const double slack = 1e-6 * std::max(1.0, std::abs(pole));
+    if (g.lo - slack <= pole && pole <= g.hi + slack) return false;
+    const double a = g.lo / (g.lo - pole), b = g.hi / (g.hi - pole);
+    *share = {std::min(a, b), std::max(a, b)};
+    return Finite(*share);
+}
+
+// Where, in texture coordinates, the points of `box` go for every grey of `g`: each step of the
+// program's coordinate change bounded on its own, the greys taken independently.
+bool Reach(const myParams& p, Interval g, Interval u, Interval v, Interval* ru, Interval* rv) {
+    const double ax = p.anchorU, ay = p.anchorV;
+    const double aspect = double(p.frameSize.y) / double(p.frameSize.x);
+    // Turns in square pixels about the anchor, by every angle in the range: the bounding box of
+    // the corners turned by closely spaced angles, grown by how far an arc strays from them.
+    const Interval angle = Product(g, {p.rotationDeg * 0.0174533, p.rotationDeg * 0.0174533});
+    if (!Finite(angle)) return false;
+    constexpr int kSteps = 64;
+    const double step = (angle.hi - angle.lo) / kSteps;
+    Interval x{HUGE_VAL, -HUGE_VAL}, y{HUGE_VAL, -HUGE_VAL};
+    double radius = 0.0;
+    for (double cu : {u.lo, u.hi}) {
+        for (double cv : {v.lo, v.hi}) {
+            const double px = (cu - ax) / aspect, py = cv - ay;
+            radius = std::max(radius, std::hypot(px, py));
+            for (int i = 0; i <= kSteps; ++i) {
+                const double a = angle.lo + step * i, sn = std::sin(a), cs = std::cos(a);
+                x = Hull(x, (px * cs + py * sn) * aspect + ax);
+                y = Hull(y, -px * sn + py * cs + ay);
+            }
+        }
+    }
+    const double stray = radius * step;
+    x = {x.lo - stray * aspect, x.hi + stray * aspect};
+    y = {y.lo - stray, y.hi + stray};
+    // Less the scaled translation, then scaled about the anchor by the grey's share of the scale.
+    const Interval tx = Product(g, {p.shiftX, p.shiftX}), ty = Product(g, {p.shiftY, p.shiftY});
+    Interval sx, sy;
+    if (!ScaleShare(g, p.scaleFactorX, &sx) || !ScaleShare(g, p.scaleFactorY, &sy)) return false;
+    const Interval qx = Product(sx, {x.lo - tx.hi - ax, x.hi - tx.lo - ax});
+    const Interval qy = Product(sy, {y.lo - ty.hi - ay, y.hi - ty.lo - ay});
+    *ru = {qx.lo + ax, qx.hi + ax};
+    *rv = {qy.lo + ay, qy.hi + ay};
+    return Finite(*ru) && Finite(*rv);
+}
+
+Region Pixels(Interval u, Interval v, const myParams& p) {
+    const double w = p.frameSize.x, h = p.frameSize.y;
+    const auto lo = [](double x, double size) {
+        return int64_t(std::floor(x - kRelativeMargin * (std::abs(x) + size)));
+    };
+    const auto hi = [](double x, double size) {
+        return int64_t(std::ceil(x + kRelativeMargin * (std::abs(x) + size)));
+    };
+    return Grow(Region{lo(u.lo * w, w), lo(v.lo * h, h), hi(u.hi * w, w), hi(v.hi * h, h)},
+                kSamplingMargin);
+}
+
+bool Wraps(int32_t wrap) { return wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT; }
+
+}  // namespace
+
+Region Grow(const Region& r, int64_t by) {
+    return Region{r.left - by, r.top - by, r.right + by, r.bottom + by};
+}
+
+Region Intersect(const Region& a, const Region& b) {
+    const Region r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                   std::min(a.bottom, b.bottom)};
+    return r.empty() ? Region{} : r;
+}
+
+Region Union(const Region& a, const Region& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return Region{std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                  std::max(a.bottom, b.bottom)};
+}
+
+Region ForEdgeMode(const Region& r, const myParams& p) {
+    const int64_t w = int64_t(p.frameSize.x), h = int64_t(p.frameSize.y);
+    if (r.empty() || w <= 0 || h <= 0) return Region{};
+    Region out = r;
+    if (Wraps(p.wrapMode) && (r.left < 0 || r.right > w)) out.left = 0, out.right = w;
+    if (Wraps(p.wrapMode) && (r.top < 0 || r.bottom > h)) out.top = 0, out.bottom = h;
+    if (p.wrapMode == GL_CLAMP_TO_EDGE) {
+        // Beyond an edge the edge's own pixels are read.
+        out.left = std::clamp<int64_t>(out.left, 0, w - 1);
+        out.top = std::clamp<int64_t>(out.top, 0, h - 1);
+        out.right = std::clamp<int64_t>(out.right, out.left + 1, w);
+        out.bottom = std::clamp<int64_t>(out.bottom, out.top + 1, h);
+    }
+    return Intersect(out, Region{0, 0, w, h});
+}
+
+Region SampleRegion(const myParams& p, const Region& tile) {
+    if (tile.empty()) return Region{};
+    // Sample k of an output pixel x along an axis lies at (x + 0.5) n - 0.5 - shift + k, shift
+    // being the reduction's lead: two samples at 4x and one at 2x, across divided by the frame's
+    // aspect. The filter reads n + 1 texels from the first; one more either side for rounding.
+    const double n = p.aaFactor, lead = n >= 4.0 ? 2.0 : 1.0;
+    const double across = lead * double(p.superSize.y) / double(p.superSize.x);
+    const auto first = [n](int64_t x, double shift) {
+        return int64_t(std::floor((double(x) + 0.5) * n - 0.5 - shift));
+    };
+    const int64_t count = int64_t(n) + 2;
+    return Region{first(tile.left, across) - 1, first(tile.top, lead) - 1,
+                  first(tile.right - 1, across) + count, first(tile.bottom - 1, lead) + count};
+}
+
+Region EvaluatedRegion(const myParams& p, const Region& window) {
+    if (p.aaFactor <= 1.0f || window.empty()) return window;
+    const Region cells = SampleRegion(p, window);
+    const int64_t n = int64_t(p.aaFactor);
+    const auto down = [n](int64_t c) { return c >= 0 ? c / n : -((-c + n - 1) / n); };
+    return ForEdgeMode(Region{down(cells.left) - 1, down(cells.top) - 1, down(cells.right) + 2,
+                              down(cells.bottom) + 2},
+                       p);
+}
+
+bool InputReach(const myParams& p, const Region& evaluated, Region* reach) {
+    if (evaluated.empty()) {
+        *reach = Region{};
+        return true;
+    }
+    Interval g;
+    if (!GreyRange(p, &g)) return false;
+    const Interval u{evaluated.left / double(p.frameSize.x),
+                     evaluated.right / double(p.frameSize.x)};
+    const Interval v{evaluated.top / double(p.frameSize.y),
+                     evaluated.bottom / double(p.frameSize.y)};
+    // Each colour is displaced by its own multiple of the grey.
+    const double colours[] = {p.caRed, p.caGreen, p.caBlue};
+    const int count = p.caEnabled ? 3 : 1;
+    Region r;
+    for (int i = 0; i < count; ++i) {
+        const double m = p.caEnabled ? colours[i] : 1.0;
+        Interval ru, rv;
+        if (!Reach(p, Product(g, {m, m}), u, v, &ru, &rv)) return false;
+        r = Union(r, Pixels(ru, rv, p));
+    }
+    // Without a map layer the map is the input itself, read where the map is.
+    *reach = Union(ForEdgeMode(r, p), MapReach(p, evaluated));
+    return true;
+}
+
+Region MapReach(const myParams& p, const Region& evaluated) {
+    if (evaluated.empty()) return Region{};
+    const int64_t blur = p.blurRadius > 0.1 ? int64_t(std::ceil(p.blurRadius)) : 0;
+    return ForEdgeMode(Grow(evaluated, blur + kSamplingMargin), p);
+}
