@@ -13,6 +13,8 @@ namespace {
 // B-spline two), a margin for the GPU's single-precision arithmetic.
 constexpr int64_t kSamplingMargin = 4;
 constexpr double kRelativeMargin = 1e-4;
+// Far beyond any layer, and still a whole number an int64_t holds.
+constexpr double kFar = double(int64_t(1) << 40);
 
 struct Interval {
     double lo, hi;
@@ -125,10 +127,12 @@ bool Reach(const myParams& p, Interval g, Interval u, Interval v, Interval* ru, 
 Region Pixels(Interval u, Interval v, const myParams& p) {
     const double w = p.frameSize.x, h = p.frameSize.y;
     const auto lo = [](double x, double size) {
-        return int64_t(std::floor(x - kRelativeMargin * (std::abs(x) + size)));
+        return int64_t(
+            std::clamp(std::floor(x - kRelativeMargin * (std::abs(x) + size)), -kFar, kFar));
     };
     const auto hi = [](double x, double size) {
-        return int64_t(std::ceil(x + kRelativeMargin * (std::abs(x) + size)));
+        return int64_t(
+            std::clamp(std::ceil(x + kRelativeMargin * (std::abs(x) + size)), -kFar, kFar));
     };
     return Grow(Region{lo(u.lo * w, w), lo(v.lo * h, h), hi(u.hi * w, w), hi(v.hi * h, h)},
                 kSamplingMargin);

@@ -105,4 +105,26 @@ TEST_F(HostileRenderTest, SoftnessThatIsNoNumberDoesNotBlur) {
     }
 }
 
+// Where the input is read is bounded from the controls; values no control allows must still give
+// a request the host takes, and a frame.
+TEST_F(HostileRenderTest, ControlsBeyondEveryRangeStillAskForWhatTheLayerHas) {
+    const World input = Fill(32, 16, 8, [](A_long x, A_long, float* argb) {
+        argb[0] = 1.0f;
+        argb[1] = float(x) / 32;
+    });
+    FrameOptions options;
+    options.region = PF_LRect{4, 2, 12, 9};
+    for (const PF_ParamIndex index : {kParamTranslateX, kParamRotate, kParamScaleX, kParamAnchorY}) {
+        for (const double raw : {1e300, -1e300, 1e15, std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()}) {
+            SCOPED_TRACE(std::to_string(index) + " at " + std::to_string(raw));
+            ResetControls();
+            Raw(index, raw);
+            World out;
+            EXPECT_EQ(Render(input, nullptr, &out, options), PF_Err_NONE);
+            EXPECT_EQ(out.def.width, 8);
+        }
+    }
+}
+
 }  // namespace
