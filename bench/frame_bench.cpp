@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -311,38 +311,41 @@ std::string SizeName(A_long width, A_long height, int depth) {
            "bit";
 }
 
-void Register() {
+// A frame case, timed by the wall clock beside the process's CPU time.
+void RegisterFrameCase(const std::string& name, void (*run)(benchmark::State&, Case),
+                       const Case& c) {
+    benchmark::RegisterBenchmark(name.c_str(), run, c)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MeasureProcessCPUTime();
+}
+
+// The size table, on generated frames only: frames from 1080p to 8K, and what a viewer or a
+// tile asks of a large one, a small part with a small translation.
+void RegisterSizes() {
     for (const auto& [width, height] :
          {std::pair<A_long, A_long>{1920, 1080}, {3840, 2160}, {7680, 4320}}) {
-        if (!g_options.input.empty()) break;
         for (const Config& config : SizeConfigs()) {
-            const Case c{&config, width, height, 8};
-            benchmark::RegisterBenchmark(
-                ("size/" + std::string(config.name) + "/" + SizeName(width, height, 8)).c_str(),
-                BM_Frame, c)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->MeasureProcessCPUTime();
+            RegisterFrameCase("size/" + std::string(config.name) + "/" + SizeName(width, height, 8),
+                              BM_Frame, Case{&config, width, height, 8});
         }
     }
-    // What a viewer or a tile asks of a large frame: a small part, with a small translation.
     static const Config small_shift{"region", true, {{kParamTranslateX, 1}}};
     static const Config whole_shift{"whole", true, {{kParamTranslateX, 1}}};
-    if (g_options.input.empty()) {
-        for (const Config* config : {&small_shift, &whole_shift}) {
-            Case c{config, 7680, 4320, 8};
-            if (config == &small_shift) c.region = PF_LRect{3000, 2000, 3100, 2100};
-            benchmark::RegisterBenchmark(
-                ("size/translate-1%/" + std::string(config->name) + "/" + SizeName(7680, 4320, 8))
-                    .c_str(),
-                BM_Frame, c)
-                ->Unit(benchmark::kMillisecond)
-                ->UseRealTime()
-                ->MeasureProcessCPUTime();
-        }
+    for (const Config* config : {&small_shift, &whole_shift}) {
+        Case c{config, 7680, 4320, 8};
+        if (config == &small_shift) c.region = PF_LRect{3000, 2000, 3100, 2100};
+        RegisterFrameCase(
+            "size/translate-1%/" + std::string(config->name) + "/" + SizeName(7680, 4320, 8),
+            BM_Frame, c);
     }
+}
+
+void Register() {
     std::vector<std::pair<A_long, A_long>> sizes = {{1920, 1080}, {3840, 2160}};
-    if (!g_options.input.empty()) {
+    if (g_options.input.empty()) {
+        RegisterSizes();
+    } else {
         const Frames& probe = FramesFor(0, 0, 8);
         sizes = {{probe.input.def.width, probe.input.def.height}};
     }
@@ -352,14 +355,8 @@ void Register() {
             for (const Config& config : Configs()) {
                 const Case c{&config, width, height, depth};
                 const std::string tail = std::string(config.name) + "/" + size;
-                benchmark::RegisterBenchmark(("frame/" + tail).c_str(), BM_Frame, c)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime()
-                    ->MeasureProcessCPUTime();
-                benchmark::RegisterBenchmark(("breakdown/" + tail).c_str(), BM_Breakdown, c)
-                    ->Unit(benchmark::kMillisecond)
-                    ->UseRealTime()
-                    ->MeasureProcessCPUTime();
+                RegisterFrameCase("frame/" + tail, BM_Frame, c);
+                RegisterFrameCase("breakdown/" + tail, BM_Breakdown, c);
             }
             for (bool with_map : {false, true}) {
                 const Case c{&Configs().front(), width, height, depth};

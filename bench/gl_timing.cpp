@@ -52,6 +52,29 @@ int g_timer_bits = -1;
 std::string g_renderer;
 std::map<std::pair<EGLContext, GLuint>, ProgramKind> g_programs;
 
+// Texture storage by context and name, for the peak a frame holds.
+std::map<std::pair<EGLContext, GLuint>, uint64_t> g_texture_bytes;
+uint64_t g_bytes = 0, g_peak_bytes = 0;
+
+uint64_t PixelBytes(GLint internal_format) {
+    switch (internal_format) {
+        case GL_RGBA32F:
+            return 16;
+        case GL_RGBA16F:
+            return 8;
+        default:
+            return 4;
+    }
+}
+
+void CountStorage(GLuint texture, uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    uint64_t& held = g_texture_bytes[std::make_pair(eglGetCurrentContext(), texture)];
+    g_bytes = g_bytes - held + bytes;
+    held = bytes;
+    g_peak_bytes = std::max(g_peak_bytes, g_bytes);
+}
+
 PFNGLDRAWARRAYSINSTANCEDPROC g_draw_arrays_instanced = nullptr;
 PFNGLDRAWELEMENTSINSTANCEDPROC g_draw_elements_instanced = nullptr;
 PFNGLCLEARBUFFERFVPROC g_clear_buffer_fv = nullptr;
@@ -221,31 +244,6 @@ void GLAPIENTRY HookDeleteFramebuffers(GLsizei n, const GLuint* framebuffers) {
 
 }  // namespace
 
-// Texture storage by context and name, for the peak a frame holds.
-namespace {
-std::map<std::pair<EGLContext, GLuint>, uint64_t> g_texture_bytes;
-uint64_t g_bytes = 0, g_peak_bytes = 0;
-}  // namespace
-
-uint64_t PixelBytes(GLint internal_format) {
-    switch (internal_format) {
-        case GL_RGBA32F:
-            return 16;
-        case GL_RGBA16F:
-            return 8;
-        default:
-            return 4;
-    }
-}
-
-void CountStorage(GLuint texture, uint64_t bytes) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    uint64_t& held = g_texture_bytes[std::make_pair(eglGetCurrentContext(), texture)];
-    g_bytes = g_bytes - held + bytes;
-    held = bytes;
-    g_peak_bytes = std::max(g_peak_bytes, g_bytes);
-}
-
 const char* StageName(Stage stage) {
     static const char* const names[kStageCount] = {
         "upload_in", "upload_map", "alloc",  "clear", "input", "map",      "blur_h", "blur_v",
@@ -316,11 +314,6 @@ bool TimerQueriesAvailable() {
 std::string RendererName() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_renderer;
-}
-
-uint64_t TextureBytes() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_bytes;
 }
 
 uint64_t PeakTextureBytes() {

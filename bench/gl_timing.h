@@ -61,9 +61,8 @@ bool TimerQueriesAvailable();
 // GL_RENDERER of the context that rendered the last armed frame.
 std::string RendererName();
 
-// Bytes of texture storage the process holds, armed or not, and the most it held since the last
+// The most texture storage the process held, armed or not, since the last
 // ResetPeakTextureBytes() (which starts from what it holds then).
-uint64_t TextureBytes();
 uint64_t PeakTextureBytes();
 void ResetPeakTextureBytes();
 

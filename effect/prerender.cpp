@@ -2,7 +2,6 @@
 // request the input covers as the effect's result.
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <new>
 
 #include "effect/handlers.h"
@@ -54,8 +53,8 @@ void LayerRequests(PF_InData* in_data, int16_t bit_depth, const PF_LRect& layer,
     if (CheckoutControls(in_data, defs, &checkin_err)) return;
     myParams p;
     std::memset(&p, 0, sizeof p);
-    p.frameSize =
-        Vec2f{float(int64_t(layer.right) - layer.left), float(int64_t(layer.bottom) - layer.top)};
+    const FramePlacement whole{layer, layer};
+    PlaceFrame(&whole, &p);
     ResolveRenderSettings(defs, bit_depth, in_data->downsample_x, &p);
     const Region window =
         Intersect(Region{int64_t(request.left) - layer.left, int64_t(request.top) - layer.top,

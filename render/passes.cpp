@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "gl/fbo.h"
 #include "gl/gl_errors.h"
@@ -311,13 +310,12 @@ PF_Err BlurMap(Frame* f) {
 // where there are none.
 void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     SendDisplaceUniforms(f->uniforms, f->p);
-    const Region on_grid{0, 0, int64_t(grid.x), int64_t(grid.y)};
-    const bool inside = cells.left >= 0 && cells.top >= 0 && cells.right <= on_grid.right &&
-                        cells.bottom <= on_grid.bottom;
+    const bool off_grid = cells.left < 0 || cells.top < 0 || cells.right > int64_t(grid.x) ||
+                          cells.bottom > int64_t(grid.y);
     f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
     f->uniforms["gridOrigin"] = IVEC2(Corner(cells));
     f->uniforms["gridSize"] = VEC2(grid);
-    f->uniforms["edgeL"] = IVEC(inside ? -1 : EdgeIndexMode(f->p->wrapMode));
+    f->uniforms["offGridL"] = IVEC(off_grid ? 1 : 0);
     f->uniforms["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
 }
 

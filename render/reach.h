@@ -19,9 +19,10 @@ Region Grow(const Region& r, int64_t by);
 Region Intersect(const Region& a, const Region& b);
 Region Union(const Region& a, const Region& b);
 
-// `r` as a texture sampled under the frame's edge mode must hold it: clipped to the frame, or,
-// where it crosses an edge under a wrapping mode, the frame's whole extent on that axis (what
-// lies beyond the edge is the other side's).
+// `r` as a texture sampled under the frame's edge mode must hold it: clipped to the frame; held
+// onto the edge pixels where the edge mode repeats them; or, where it crosses an edge under a
+// wrapping mode, the frame's whole extent on that axis (what lies beyond the edge is the other
+// side's).
 Region ForEdgeMode(const Region& r, const myParams& p);
 
 // The cells of the supersampled frame the reduction reads to draw `tile` (frame pixels), as the
@@ -34,9 +35,8 @@ Region EvaluatedRegion(const myParams& p, const Region& window);
 
 // The part of the frame the input is sampled in (its filter footprint included) while `evaluated`
 // is displaced, as the picture and as the map where there is no map layer, ready for the edge
-// mode; false when no bound can be given (a map value may be
-// anything, a control is no finite number, or the scale's pole lies within the map's range), and
-// the whole input is needed.
+// mode; false when no bound can be given (a map value may be anything, a control is no finite
+// number, or the scale's pole lies within the map's range), and the whole input is needed.
 bool InputReach(const myParams& p, const Region& evaluated, Region* reach);
 
 // The part of the map the passes read while `evaluated` is displaced: the blur's and the

@@ -26,8 +26,8 @@ bool TransferableWorld(const PF_LayerDef* world, int bit_depth) {
            world->rowbytes / pixel_bytes >= world->width;
 }
 
-// The frame is the input layer's extent, and the input buffer lies where the pre-render's
-// checkout put it. A host that sent no pre-render (or lost its data) gets the buffer as the frame.
+}  // namespace
+
 void PlaceFrame(const FramePlacement* placement, myParams* p) {
     if (!placement) {
         p->frameSize = Vec2f{float(p->inputWorld->width), float(p->inputWorld->height)};
@@ -40,8 +40,6 @@ void PlaceFrame(const FramePlacement* placement, myParams* p) {
     p->inputOffsetX = int64_t(placement->inputPart.left) - layer.left;
     p->inputOffsetY = int64_t(placement->inputPart.top) - layer.top;
 }
-
-}  // namespace
 
 void DeleteFramePlacement(void* placement) { delete static_cast<FramePlacement*>(placement); }
 

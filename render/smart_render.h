@@ -2,6 +2,7 @@
 // thread's context.
 #pragma once
 #include "AE_Effect.h"
+#include "render/render_settings.h"
 
 // What the pre-render learnt of the frame and the render needs: where the input layer lies and
 // which part of it the input checkout holds, on the grid the host gives rectangles on.
@@ -10,6 +11,11 @@ struct FramePlacement {
     PF_LRect inputPart;
 };
 void DeleteFramePlacement(void* placement);
+
+// The frame is the input layer's extent, and the input buffer lies where the pre-render's
+// checkout put it. A host that sent no pre-render (or lost its data) gets the buffer as the frame,
+// which needs `inputWorld` set.
+void PlaceFrame(const FramePlacement* placement, myParams* params);
 
 // Checks out every control at the frame's time into `defs` (indexed by parameter position), each
 // checked in again at once. Returns the first checkout error, or else the first check-in error

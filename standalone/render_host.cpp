@@ -54,9 +54,9 @@ std::pair<A_long, A_long> Placement(const World* layer, const World* input) {
 
 // A layer of negative size (only ever handed in by a test) has no pixels: its bounds are empty,
 // never inverted, so a rectangle the effect derives from them is not taken for its own fault.
-PF_LRect Bounds(const World* layer, const World* input = nullptr) {
+PF_LRect Bounds(const World* layer, std::pair<A_long, A_long> at = {0, 0}) {
     if (!layer) return PF_LRect{0, 0, 0, 0};
-    const auto [x, y] = Placement(layer, input);
+    const auto [x, y] = at;
     return PF_LRect{x, y, x + std::max<A_long>(layer->def.width, 0),
                     y + std::max<A_long>(layer->def.height, 0)};
 }
@@ -150,7 +150,8 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
         layer = &frame->other_times.back();
     }
     *result = PF_CheckoutResult{};
-    result->max_result_rect = Bounds(layer, frame->layers.input);
+    const std::pair<A_long, A_long> placed = Placement(layer, frame->layers.input);
+    result->max_result_rect = Bounds(layer, placed);
     result->result_rect = Intersect(request->rect, result->max_result_rect);
     if (frame->options && frame->options->checkouts) {
         frame->options->checkouts->push_back({index, result->result_rect});
@@ -158,11 +159,9 @@ PF_Err CheckoutLayerFor(Frame* frame, PF_ParamIndex index, A_long checkout_id,
     result->par = {1, 1};
     result->ref_width = layer ? layer->def.width : 0;
     result->ref_height = layer ? layer->def.height : 0;
-    LayerCheckout checkout{
-        index, layer,
-        layer ? Part(*layer, result->result_rect, Placement(layer, frame->layers.input))
-              : PF_EffectWorld{},
-        *request, result->result_rect};
+    LayerCheckout checkout{index, layer,
+                           layer ? Part(*layer, result->result_rect, placed) : PF_EffectWorld{},
+                           *request, result->result_rect};
     frame->checkouts.emplace(checkout_id, checkout);
     return PF_Err_NONE;
 }

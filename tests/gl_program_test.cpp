@@ -319,7 +319,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"dstL", GL_INT},
           {"gridOrigin", GL_INT_VEC2},
           {"gridSize", GL_FLOAT_VEC2},
-          {"edgeL", GL_INT},
+          {"offGridL", GL_INT},
           {"inPlace", GL_FLOAT_VEC4},
           {"mapPlace", GL_FLOAT_VEC4},
           {"bicubicIn", GL_INT},

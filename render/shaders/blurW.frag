@@ -8,6 +8,11 @@ uniform vec2 resV;
 // Where the blurred part's texture coordinates fall in the source's: scale in xy, offset in zw.
 uniform vec4 srcPlace;
 
+// The source at `at` texture units right of the pixel drawn.
+vec4 tap(float at) {
+    return texture(videoTexture, (out_uvs + vec2(at, 0.0)) * srcPlace.xy + srcPlace.zw);
+}
+
 float weight(float x) {
     return exp(-0.5 * x * x / 0.06);
 }
@@ -34,15 +39,15 @@ void main() {
             w *= ratio;
             ratio *= q;
             float at = (float(i) + w1 / (w0 + w1)) * stride;
-            sum += (w0 + w1) * texture(videoTexture, (out_uvs + vec2(at, 0.0)) * srcPlace.xy + srcPlace.zw);
+            sum += (w0 + w1) * tap(at);
             total += w0 + w1;
         }
-        sum += w * texture(videoTexture, (out_uvs + vec2(float(steps) * stride, 0.0)) * srcPlace.xy + srcPlace.zw);
+        sum += w * tap(float(steps) * stride);
         total += w;
     } else {
         for (int i = -steps; i <= steps; ++i) {
             float w = weight(float(i) / float(steps));
-            sum += w * texture(videoTexture, (out_uvs + vec2(float(i) * stride, 0.0)) * srcPlace.xy + srcPlace.zw);
+            sum += w * tap(float(i) * stride);
             total += w;
         }
     }

@@ -12,10 +12,10 @@ uniform sampler2D displaceTex;
 // each pixel alike. Beyond the grid's edges a pixel is the one the edge mode names there.
 uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
 uniform vec2 gridSize;
-#ifdef VEXO_EDGE
-const int edgeL = VEXO_EDGE;
+#ifdef VEXO_OFF_GRID
+const int offGridL = VEXO_OFF_GRID;
 #else
-uniform int edgeL;  // -1 every cell drawn lies on the grid, 0 transparent, 1 repeat, 2 mirror, 3 edge
+uniform int offGridL;  // 1 where some cell drawn lies beyond the grid's edges
 #endif
 // Where the frame's texture coordinates fall in the part of the frame each texture holds: scale
 // in xy, offset in zw.
@@ -29,7 +29,7 @@ uniform int bicubicIn;  // 1: the input is upsampled here, at the cells read, no
 #ifdef VEXO_WRAP
 const int wrapL = VEXO_WRAP;
 #else
-uniform int wrapL;  // the edge mode the upsampled cells are read under, numbered as edgeL
+uniform int wrapL;  // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels
 #endif
 #ifdef VEXO_AUX
 const int usingAuxTex = VEXO_AUX;
@@ -169,7 +169,7 @@ vec4 textureBicubic(sampler2D sampler, vec2 uv) {
     return mix(mix(s3, s2, sx), mix(s1, s0, sx), sy);
 }
 
-// A cell of the upsampled grid as the edge mode has it, and in `inside` whether it has one.
+// A cell of a grid of n as the edge mode has it, and in `inside` whether it has one.
 float wrapCell(float i, float n, out bool inside) {
     inside = true;
     if (wrapL == 1) return i - n * floor(i / n);
@@ -206,35 +206,22 @@ vec4 sampleInput(vec2 uvs) {
     return bicubicIn == 1 ? textureUpsampled(uvs) : texture(inTex, uvs * inPlace.xy + inPlace.zw);
 }
 
-// A grid index as the edge mode has it within 0..n-1; -1 where it reads transparent.
-int edgeIndex(int i, int n) {
-    if (i >= 0 && i < n) return i;
-    if (edgeL == 1) return ((i % n) + n) % n;
-    if (edgeL == 2) {
-        int k = ((i % (2 * n)) + 2 * n) % (2 * n);
-        return k < n ? k : 2 * n - 1 - k;
-    }
-    if (edgeL == 3) return clamp(i, 0, n - 1);
-    return -1;
-}
-
 vec4 displaced(vec2 uvs, float g) {
     return sampleInput(modifyCoords(uvs, g * translateX, g * translateY, g * (rot * 0.0174533),
                                     scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
 }
 
 void main() {
-    ivec2 cell = gridOrigin + ivec2(gl_FragCoord.xy);
-    ivec2 size = ivec2(gridSize);
-    ivec2 at = cell;
-    if (edgeL >= 0) {
-        at = ivec2(edgeIndex(cell.x, size.x), edgeIndex(cell.y, size.y));
-        if (at.x < 0 || at.y < 0) {
+    vec2 at = vec2(gridOrigin + ivec2(gl_FragCoord.xy));
+    if (offGridL == 1) {
+        bool insideX, insideY;
+        at = vec2(wrapCell(at.x, gridSize.x, insideX), wrapCell(at.y, gridSize.y, insideY));
+        if (!(insideX && insideY)) {
             FragColor = vec4(0.0);
             return;
         }
     }
-    vec2 uvs = (vec2(at) + 0.5) / gridSize;
+    vec2 uvs = (at + 0.5) / gridSize;
     vec4 m = usingAuxTex == 1 ? texture(displaceTex, uvs * mapPlace.xy + mapPlace.zw)
                               : sampleInput(uvs);
 

@@ -10,7 +10,7 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("gridOrigin", IVEC2({0, 0}));
     u->emplace("sampleOrigin", IVEC2({0, 0}));
     u->emplace("gridSize", VEC2({w, h}));
-    u->emplace("edgeL", IVEC(0));
+    u->emplace("offGridL", IVEC(0));
     u->emplace("wrapL", IVEC(0));
     u->emplace("bicubicIn", IVEC(0));
 }
