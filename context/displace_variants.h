@@ -29,7 +29,7 @@ struct DisplaceVariants {
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
 // channel, inversion, easing, gamma of 1, no rotation, scale of 100 %, chromatic aberration and
-// view, each reduced to the cases the shader tells apart. Never 0.
+// view, and how the map is read, each reduced to the cases the shader tells apart. Never 0.
 uint32_t DisplaceVariantKey(const UniformMap& uniforms);
 
 // `text` (a displacement fragment text with its version line first) with the key's settings

@@ -245,37 +245,62 @@ PF_Err UploadInput(Frame* f) {
     return PF_Err_NONE;
 }
 
-// The map layer placed on its part of the frame, premultiplied. Drawn whole, or (without a map
-// layer and blur) never read: a placed map layer that leaves part of it uncovered clears it
-// first, and an empty map layer, which places nothing, clears all of it.
-PF_Err PlaceMap(Frame* f) {
-    myParams& p = *f->p;
-    if (!MakeTarget(f, &f->map, f->mapPart, p.wrapMode, Fill::kDrawn)) {
+// Where the displacement reads only texel centres of a map layer that lies on the frame's grid
+// (a direct frame without softness), it reads the layer itself, in the host's order, and
+// premultiplies each texel as the map pass would: no map target is made.
+bool ReadsMapLayerDirect(const myParams& p, const Region& at) {
+    const int64_t reach = int64_t(1) << 30;
+    return !(p.blurRadius > 0.1) && p.aaFactor <= 1.0f && at.left > -reach && at.left < reach &&
+           at.top > -reach && at.top < reach;
+}
+
+// The map target of the map part, its samplers told where it lies.
+PF_Err MakeMapTarget(Frame* f) {
+    if (!MakeTarget(f, &f->map, f->mapPart, f->p->wrapMode, Fill::kDrawn)) {
         return OutOfMemory("the map", f->mapPart, f->out_data);
     }
-    f->uniforms["mapPlace"] = VEC4(Place(f->mapPart, p.frameSize));
+    f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
+    f->uniforms["mapPlace"] = VEC4(Place(f->mapPart, f->p->frameSize));
+    return PF_Err_NONE;
+}
+
+// The map layer placed on its part of the frame, premultiplied: drawn whole, or read as it is.
+// A placed map layer that leaves part of the map target uncovered clears it first, and an empty
+// map layer, which places nothing, clears all of it.
+PF_Err PlaceMap(Frame* f) {
+    myParams& p = *f->p;
+    if (!p.hasMap) return PF_Err_NONE;
     // An empty map layer is still the chosen map: it places nothing, and the map reads 0.
-    if (p.hasMap && p.mapWorld->width > 0 && p.mapWorld->height > 0) {
-        if (!MakeTarget(f, &f->mapUpload, p.mapWorld->width, p.mapWorld->height, p.wrapMode,
-                        Fill::kUpload)) {
-            return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
-        }
-        UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth);
-        const Region at = OnFrame(p, *p.mapWorld);
-        PlaceQuad(&p, double(at.width()), double(at.height()), double(at.left - f->mapPart.left),
-                  double(at.top - f->mapPart.top), double(f->mapPart.width()),
-                  double(f->mapPart.height()));
-        if (!CoversTarget(p.mapXform)) FBOHelper::ClearFBO(&f->map);
-        f->uniforms["videoTexture"] = TEX2D(f->mapUpload.renderBuffer.id);
-        f->uniforms["xform"] = MAT44(AsMatrix(p.mapXform));
-        f->uniforms["premultB"] = IVEC(1);
-        f->uniforms["texelOrigin"] =
-            IVEC2({int32_t(f->mapPart.left - at.left), int32_t(f->mapPart.top - at.top)});
-        Draw(&f->map, f->programs->swizzleInProgram, f->uniforms);
-        KeepTarget(f->kept, &f->mapUpload);
-    } else if (p.hasMap) {
+    if (p.mapWorld->width <= 0 || p.mapWorld->height <= 0) {
+        if (const PF_Err err = MakeMapTarget(f)) return err;
         FBOHelper::ClearFBO(&f->map);
+        return PF_Err_NONE;
     }
+    if (!MakeTarget(f, &f->mapUpload, p.mapWorld->width, p.mapWorld->height, p.wrapMode,
+                    Fill::kUpload)) {
+        return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
+    }
+    UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth);
+    const Region at = OnFrame(p, *p.mapWorld);
+    if (ReadsMapLayerDirect(p, at)) {
+        SetSampling(f->mapUpload, p.wrapMode, kHostOrder);
+        f->uniforms["displaceTex"] = TEX2D(f->mapUpload.renderBuffer.id);
+        f->uniforms["mapFetchL"] = IVEC(1);
+        f->uniforms["mapOrigin"] = IVEC2({int32_t(at.left), int32_t(at.top)});
+        return PF_Err_NONE;
+    }
+    if (const PF_Err err = MakeMapTarget(f)) return err;
+    PlaceQuad(&p, double(at.width()), double(at.height()), double(at.left - f->mapPart.left),
+              double(at.top - f->mapPart.top), double(f->mapPart.width()),
+              double(f->mapPart.height()));
+    if (!CoversTarget(p.mapXform)) FBOHelper::ClearFBO(&f->map);
+    f->uniforms["videoTexture"] = TEX2D(f->mapUpload.renderBuffer.id);
+    f->uniforms["xform"] = MAT44(AsMatrix(p.mapXform));
+    f->uniforms["premultB"] = IVEC(1);
+    f->uniforms["texelOrigin"] =
+        IVEC2({int32_t(f->mapPart.left - at.left), int32_t(f->mapPart.top - at.top)});
+    Draw(&f->map, f->programs->swizzleInProgram, f->uniforms);
+    KeepTarget(f->kept, &f->mapUpload);
     return PF_Err_NONE;
 }
 
@@ -284,6 +309,9 @@ PF_Err PlaceMap(Frame* f) {
 PF_Err BlurMap(Frame* f) {
     myParams& p = *f->p;
     if (!(p.blurRadius > 0.1)) return PF_Err_NONE;
+    if (!p.hasMap) {
+        if (const PF_Err err = MakeMapTarget(f)) return err;
+    }
     if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn)) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
@@ -310,13 +338,19 @@ PF_Err BlurMap(Frame* f) {
 // where there are none.
 void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     SendDisplaceUniforms(f->uniforms, f->p);
+    // How the map is read, where the passes before did not say: the general program reads every
+    // setting, whether the frame has a map or not.
+    UniformMap& u = f->uniforms;
+    u.emplace("displaceTex", TEX2D(0));
+    u.emplace("mapPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
+    u.emplace("mapFetchL", IVEC(0));
+    u.emplace("mapOrigin", IVEC2({0, 0}));
     const bool off_grid = cells.left < 0 || cells.top < 0 || cells.right > int64_t(grid.x) ||
                           cells.bottom > int64_t(grid.y);
-    f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
-    f->uniforms["gridOrigin"] = IVEC2(Corner(cells));
-    f->uniforms["gridSize"] = VEC2(grid);
-    f->uniforms["offGridL"] = IVEC(off_grid ? 1 : 0);
-    f->uniforms["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
+    u["gridOrigin"] = IVEC2(Corner(cells));
+    u["gridSize"] = VEC2(grid);
+    u["offGridL"] = IVEC(off_grid ? 1 : 0);
+    u["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
 }
 
 void DisplaceDirect(Frame* f) {

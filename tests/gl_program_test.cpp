@@ -322,6 +322,8 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"offGridL", GL_INT},
           {"inPlace", GL_FLOAT_VEC4},
           {"mapPlace", GL_FLOAT_VEC4},
+          {"mapFetchL", GL_INT},
+          {"mapOrigin", GL_INT_VEC2},
           {"bicubicIn", GL_INT},
           {"wrapL", GL_INT}},
          "FragColor",

@@ -21,6 +21,12 @@ uniform int offGridL;  // 1 where some cell drawn lies beyond the grid's edges
 // in xy, offset in zw.
 uniform vec4 inPlace;
 uniform vec4 mapPlace;
+#ifdef VEXO_MAP_FETCH
+const int mapFetchL = VEXO_MAP_FETCH;
+#else
+uniform int mapFetchL;  // 1: the map is the map layer itself, read by texel in the host's order
+#endif
+uniform ivec2 mapOrigin;  // the grid cell of the map layer's first texel
 #ifdef VEXO_BICUBIC
 const int bicubicIn = VEXO_BICUBIC;
 #else
@@ -206,6 +212,18 @@ vec4 sampleInput(vec2 uvs) {
     return bicubicIn == 1 ? textureUpsampled(uvs) : texture(inTex, uvs * inPlace.xy + inPlace.zw);
 }
 
+// The map layer's texel at a grid cell, premultiplied as the map pass premultiplies; nothing
+// beyond the layer.
+vec4 mapTexel(ivec2 cell) {
+    ivec2 c = cell - mapOrigin;
+    if (any(lessThan(c, ivec2(0))) || any(greaterThanEqual(c, textureSize(displaceTex, 0)))) {
+        return vec4(0.0);
+    }
+    vec4 m = texelFetch(displaceTex, c, 0);
+    m.rgb *= m.a;
+    return m;
+}
+
 vec4 displaced(vec2 uvs, float g) {
     return sampleInput(modifyCoords(uvs, g * translateX, g * translateY, g * (rot * 0.0174533),
                                     scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
@@ -222,8 +240,10 @@ void main() {
         }
     }
     vec2 uvs = (at + 0.5) / gridSize;
-    vec4 m = usingAuxTex == 1 ? texture(displaceTex, uvs * mapPlace.xy + mapPlace.zw)
-                              : sampleInput(uvs);
+    vec4 m;
+    if (usingAuxTex == 0) m = sampleInput(uvs);
+    else if (mapFetchL == 1) m = mapTexel(ivec2(at));
+    else m = texture(displaceTex, uvs * mapPlace.xy + mapPlace.zw);
 
     float grey = 0.0;
     if (srcL == 1) grey = m.r;

@@ -13,6 +13,8 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("offGridL", IVEC(0));
     u->emplace("wrapL", IVEC(0));
     u->emplace("bicubicIn", IVEC(0));
+    u->emplace("mapFetchL", IVEC(0));
+    u->emplace("mapOrigin", IVEC2({0, 0}));
 }
 
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
