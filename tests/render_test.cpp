@@ -108,18 +108,22 @@ TEST_F(RenderTest, FullMapTranslatesByWholePixels) {
 TEST_F(RenderTest, MapIsPlacedByItsSizeAndOrigin) {
     const A_long w = 80, h = 40;
     const World input = Picture(w, h, 32);
-    // A 20-pixel-wide map, 30 pixels right of the input's origin: only those columns move.
-    World map = RedMap(20, h, 32, 1.0f);
-    map.def.origin_x = 30;
     Set(kParamChannel, kChannelRed);
     Set(kParamTranslateX, 5);  // 4 pixels
-    const World out = Render(input, &map);
-    for (A_long y = 0; y < h; ++y) {
-        for (A_long x = 0; x < w; ++x) {
-            const bool moved = x >= 30 && x < 50;
-            const A_long sx = moved ? x - 4 : x;
-            // Outside the map's footprint the map reads 0: the displacement is 1e-5 of 4 px.
-            EXPECT_NEAR(At(out, x, y, 1), At(input, sx, y, 1), 1e-3f) << x << "," << y;
+    // A 20-pixel-wide map within the input, across its left edge and across its right edge:
+    // only the columns it covers move.
+    for (const A_long origin : {30, -10, 70}) {
+        World map = RedMap(20, h, 32, 1.0f);
+        map.def.origin_x = origin;
+        const World out = Render(input, &map);
+        for (A_long y = 0; y < h; ++y) {
+            for (A_long x = 0; x < w; ++x) {
+                const bool moved = x >= origin && x < origin + 20;
+                const A_long sx = moved ? x - 4 : x;
+                // Outside the map's footprint the map reads 0: the displacement is 1e-5 of 4 px.
+                EXPECT_NEAR(At(out, x, y, 1), moved && sx < 0 ? 0.0f : At(input, sx, y, 1), 1e-3f)
+                    << "origin " << origin << " at " << x << "," << y;
+            }
         }
     }
 }
