@@ -83,7 +83,8 @@ void PoisonNewTargetsForTesting(bool on) { g_poison_new_targets = on; }
 
 void PoisonTakenTargetForTesting(const GLRenderBuffer& storage) {
     if (g_poison_new_targets && storage.isTexture && storage.id != 0 &&
-        (storage.internalFormat == GL_RGBA8 || storage.internalFormat == GL_RGBA32F))
+        (storage.internalFormat == GL_RGBA8 || storage.internalFormat == GL_RGBA32F ||
+         storage.internalFormat == GL_R32F))
         PoisonTexture(storage.id, storage.internalFormat);
 }
 

@@ -3,7 +3,7 @@
 namespace {
 
 uint64_t Bytes(const PX_FBO& t) {
-    const uint64_t pixel = t.renderBuffer.internalFormat == GL_RGBA8 ? 4 : 16;
+    const uint64_t pixel = t.renderBuffer.internalFormat == GL_RGBA32F ? 16 : 4;
     return uint64_t(t.renderBuffer.width) * t.renderBuffer.height * pixel;
 }
 

@@ -53,9 +53,10 @@ struct Frame {
     PF_OutData* out_data = nullptr;
     Limits limits;
     UniformMap uniforms;
-    Region window;     // the frame pixels the output buffer shows
-    Region inputPart;  // the frame pixels the input buffer holds
-    Region mapPart;    // the frame pixels the map target holds
+    Region window;         // the frame pixels the output buffer shows
+    Region inputPart;      // the frame pixels the input buffer holds
+    Region mapPart;        // the frame pixels the map target holds
+    int32_t mapValue = 0;  // the channel the softened map holds alone (MapValue), or 0
     PX_FBO upload, map, mapUpload, blur, output, superResult;
     bool rendered = false;
 
@@ -245,6 +246,25 @@ PF_Err UploadInput(Frame* f) {
     return PF_Err_NONE;
 }
 
+// Under softness the map target holds only the value the grey is taken from, where that is
+// one channel or the colours' mean: the blur then reads and writes a quarter of the bytes. The
+// channel, or 0 where the grey needs the colours apart (hue, saturation) or there is no blur.
+int32_t MapValue(const myParams& p) {
+    if (!(p.blurRadius > 0.1)) return 0;
+    switch (p.channelMode) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 8:
+            return p.channelMode;
+        default:
+            return 0;
+    }
+}
+
+int32_t MapFormat(const Frame& f) { return f.mapValue ? GL_R32F : GL_RGBA32F; }
+
 // Where the displacement reads only texel centres of a map layer that lies on the frame's grid
 // (a direct frame without softness), it reads the layer itself, in the host's order, and
 // premultiplies each texel as the map pass would: no map target is made.
@@ -256,7 +276,7 @@ bool ReadsMapLayerDirect(const myParams& p, const Region& at) {
 
 // The map target of the map part, its samplers told where it lies.
 PF_Err MakeMapTarget(Frame* f) {
-    if (!MakeTarget(f, &f->map, f->mapPart, f->p->wrapMode, Fill::kDrawn)) {
+    if (!MakeTarget(f, &f->map, f->mapPart, f->p->wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map", f->mapPart, f->out_data);
     }
     f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
@@ -297,6 +317,7 @@ PF_Err PlaceMap(Frame* f) {
     f->uniforms["videoTexture"] = TEX2D(f->mapUpload.renderBuffer.id);
     f->uniforms["xform"] = MAT44(AsMatrix(p.mapXform));
     f->uniforms["premultB"] = IVEC(1);
+    f->uniforms["channelL"] = IVEC(f->mapValue);
     f->uniforms["texelOrigin"] =
         IVEC2({int32_t(f->mapPart.left - at.left), int32_t(f->mapPart.top - at.top)});
     Draw(&f->map, f->programs->swizzleInProgram, f->uniforms);
@@ -312,7 +333,7 @@ PF_Err BlurMap(Frame* f) {
     if (!p.hasMap) {
         if (const PF_Err err = MakeMapTarget(f)) return err;
     }
-    if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn)) {
+    if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
     const Vec2f size{float(f->mapPart.width()), float(f->mapPart.height())};
@@ -325,6 +346,8 @@ PF_Err BlurMap(Frame* f) {
     f->uniforms["srcPlace"] = VEC4(Place(on_map, size));
     f->uniforms["resV"] = VEC2(size);
     f->uniforms["radiusF"] = VEC(float(p.blurRadius));
+    // A placed map already holds the value alone, in red.
+    f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? 1 : f->mapValue);
     Draw(&f->blur, f->programs->blurWProgram, f->uniforms);
     f->uniforms["videoTexture"] = TEX2D(f->blur.renderBuffer.id);
     Draw(&f->map, f->programs->blurHProgram, f->uniforms);
@@ -345,6 +368,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     u.emplace("mapPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
     u.emplace("mapFetchL", IVEC(0));
     u.emplace("mapOrigin", IVEC2({0, 0}));
+    if (f->mapValue) u["srcL"] = IVEC(1);
     const bool off_grid = cells.left < 0 || cells.top < 0 || cells.right > int64_t(grid.x) ||
                           cells.bottom > int64_t(grid.y);
     u["gridOrigin"] = IVEC2(Corner(cells));
@@ -458,6 +482,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     f.window = Intersect(OnFrame(*p, *p->outputWorld), frame);
     f.inputPart = OnFrame(*p, *p->inputWorld);
     f.mapPart = MapReach(*p, EvaluatedRegion(*p, f.window));
+    f.mapValue = MapValue(*p);
+
     if (const PF_Err err = BeyondLimits(f)) return err;
     // An output beside the frame has nothing of it to show; the host's fill stays.
     if (f.window.empty()) {

@@ -278,6 +278,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
         {"videoTexture", GL_SAMPLER_2D}, {"radiusF", GL_FLOAT}, {"resV", GL_FLOAT_VEC2}};
     const Interface blurH = blurW;
     blurW["srcPlace"] = GL_FLOAT_VEC4;
+    blurW["channelL"] = GL_INT;
     struct Expected {
         const char* name;
         GLuint program;
@@ -291,7 +292,8 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
          {{"xform", GL_FLOAT_MAT4},
           {"videoTexture", GL_SAMPLER_2D},
           {"premultB", GL_INT},
-          {"texelOrigin", GL_INT_VEC2}},
+          {"texelOrigin", GL_INT_VEC2},
+          {"channelL", GL_INT}},
          "colourOut",
          placed},
         {"displace",

@@ -7,10 +7,20 @@ uniform float radiusF;
 uniform vec2 resV;
 // Where the blurred part's texture coordinates fall in the source's: scale in xy, offset in zw.
 uniform vec4 srcPlace;
+uniform int channelL;  // 0: every channel; else only what the grey is taken from, in red
 
 // The source at `at` texture units right of the pixel drawn.
 vec4 tap(float at) {
     return texture(videoTexture, (out_uvs + vec2(at, 0.0)) * srcPlace.xy + srcPlace.zw);
+}
+
+// The value the displacement's grey is taken from: one channel, or (8) the colours' mean.
+float greySource(vec4 c) {
+    if (channelL == 2) return c.g;
+    if (channelL == 3) return c.b;
+    if (channelL == 4) return c.a;
+    if (channelL == 8) return (c.r + c.g + c.b) * 0.33333333;
+    return c.r;
 }
 
 float weight(float x) {
@@ -52,4 +62,5 @@ void main() {
         }
     }
     FragColour = sum / total;
+    if (channelL != 0) FragColour = vec4(greySource(FragColour));
 }

@@ -15,6 +15,7 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("bicubicIn", IVEC(0));
     u->emplace("mapFetchL", IVEC(0));
     u->emplace("mapOrigin", IVEC2({0, 0}));
+    u->emplace("channelL", IVEC(0));
 }
 
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
