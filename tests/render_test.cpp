@@ -390,33 +390,44 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
     s.translateY = 0.05f;
     s.rot = 10;
     s.resV = {float(w), float(h)};
-    const vexo_model::Image in = AsTexture(input, GL_CLAMP_TO_BORDER);
-    const vexo_model::Image m = AsTexture(map, GL_CLAMP_TO_BORDER);
-    for (int n : {2, 4}) {
-        SCOPED_TRACE(n);
-        Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
-        const int sw = n * w, sh = n * h;
-        vexo_model::Image up(sw, sh, GL_CLAMP_TO_BORDER), displaced(sw, sh, GL_CLAMP_TO_BORDER);
-        for (int y = 0; y < sh; ++y) {
-            for (int x = 0; x < sw; ++x) {
-                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
-                const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
-                std::copy(b.c, b.c + 4, up.at(x, y));
+    // The reads cross the frame's edges, where each edge mode repeats the upsampled cells.
+    const struct {
+        int edge;
+        int32_t wrap;
+    } edges[] = {{kEdgeNone, GL_CLAMP_TO_BORDER},
+                 {kEdgeRepeat, GL_REPEAT},
+                 {kEdgeMirrorRepeat, GL_MIRRORED_REPEAT},
+                 {kEdgeEdgeRepeat, GL_CLAMP_TO_EDGE}};
+    for (const auto& e : edges) {
+        Set(kParamEdgeBehavior, e.edge);
+        const vexo_model::Image in = AsTexture(input, e.wrap);
+        const vexo_model::Image m = AsTexture(map, e.wrap);
+        for (int n : {2, 4}) {
+            SCOPED_TRACE(testing::Message() << n << "x, edge behaviour " << e.edge);
+            Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
+            const int sw = n * w, sh = n * h;
+            vexo_model::Image up(sw, sh, e.wrap), displaced(sw, sh, e.wrap);
+            for (int y = 0; y < sh; ++y) {
+                for (int x = 0; x < sw; ++x) {
+                    const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                    const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
+                    std::copy(b.c, b.c + 4, up.at(x, y));
+                }
             }
-        }
-        for (int y = 0; y < sh; ++y) {
-            for (int x = 0; x < sw; ++x) {
-                const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
-                const vexo_model::RGBA d = vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
-                std::copy(d.c, d.c + 4, displaced.at(x, y));
+            for (int y = 0; y < sh; ++y) {
+                for (int x = 0; x < sw; ++x) {
+                    const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                    const vexo_model::RGBA d = vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
+                    std::copy(d.c, d.c + 4, displaced.at(x, y));
+                }
             }
+            const World out = Render(input, &map);
+            EXPECT_LT(WorstDifference(out,
+                                      [&](A_long x, A_long y) {
+                                          return vexo_model::Oversampled(displaced, n, x, y, w, h);
+                                      }),
+                      kPictureTolerance);
         }
-        const World out = Render(input, &map);
-        EXPECT_LT(WorstDifference(out,
-                                  [&](A_long x, A_long y) {
-                                      return vexo_model::Oversampled(displaced, n, x, y, w, h);
-                                  }),
-                  kPictureTolerance);
     }
 }
 

@@ -155,26 +155,6 @@ vec4 cubic(float v) {
     return vec4(w0, w1, w2, w3) * (1.0 / 6.0);
 }
 
-// The upsampling's reconstruction at one point, from four bilinear fetches.
-vec4 textureBicubic(sampler2D sampler, vec2 uv) {
-    vec2 size = vec2(textureSize(sampler, 0));
-    vec2 t = uv * size - 0.5;
-    vec2 f = fract(t);
-    t -= f;
-    vec4 wx = cubic(f.x);
-    vec4 wy = cubic(f.y);
-    vec4 c = vec4(t.x - 0.5, t.x + 1.5, t.y - 0.5, t.y + 1.5);
-    vec4 g = vec4(wx.x + wx.y, wx.z + wx.w, wy.x + wy.y, wy.z + wy.w);
-    vec4 o = (c + vec4(wx.y, wx.w, wy.y, wy.w) / g) * (1.0 / size).xxyy;
-    vec4 s0 = texture(sampler, o.xz);
-    vec4 s1 = texture(sampler, o.yz);
-    vec4 s2 = texture(sampler, o.xw);
-    vec4 s3 = texture(sampler, o.yw);
-    float sx = g.x / (g.x + g.y);
-    float sy = g.z / (g.z + g.w);
-    return mix(mix(s3, s2, sx), mix(s1, s0, sx), sy);
-}
-
 // A cell of a grid of n as the edge mode has it, and in `inside` whether it has one.
 float wrapCell(float i, float n, out bool inside) {
     inside = true;
@@ -188,24 +168,69 @@ float wrapCell(float i, float n, out bool inside) {
     return i;
 }
 
-// The upsampling pass's value of one cell: the B-spline at its centre, transparent beyond the
-// grid where the edge mode says so.
-vec4 upsampledCell(vec2 cell) {
-    bool insideX, insideY;
-    vec2 c = vec2(wrapCell(cell.x, gridSize.x, insideX), wrapCell(cell.y, gridSize.y, insideY));
-    vec4 v = textureBicubic(inTex, ((c + 0.5) / gridSize) * inPlace.xy + inPlace.zw);
-    return mix(vec4(0.0), v, bvec4(insideX && insideY));
+// Two neighbouring cells (i and i + 1) along an axis of a grid of n, as the upsampling saw them,
+// and their shares of a point a fraction f past the first. Under Repeat and Mirror the input's
+// own wrap repeats them, so they only move by whole periods, to the grid; Edge Repeat holds them
+// on its edge cells; with no edge mode a cell beyond the grid has no share.
+void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
+    shares = vec2(1.0 - f, f);
+    cells = vec2(i, i + 1.0);
+    if (wrapL == 1 || wrapL == 2) {
+        float period = wrapL == 1 ? n : 2.0 * n;
+        cells -= period * floor(i / period);
+    } else if (wrapL == 3) {
+        cells = clamp(cells, 0.0, n - 1.0);
+    } else {
+        shares *= vec2(greaterThanEqual(cells, vec2(0.0))) * vec2(lessThan(cells, vec2(n)));
+    }
+}
+
+// Along one axis, the B-spline weights of two cells' points t0 and t1 (in texels, less half a
+// texel), in their shares: five texels from floor(t0) - 1 at most, as three weights and the
+// places (the texel, plus the second's part) where a filtered fetch reads each pair.
+void blendedKernel(float t0, float t1, vec2 shares, out vec3 weights, out vec3 places) {
+    float base = floor(t0);
+    vec4 w0 = cubic(t0 - base) * shares.x;
+    vec4 w1 = cubic(t1 - floor(t1)) * shares.y;
+    // The cells lie at most half a texel apart: the second's taps start at the same texel or
+    // the next.
+    bool same = floor(t1) == base;
+    vec4 k = w0 + (same ? w1 : vec4(0.0, w1.xyz));
+    weights = vec3(k.x + k.y, k.z + k.w, same ? 0.0 : w1.w);
+    vec2 parts = vec2(k.y, k.w) / max(weights.xy, vec2(1e-30));
+    places = vec3(base - 1.0 + parts.x, base + 1.0 + parts.y, base + 3.0) + 0.5;
+}
+
+// One row of the kernel: three filtered fetches, the last of weight 0 where the cells share
+// their taps (a fetch costs less than a branch around it on a SIMD rasteriser).
+vec4 kernelRow(vec3 weights, vec3 places, float y) {
+    return weights.x * texture(inTex, vec2(places.x, y)) +
+           weights.y * texture(inTex, vec2(places.y, y)) +
+           weights.z * texture(inTex, vec2(places.z, y));
 }
 
 // The upsampled input as a filtered fetch of it reads it, without the upsampled target: the
-// four cells around the point, blended by their distances.
+// four cells around the point, each the upsampling's B-spline at its centre, blended by their
+// distances. Per axis the two B-splines and their blend are one kernel of five taps: nine
+// fetches for the four reconstructions' sixteen.
 vec4 textureUpsampled(vec2 uvs) {
     vec2 t = uvs * gridSize - 0.5;
     vec2 i = floor(t);
     vec2 f = t - i;
-    vec4 a = mix(upsampledCell(i), upsampledCell(i + vec2(1.0, 0.0)), f.x);
-    vec4 b = mix(upsampledCell(i + vec2(0.0, 1.0)), upsampledCell(i + vec2(1.0, 1.0)), f.x);
-    return mix(a, b, f.y);
+    vec2 cx, sx, cy, sy;
+    cellPair(i.x, gridSize.x, f.x, cx, sx);
+    cellPair(i.y, gridSize.y, f.y, cy, sy);
+    vec2 size = vec2(textureSize(inTex, 0));
+    // Each cell's point in the input's texels, less half a texel.
+    vec4 at = (vec4(cx, cy) + 0.5) / gridSize.xxyy * inPlace.xxyy + inPlace.zzww;
+    at = at * size.xxyy - 0.5;
+    vec3 wx, px, wy, py;
+    blendedKernel(at.x, at.y, sx, wx, px);
+    blendedKernel(at.z, at.w, sy, wy, py);
+    px /= size.x;
+    py /= size.y;
+    return wy.x * kernelRow(wx, px, py.x) + wy.y * kernelRow(wx, px, py.y) +
+           wy.z * kernelRow(wx, px, py.z);
 }
 
 vec4 sampleInput(vec2 uvs) {
