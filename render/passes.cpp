@@ -3,7 +3,9 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "gl/fbo.h"
 #include "gl/gl_errors.h"
@@ -345,16 +347,57 @@ PF_Err BlurMap(Frame* f) {
     f->uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
     f->uniforms["srcPlace"] = VEC4(Place(on_map, size));
     f->uniforms["resV"] = VEC2(size);
-    f->uniforms["radiusF"] = VEC(float(p.blurRadius));
     // A placed map already holds the value alone, in red.
     f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? 1 : f->mapValue);
+    SetBlurKernel(f->programs->blurWProgram, p.blurRadius, &f->uniforms);
     Draw(&f->blur, f->programs->blurWProgram, f->uniforms);
     f->uniforms["videoTexture"] = TEX2D(f->blur.renderBuffer.id);
+    SetBlurKernel(f->programs->blurHProgram, p.blurRadius, &f->uniforms);
     Draw(&f->map, f->programs->blurHProgram, f->uniforms);
     KeepTarget(f->kept, &f->blur);
     p.hasMap = true;
     return PF_Err_NONE;
 }
+
+}  // namespace
+
+void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms) {
+    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
+    constexpr int kMaxPairs = 102;
+    const int steps = int(std::ceil(std::clamp(radius, 0.1, 100.0)));
+    const double stride = radius / steps;
+    // Texel weights from offset -steps - 1: each tap's linear filtering splits its Gaussian
+    // weight between the two texels around it.
+    std::vector<double> texels(size_t(2 * steps + 3), 0.0);
+    double total = 0.0;
+    for (int i = -steps; i <= steps; ++i) {
+        const double x = double(i) / steps, weight = std::exp(-0.5 * x * x / 0.06);
+        const double at = i * stride, below = std::floor(at);
+        const size_t k = size_t(int64_t(below) + steps + 1);
+        texels[k] += weight * (1.0 - (at - below));
+        texels[k + 1] += weight * (at - below);
+        total += weight;
+    }
+    float pairs[2 * kMaxPairs] = {};
+    int n = 0;
+    size_t k = 0, end = texels.size();
+    while (texels[k] == 0.0) ++k;
+    while (texels[end - 1] == 0.0) --end;
+    for (; k < end && n < kMaxPairs; k += 2, ++n) {
+        const double a = texels[k], b = k + 1 < end ? texels[k + 1] : 0.0;
+        const double offset = double(int64_t(k) - steps - 1);
+        pairs[2 * n] = float(a + b > 0.0 ? offset + b / (a + b) : offset);
+        pairs[2 * n + 1] = float((a + b) / total);
+    }
+    if (program != 0) {
+        glUseProgram(program);
+        glUniform2fv(glGetUniformLocation(program, "kernel"), n, pairs);
+    }
+    (*uniforms)["kernel[0]"] = VEC2({pairs[0], pairs[1]});
+    (*uniforms)["kernelPairs"] = IVEC(n);
+}
+
+namespace {
 
 // The displacement's settings and where it draws: the cells of `grid` in `cells`. Cells beyond
 // the grid's edges are the ones the edge mode names there; the work of finding them is spared

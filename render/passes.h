@@ -9,6 +9,12 @@
 // that small frames tile.
 void SetSupersamplingBudgetForTesting(uint64_t bytes);
 
+// The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `program`: taps
+// at most a pixel apart, each read by linear filtering, as one weight per texel, read in pairs by
+// one filtered fetch each. Set on the program, as an array the uniform map does not carry; the
+// map gets the entries that say so to the draw.
+void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms);
+
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. The passes draw only what the output buffer shows and what it reads: the map
 // around it, and, supersampled, tiles of samples within a fixed memory budget. Takes its

@@ -274,8 +274,10 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
     // Programs that find their pixel by its place leave the quad's texture coordinates unread.
     const Interface quad = {{"vertex", GL_FLOAT_VEC4}, {"tex", GL_FLOAT_VEC2}};
     const Interface placed = {{"vertex", GL_FLOAT_VEC4}};
-    Interface blurW = {
-        {"videoTexture", GL_SAMPLER_2D}, {"radiusF", GL_FLOAT}, {"resV", GL_FLOAT_VEC2}};
+    Interface blurW = {{"videoTexture", GL_SAMPLER_2D},
+                       {"resV", GL_FLOAT_VEC2},
+                       {"kernel[0]", GL_FLOAT_VEC2},
+                       {"kernelPairs", GL_INT}};
     const Interface blurH = blurW;
     blurW["srcPlace"] = GL_FLOAT_VEC4;
     blurW["channelL"] = GL_INT;

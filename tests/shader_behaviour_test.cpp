@@ -12,6 +12,7 @@
 
 #include "context/displace_variants.h"
 #include "context/render_data.h"
+#include "render/passes.h"
 #include "gl/pod.h"
 #include "tests/support/displace_model.h"
 #include "tests/support/gl_test_support.h"
@@ -173,11 +174,11 @@ TEST_F(ShaderBehaviourTest, BlurWeightsFollowTheGaussianOfTheRadius) {
         in.at(cx, cy)[0] = 1.0f;
         in.at(cx, cy)[1] = -2.0f;
         const GLuint tex = Texture(in);
-        const Image out = Draw(c.horizontal ? programs_.blurWProgram : programs_.blurHProgram,
-                               {{"videoTexture", TEX2D(tex)},
-                                {"radiusF", VEC(c.radius)},
-                                {"resV", VEC2({static_cast<float>(w), static_cast<float>(h)})}},
-                               w, h);
+        const GLuint program = c.horizontal ? programs_.blurWProgram : programs_.blurHProgram;
+        UniformMap uniforms{{"videoTexture", TEX2D(tex)},
+                            {"resV", VEC2({static_cast<float>(w), static_cast<float>(h)})}};
+        SetBlurKernel(program, c.radius, &uniforms);
+        const Image out = Draw(program, uniforms, w, h);
         for (int k = -6; k <= 6; ++k) {
             const int x = c.horizontal ? cx + k : cx, y = c.horizontal ? cy : cy + k;
             const double expected = BlurOfImpulse(c.radius, k);

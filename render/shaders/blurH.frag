@@ -1,48 +1,18 @@
 #version 330 core
-// Vertical half of the separable map blur: a Gaussian over `radiusF` pixels to each side.
+// Vertical half of the separable map blur: a Gaussian over the radius to each side, as pairs of
+// texels, each pair read by one filtered fetch placed by their weights.
 in vec2 out_uvs;
 out vec4 FragColour;
 uniform sampler2D videoTexture;
-uniform float radiusF;
 uniform vec2 resV;
-
-float weight(float x) {
-    return exp(-0.5 * x * x / 0.06);
-}
+uniform vec2 kernel[102];  // each pair's place (texels from the pixel) and weight
+uniform int kernelPairs;
 
 void main() {
-    int steps = int(ceil(radiusF));
-    // At most one pixel between taps, so thin features are not skipped.
-    float stride = (radiusF / float(steps)) * (1.0 / resV.y);
+    vec2 texel = vec2(0.0, 1.0 / resV.y);
     vec4 sum = vec4(0.0);
-    float total = 0.0;
-    if (float(steps) == radiusF) {
-        // Taps a whole pixel apart sit on texel centres, so one filtered fetch between two of
-        // them, placed by their weights, reads both in their ratio: half the fetches. The
-        // weights exp(-a i^2) follow from each other by products, without an exp per tap.
-        float a = 0.5 / (0.06 * float(steps) * float(steps));
-        float w = weight(1.0);
-        float ratio = exp(a * float(2 * steps - 1));
-        float q = exp(-2.0 * a);
-        for (int i = -steps; i < steps; i += 2) {
-            float w0 = w;
-            w *= ratio;
-            ratio *= q;
-            float w1 = w;
-            w *= ratio;
-            ratio *= q;
-            float at = (float(i) + w1 / (w0 + w1)) * stride;
-            sum += (w0 + w1) * texture(videoTexture, out_uvs + vec2(0.0, at));
-            total += w0 + w1;
-        }
-        sum += w * texture(videoTexture, out_uvs + vec2(0.0, float(steps) * stride));
-        total += w;
-    } else {
-        for (int i = -steps; i <= steps; ++i) {
-            float w = weight(float(i) / float(steps));
-            sum += w * texture(videoTexture, out_uvs + vec2(0.0, float(i) * stride));
-            total += w;
-        }
+    for (int i = 0; i < kernelPairs; ++i) {
+        sum += kernel[i].y * texture(videoTexture, out_uvs + kernel[i].x * texel);
     }
-    FragColour = sum / total;
+    FragColour = sum;
 }
