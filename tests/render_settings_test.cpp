@@ -7,6 +7,7 @@
 
 #include "params/param_table.h"
 #include "render/render_settings.h"
+#include "tests/support/displace_model.h"
 
 namespace {
 
@@ -85,18 +86,12 @@ TEST_F(SettingsTest, SoftnessFollowsTheResolution) {
 }
 
 TEST_F(SettingsTest, PopupsToGLStateAndSizes) {
-    const struct {
-        int edge;
-        int32_t wrap;
-    } edges[] = {{kEdgeNone, GL_CLAMP_TO_BORDER},
-                 {kEdgeRepeat, GL_REPEAT},
-                 {kEdgeMirrorRepeat, GL_MIRRORED_REPEAT},
-                 {kEdgeEdgeRepeat, GL_CLAMP_TO_EDGE},
-                 {2, GL_CLAMP_TO_BORDER}};  // the separator
-    for (const auto& e : edges) {
+    for (const vexo_model::EdgeWrap& e : vexo_model::kEdgeWraps) {
         Popup(kParamEdgeBehavior, e.edge);
         EXPECT_EQ(Resolve().wrapMode, e.wrap) << e.edge;
     }
+    Popup(kParamEdgeBehavior, 2);  // the separator
+    EXPECT_EQ(Resolve().wrapMode, GL_CLAMP_TO_BORDER);
     Popup(kParamAntiAliasing, kAntiAliasing4x);
     const myParams& p = Resolve();
     EXPECT_EQ(p.aaFactor, 4.0f);

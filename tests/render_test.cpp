@@ -391,14 +391,7 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
     s.rot = 10;
     s.resV = {float(w), float(h)};
     // The reads cross the frame's edges, where each edge mode repeats the upsampled cells.
-    const struct {
-        int edge;
-        int32_t wrap;
-    } edges[] = {{kEdgeNone, GL_CLAMP_TO_BORDER},
-                 {kEdgeRepeat, GL_REPEAT},
-                 {kEdgeMirrorRepeat, GL_MIRRORED_REPEAT},
-                 {kEdgeEdgeRepeat, GL_CLAMP_TO_EDGE}};
-    for (const auto& e : edges) {
+    for (const vexo_model::EdgeWrap& e : vexo_model::kEdgeWraps) {
         Set(kParamEdgeBehavior, e.edge);
         const vexo_model::Image in = AsTexture(input, e.wrap);
         const vexo_model::Image m = AsTexture(map, e.wrap);

@@ -8,8 +8,19 @@
 #include <vector>
 
 #include "gl/binding.h"
+#include "params/param_table.h"
 
 namespace vexo_model {
+
+// Each edge behaviour and the wrap mode its textures are sampled with.
+struct EdgeWrap {
+    int edge;
+    int32_t wrap;
+};
+constexpr EdgeWrap kEdgeWraps[] = {{kEdgeNone, GL_CLAMP_TO_BORDER},
+                                   {kEdgeRepeat, GL_REPEAT},
+                                   {kEdgeMirrorRepeat, GL_MIRRORED_REPEAT},
+                                   {kEdgeEdgeRepeat, GL_CLAMP_TO_EDGE}};
 
 struct RGBA {
     float c[4];
