@@ -19,7 +19,7 @@ namespace {
 
 // GPU memory the samples of one supersampled tile may take. Larger frames take more tiles,
 // never more memory.
-constexpr uint64_t kSupersamplingBudget = uint64_t(32) << 20;
+constexpr uint64_t kSupersamplingBudget = uint64_t(8) << 20;
 uint64_t g_supersampling_budget = kSupersamplingBudget;
 
 struct Limits {
