@@ -19,7 +19,7 @@ namespace {
 
 // GPU memory the samples of one supersampled tile may take. Larger frames take more tiles,
 // never more memory.
-constexpr uint64_t kSupersamplingBudget = uint64_t(8) << 20;
+constexpr uint64_t kSupersamplingBudget = uint64_t(32) << 20;
 uint64_t g_supersampling_budget = kSupersamplingBudget;
 
 struct Limits {
@@ -364,8 +364,9 @@ PF_Err BlurMap(Frame* f) {
 void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms) {
     // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
     constexpr int kMaxPairs = 102;
-    const int steps = int(std::ceil(std::clamp(radius, 0.1, 100.0)));
-    const double stride = radius / steps;
+    const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
+    const int steps = int(std::ceil(r));
+    const double stride = r / steps;
     // Texel weights from offset -steps - 1: each tap's linear filtering splits its Gaussian
     // weight between the two texels around it.
     std::vector<double> texels(size_t(2 * steps + 3), 0.0);
@@ -526,7 +527,6 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     f.inputPart = OnFrame(*p, *p->inputWorld);
     f.mapPart = MapReach(*p, EvaluatedRegion(*p, f.window));
     f.mapValue = MapValue(*p);
-
     if (const PF_Err err = BeyondLimits(f)) return err;
     // An output beside the frame has nothing of it to show; the host's fill stays.
     if (f.window.empty()) {
