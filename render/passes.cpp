@@ -12,6 +12,7 @@
 #include "gl/kept_targets.h"
 #include "gl/pod.h"
 #include "host/messages.h"
+#include "params/param_table.h"
 #include "render/displace_program.h"
 #include "render/reach.h"
 
@@ -254,11 +255,11 @@ PF_Err UploadInput(Frame* f) {
 int32_t MapValue(const myParams& p) {
     if (!(p.blurRadius > 0.1)) return 0;
     switch (p.channelMode) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 8:
+        case kChannelRed:
+        case kChannelGreen:
+        case kChannelBlue:
+        case kChannelAlpha:
+        case kChannelLuminance:
             return p.channelMode;
         default:
             return 0;
@@ -348,11 +349,11 @@ PF_Err BlurMap(Frame* f) {
     f->uniforms["srcPlace"] = VEC4(Place(on_map, size));
     f->uniforms["resV"] = VEC2(size);
     // A placed map already holds the value alone, in red.
-    f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? 1 : f->mapValue);
-    SetBlurKernel(f->programs->blurWProgram, p.blurRadius, &f->uniforms);
+    f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
+    SetBlurKernel({f->programs->blurWProgram, f->programs->blurHProgram}, p.blurRadius,
+                  &f->uniforms);
     Draw(&f->blur, f->programs->blurWProgram, f->uniforms);
     f->uniforms["videoTexture"] = TEX2D(f->blur.renderBuffer.id);
-    SetBlurKernel(f->programs->blurHProgram, p.blurRadius, &f->uniforms);
     Draw(&f->map, f->programs->blurHProgram, f->uniforms);
     KeepTarget(f->kept, &f->blur);
     p.hasMap = true;
@@ -361,7 +362,7 @@ PF_Err BlurMap(Frame* f) {
 
 }  // namespace
 
-void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms) {
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms) {
     // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
     constexpr int kMaxPairs = 102;
     const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
@@ -390,7 +391,8 @@ void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms) {
         pairs[2 * n] = float(a + b > 0.0 ? offset + b / (a + b) : offset);
         pairs[2 * n + 1] = float((a + b) / total);
     }
-    if (program != 0) {
+    for (const uint32_t program : programs) {
+        if (program == 0) continue;
         glUseProgram(program);
         glUniform2fv(glGetUniformLocation(program, "kernel"), n, pairs);
     }
@@ -412,7 +414,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     u.emplace("mapPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
     u.emplace("mapFetchL", IVEC(0));
     u.emplace("mapOrigin", IVEC2({0, 0}));
-    if (f->mapValue) u["srcL"] = IVEC(1);
+    if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
     const bool off_grid = cells.left < 0 || cells.top < 0 || cells.right > int64_t(grid.x) ||
                           cells.bottom > int64_t(grid.y);
     u["gridOrigin"] = IVEC2(Corner(cells));

@@ -1,5 +1,7 @@
 // The GPU work of one frame: upload, map placement, softness, displacement, readback.
 #pragma once
+#include <initializer_list>
+
 #include "AE_Effect.h"
 #include "context/render_data.h"
 #include "gl/kept_targets.h"
@@ -9,11 +11,11 @@
 // that small frames tile.
 void SetSupersamplingBudgetForTesting(uint64_t bytes);
 
-// The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `program`: taps
+// The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `programs`: taps
 // at most a pixel apart, each read by linear filtering, as one weight per texel, read in pairs by
-// one filtered fetch each. Set on the program, as an array the uniform map does not carry; the
+// one filtered fetch each. Set on each program, as an array the uniform map does not carry; the
 // map gets the entries that say so to the draw.
-void SetBlurKernel(uint32_t program, double radius, UniformMap* uniforms);
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms);
 
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. The passes draw only what the output buffer shows and what it reads: the map

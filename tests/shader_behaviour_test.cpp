@@ -177,7 +177,7 @@ TEST_F(ShaderBehaviourTest, BlurWeightsFollowTheGaussianOfTheRadius) {
         const GLuint program = c.horizontal ? programs_.blurWProgram : programs_.blurHProgram;
         UniformMap uniforms{{"videoTexture", TEX2D(tex)},
                             {"resV", VEC2({static_cast<float>(w), static_cast<float>(h)})}};
-        SetBlurKernel(program, c.radius, &uniforms);
+        SetBlurKernel({program}, c.radius, &uniforms);
         const Image out = Draw(program, uniforms, w, h);
         for (int k = -6; k <= 6; ++k) {
             const int x = c.horizontal ? cx + k : cx, y = c.horizontal ? cy : cy + k;

@@ -174,14 +174,13 @@ float wrapCell(float i, float n, out bool inside) {
 // on its edge cells; with no edge mode a cell beyond the grid has no share.
 void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
     shares = vec2(1.0 - f, f);
-    cells = vec2(i, i + 1.0);
     if (wrapL == 1 || wrapL == 2) {
         float period = wrapL == 1 ? n : 2.0 * n;
-        cells -= period * floor(i / period);
-    } else if (wrapL == 3) {
-        cells = clamp(cells, 0.0, n - 1.0);
+        cells = vec2(i, i + 1.0) - period * floor(i / period);
     } else {
-        shares *= vec2(greaterThanEqual(cells, vec2(0.0))) * vec2(lessThan(cells, vec2(n)));
+        bool inside0, inside1;
+        cells = vec2(wrapCell(i, n, inside0), wrapCell(i + 1.0, n, inside1));
+        shares *= vec2(bvec2(inside0, inside1));
     }
 }
 

@@ -19,28 +19,27 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
 }
 
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
-    UniformMap u{{"inTex", TEX2D(inTex)},
-                 {"displaceTex", TEX2D(mapTex)},
-                 {"usingAuxTex", IVEC(s.usingAuxTex)},
-                 {"srcL", IVEC(s.srcL)},
-                 {"invert", IVEC(s.invert)},
-                 {"offsetF", VEC(s.offsetF)},
-                 {"easingL", IVEC(s.easingL)},
-                 {"gammaF", VEC(s.gammaF)},
-                 {"translateX", VEC(s.translateX)},
-                 {"translateY", VEC(s.translateY)},
-                 {"rot", VEC(s.rot)},
-                 {"scaleX", VEC(s.scaleX)},
-                 {"scaleY", VEC(s.scaleY)},
-                 {"anchorX", VEC(s.anchorX)},
-                 {"anchorY", VEC(s.anchorY)},
-                 {"resV", VEC2(s.resV)},
-                 {"usingCA", IVEC(s.usingCA)},
-                 {"redMult", VEC(s.redMult)},
-                 {"greenMult", VEC(s.greenMult)},
-                 {"blueMult", VEC(s.blueMult)},
-                 {"dstL", IVEC(s.dstL)}};
-    return u;
+    return {{"inTex", TEX2D(inTex)},
+            {"displaceTex", TEX2D(mapTex)},
+            {"usingAuxTex", IVEC(s.usingAuxTex)},
+            {"srcL", IVEC(s.srcL)},
+            {"invert", IVEC(s.invert)},
+            {"offsetF", VEC(s.offsetF)},
+            {"easingL", IVEC(s.easingL)},
+            {"gammaF", VEC(s.gammaF)},
+            {"translateX", VEC(s.translateX)},
+            {"translateY", VEC(s.translateY)},
+            {"rot", VEC(s.rot)},
+            {"scaleX", VEC(s.scaleX)},
+            {"scaleY", VEC(s.scaleY)},
+            {"anchorX", VEC(s.anchorX)},
+            {"anchorY", VEC(s.anchorY)},
+            {"resV", VEC2(s.resV)},
+            {"usingCA", IVEC(s.usingCA)},
+            {"redMult", VEC(s.redMult)},
+            {"greenMult", VEC(s.greenMult)},
+            {"blueMult", VEC(s.blueMult)},
+            {"dstL", IVEC(s.dstL)}};
 }
 
 void Rgb2Hsv(const float c[3], float out[3]) {
