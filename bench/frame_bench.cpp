@@ -185,8 +185,9 @@ struct Case {
     A_long width, height;
     int depth;
     std::optional<PF_LRect> region = {};  // the part asked for; the whole frame when absent
-    // A sequence's frames are timed after its first, which makes the thread's targets for the
-    // size, as FFmpeg's frames are timed past its start; a still is timed with them.
+    // A sequence's frames are timed past its first, which makes the thread's targets for the
+    // size, as FFmpeg's are timed past its start. A still (the size table) is timed with its
+    // targets' making.
     bool still = false;
 };
 
