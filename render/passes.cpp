@@ -249,18 +249,23 @@ PF_Err UploadInput(Frame* f) {
     return PF_Err_NONE;
 }
 
-// Under softness the map target holds only the value the grey is taken from, where that is
-// one channel or the colours' mean: the blur then reads and writes a quarter of the bytes. The
-// channel, or 0 where the grey needs the colours apart (hue, saturation) or there is no blur.
+// A map target holds only the value the grey is taken from, where that is one channel, or the
+// colours' mean under softness: a quarter of the GPU memory, and of the bytes the blur and a
+// supersampled displacement read (llvmpipe's time does not change). Without softness the colours
+// stay whole: their mean follows the displacement's filtered read, and taken before it would
+// round otherwise. The channel, or 0 where the grey needs the colours apart or no map target is
+// made: a map layer is read direct, and without one the map is the input, without softness.
 int32_t MapValue(const myParams& p) {
-    if (!(p.blurRadius > 0.1)) return 0;
+    const bool softened = p.blurRadius > 0.1;
+    if (!softened && !(p.hasMap && p.aaFactor > 1.0f)) return 0;
     switch (p.channelMode) {
         case kChannelRed:
         case kChannelGreen:
         case kChannelBlue:
         case kChannelAlpha:
-        case kChannelLuminance:
             return p.channelMode;
+        case kChannelLuminance:
+            return softened ? p.channelMode : 0;
         default:
             return 0;
     }

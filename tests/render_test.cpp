@@ -378,8 +378,14 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
         p[2] = 0.5f + 0.4f * std::cos(0.9f * float(y));
         p[3] = float(x) / float(w);
     });
-    const World map = RedMap(w, h, 32, 1.0f);
-    Set(kParamChannel, kChannelRed);
+    // A map that varies between its texels, read filtered between texel centres by one channel
+    // and by the colours' mean.
+    const World map = Fill(w, h, 32, [](A_long x, A_long y, float* p) {
+        p[0] = 1.0f;
+        p[1] = 0.9f - 0.02f * float(x);
+        p[2] = 0.5f + 0.4f * std::sin(0.5f * float(y));
+        p[3] = 1.0f;
+    });
     Set(kParamTranslateX, 7.5);
     Set(kParamTranslateY, 5);
     Set(kParamRotate, 10);
@@ -396,7 +402,6 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
         const vexo_model::Image in = AsTexture(input, e.wrap);
         const vexo_model::Image m = AsTexture(map, e.wrap);
         for (int n : {2, 4}) {
-            SCOPED_TRACE(testing::Message() << n << "x, edge behaviour " << e.edge);
             Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
             const int sw = n * w, sh = n * h;
             vexo_model::Image up(sw, sh, e.wrap), displaced(sw, sh, e.wrap);
@@ -407,19 +412,27 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
                     std::copy(b.c, b.c + 4, up.at(x, y));
                 }
             }
-            for (int y = 0; y < sh; ++y) {
-                for (int x = 0; x < sw; ++x) {
-                    const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
-                    const vexo_model::RGBA d = vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
-                    std::copy(d.c, d.c + 4, displaced.at(x, y));
+            for (int channel : {kChannelGreen, kChannelLuminance}) {
+                SCOPED_TRACE(testing::Message()
+                             << n << "x, edge behaviour " << e.edge << ", channel " << channel);
+                Set(kParamChannel, channel);
+                s.srcL = channel;
+                for (int y = 0; y < sh; ++y) {
+                    for (int x = 0; x < sw; ++x) {
+                        const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                        const vexo_model::RGBA d =
+                            vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
+                        std::copy(d.c, d.c + 4, displaced.at(x, y));
+                    }
                 }
+                const World out = Render(input, &map);
+                EXPECT_LT(WorstDifference(out,
+                                          [&](A_long x, A_long y) {
+                                              return vexo_model::Oversampled(displaced, n, x, y, w,
+                                                                             h);
+                                          }),
+                          kPictureTolerance);
             }
-            const World out = Render(input, &map);
-            EXPECT_LT(WorstDifference(out,
-                                      [&](A_long x, A_long y) {
-                                          return vexo_model::Oversampled(displaced, n, x, y, w, h);
-                                      }),
-                      kPictureTolerance);
         }
     }
 }
