@@ -170,7 +170,7 @@ ProgramKind KindOf(GLuint program) {
     } else if (HasUniform(program, "displaceTex") || HasUniform(program, "offsetF")) {
         // A displacement program made for settings that read no map layer has no map sampler.
         kind = ProgramKind::kDisplace;
-    } else if (HasUniform(program, "kernelPairs")) {
+    } else if (HasUniform(program, "kernelGroups")) {
         kind = ProgramKind::kBlur;
     } else if (HasUniform(program, "premultB")) {
         kind = ProgramKind::kSwizzle;

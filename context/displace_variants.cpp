@@ -13,13 +13,12 @@ namespace {
 
 // Key layout, low bit first: 1 (in use), map source, channel (4 bits), invert, easing (3 bits),
 // gamma one, rotation zero, scale one, chromatic aberration, map view, input upsampled in place,
-// some cell drawn off the grid, edge mode (2 bits, 0 where neither of the last two reads it), map
-// layer read by texel.
+// edge mode (2 bits), map layer read by texel.
 constexpr uint32_t kInUse = 1u << 0;
 constexpr int kAuxShift = 1, kSrcShift = 2, kInvertShift = 6, kEasingShift = 7;
 constexpr uint32_t kGammaOne = 1u << 10, kRotZero = 1u << 11, kScaleOne = 1u << 12;
-constexpr int kCAShift = 13, kDstShift = 14, kBicubicShift = 15, kOffGridShift = 16,
-              kWrapShift = 17, kMapFetchShift = 19;
+constexpr int kCAShift = 13, kDstShift = 14, kBicubicShift = 15, kWrapShift = 16,
+              kMapFetchShift = 18;
 
 // An absent uniform reads as GL's default, 0, as the general program would see it.
 int32_t IntOf(const UniformMap& u, const char* name) {
@@ -69,10 +68,7 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     key |= uint32_t(IntOf(u, "usingCA") == 1) << kCAShift;
     key |= uint32_t(IntOf(u, "dstL") == 1) << kDstShift;
     key |= uint32_t(IntOf(u, "bicubicIn") == 1) << kBicubicShift;
-    key |= uint32_t(IntOf(u, "offGridL") == 1) << kOffGridShift;
-    if (IntOf(u, "bicubicIn") == 1 || IntOf(u, "offGridL") == 1) {
-        key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
-    }
+    key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
     key |= uint32_t(IntOf(u, "mapFetchL") == 1) << kMapFetchShift;
     return key;
 }
@@ -98,7 +94,6 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
     define("VEXO_CA", (key >> kCAShift) & 1u);
     define("VEXO_DST", (key >> kDstShift) & 1u ? 1u : 2u);
     define("VEXO_BICUBIC", (key >> kBicubicShift) & 1u);
-    define("VEXO_OFF_GRID", (key >> kOffGridShift) & 1u);
     define("VEXO_WRAP", (key >> kWrapShift) & 3u);
     define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 1u);
     // Compile logs keep the text's own line numbers.

@@ -156,13 +156,6 @@ void DrawPart(PX_FBO* target, GLuint program, const UniformMap& uniforms, const 
     glDisable(GL_SCISSOR_TEST);
 }
 
-// Where the texture coordinates of a grid of `grid` cells fall in a texture that holds `part` of
-// it: scale and offset. A texture holding the whole grid reads them as they are.
-Vec4f Place(const Region& part, Vec2f grid) {
-    const float w = float(part.width()), h = float(part.height());
-    return Vec4f{grid.x / w, grid.y / h, -float(part.left) / w, -float(part.top) / h};
-}
-
 Vec2i Corner(const Region& r) { return Vec2i{int32_t(r.left), int32_t(r.top)}; }
 
 int32_t EdgeIndexMode(int32_t wrap) {
@@ -245,7 +238,7 @@ PF_Err UploadInput(Frame* f) {
     }
     UploadToTexture(f->upload.renderBuffer.id, p.inputWorld, p.bitDepth);
     SetSampling(f->upload, p.wrapMode, kHostOrder);
-    f->uniforms["inPlace"] = VEC4(Place(f->inputPart, p.frameSize));
+    f->uniforms["inOrigin"] = IVEC2(Corner(f->inputPart));
     return PF_Err_NONE;
 }
 
@@ -288,7 +281,7 @@ PF_Err MakeMapTarget(Frame* f) {
         return OutOfMemory("the map", f->mapPart, f->out_data);
     }
     f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
-    f->uniforms["mapPlace"] = VEC4(Place(f->mapPart, f->p->frameSize));
+    f->uniforms["mapOrigin"] = IVEC2(Corner(f->mapPart));
     return PF_Err_NONE;
 }
 
@@ -344,15 +337,12 @@ PF_Err BlurMap(Frame* f) {
     if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
-    const Vec2f size{float(f->mapPart.width()), float(f->mapPart.height())};
     const PX_FBO& source = p.hasMap ? f->map : f->upload;
-    const Region& from = p.hasMap ? f->mapPart : f->inputPart;
-    // The source's part, on the map part's grid.
-    const Region on_map{from.left - f->mapPart.left, from.top - f->mapPart.top,
-                        from.right - f->mapPart.left, from.bottom - f->mapPart.top};
     f->uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
-    f->uniforms["srcPlace"] = VEC4(Place(on_map, size));
-    f->uniforms["resV"] = VEC2(size);
+    f->uniforms["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
+    f->uniforms["gridOrigin"] = IVEC2(Corner(f->mapPart));
+    f->uniforms["resV"] = VEC2(p.frameSize);
+    f->uniforms["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
     // A placed map already holds the value alone, in red.
     f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
     SetBlurKernel({f->programs->blurWProgram, f->programs->blurHProgram}, p.blurRadius,
@@ -368,8 +358,8 @@ PF_Err BlurMap(Frame* f) {
 }  // namespace
 
 void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms) {
-    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
-    constexpr int kMaxPairs = 102;
+    // Room for radius 100: taps from -100 to 100 cover 203 texels, in 51 groups of four.
+    constexpr int kMaxGroups = 51;
     const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
     const int steps = int(std::ceil(r));
     const double stride = r / steps;
@@ -385,46 +375,38 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
         texels[k + 1] += weight * (at - below);
         total += weight;
     }
-    float pairs[2 * kMaxPairs] = {};
-    int n = 0;
-    size_t k = 0, end = texels.size();
-    while (texels[k] == 0.0) ++k;
+    size_t first = 0, end = texels.size();
+    while (texels[first] == 0.0) ++first;
     while (texels[end - 1] == 0.0) --end;
-    for (; k < end && n < kMaxPairs; k += 2, ++n) {
-        const double a = texels[k], b = k + 1 < end ? texels[k + 1] : 0.0;
-        const double offset = double(int64_t(k) - steps - 1);
-        pairs[2 * n] = float(a + b > 0.0 ? offset + b / (a + b) : offset);
-        pairs[2 * n + 1] = float((a + b) / total);
+    float weights[4 * kMaxGroups] = {};
+    const int groups = std::min(int((end - first + 3) / 4), kMaxGroups);
+    for (size_t k = first; k < end && k - first < size_t(4 * groups); ++k) {
+        weights[k - first] = float(texels[k] / total);
     }
     for (const uint32_t program : programs) {
         if (program == 0) continue;
         glUseProgram(program);
-        glUniform2fv(glGetUniformLocation(program, "kernel"), n, pairs);
+        glUniform4fv(glGetUniformLocation(program, "kernel"), groups, weights);
     }
-    (*uniforms)["kernel[0]"] = VEC2({pairs[0], pairs[1]});
-    (*uniforms)["kernelPairs"] = IVEC(n);
+    (*uniforms)["kernel[0]"] = VEC4({weights[0], weights[1], weights[2], weights[3]});
+    (*uniforms)["kernelStart"] = IVEC(int32_t(first) - steps - 1);
+    (*uniforms)["kernelGroups"] = IVEC(groups);
 }
 
 namespace {
 
-// The displacement's settings and where it draws: the cells of `grid` in `cells`. Cells beyond
-// the grid's edges are the ones the edge mode names there; the work of finding them is spared
-// where there are none.
+// The displacement's settings and where it draws: the cells of `grid` in `cells`.
 void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     SendDisplaceUniforms(f->uniforms, f->p);
     // How the map is read, where the passes before did not say: the general program reads every
     // setting, whether the frame has a map or not.
     UniformMap& u = f->uniforms;
     u.emplace("displaceTex", TEX2D(0));
-    u.emplace("mapPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
     u.emplace("mapFetchL", IVEC(0));
     u.emplace("mapOrigin", IVEC2({0, 0}));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
-    const bool off_grid = cells.left < 0 || cells.top < 0 || cells.right > int64_t(grid.x) ||
-                          cells.bottom > int64_t(grid.y);
     u["gridOrigin"] = IVEC2(Corner(cells));
     u["gridSize"] = VEC2(grid);
-    u["offGridL"] = IVEC(off_grid ? 1 : 0);
     u["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
 }
 
@@ -474,7 +456,6 @@ void SupersampleTile(Frame* f, const Region& tile) {
     DrawPart(&f->superResult, DisplaceProgram(*f->programs, u), u,
              Region{0, 0, samples.width(), samples.height()});
     u["inTex"] = TEX2D(f->superResult.renderBuffer.id);
-    u["inResFull"] = VEC2(p.superSize);
     u["octave"] = VEC(p.aaFactor);
     u["gridOrigin"] = IVEC2(Corner(f->window));
     u["sampleOrigin"] = IVEC2(Corner(samples));

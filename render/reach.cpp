@@ -177,27 +177,15 @@ Region ForEdgeMode(const Region& r, const myParams& p) {
 
 Region SampleRegion(const myParams& p, const Region& tile) {
     if (tile.empty()) return Region{};
-    // Sample k of an output pixel x along an axis lies at (x + 0.5) n - 0.5 - shift + k, shift
-    // being the reduction's lead: two samples at 4x and one at 2x, across divided by the frame's
-    // aspect. The filter reads n + 1 texels from the first; one more either side for rounding.
-    const double n = p.aaFactor, lead = n >= 4.0 ? 2.0 : 1.0;
-    const double across = lead * double(p.superSize.y) / double(p.superSize.x);
-    const auto first = [n](int64_t x, double shift) {
-        return int64_t(std::floor((double(x) + 0.5) * n - 0.5 - shift));
-    };
-    const int64_t count = int64_t(n) + 2;
-    return Region{first(tile.left, across) - 1, first(tile.top, lead) - 1,
-                  first(tile.right - 1, across) + count, first(tile.bottom - 1, lead) + count};
+    // The n x n samples of an output pixel are the cells within it.
+    const int64_t n = int64_t(p.aaFactor);
+    return Region{tile.left * n, tile.top * n, tile.right * n, tile.bottom * n};
 }
 
 Region EvaluatedRegion(const myParams& p, const Region& window) {
     if (p.aaFactor <= 1.0f || window.empty()) return window;
-    const Region cells = SampleRegion(p, window);
-    const int64_t n = int64_t(p.aaFactor);
-    const auto down = [n](int64_t c) { return c >= 0 ? c / n : -((-c + n - 1) / n); };
-    return ForEdgeMode(Region{down(cells.left) - 1, down(cells.top) - 1, down(cells.right) + 2,
-                              down(cells.bottom) + 2},
-                       p);
+    // Samples lie within their pixels; the map is read linearly between pixel centres.
+    return ForEdgeMode(Grow(window, 1), p);
 }
 
 bool InputReach(const myParams& p, const Region& evaluated, Region* reach) {

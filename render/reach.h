@@ -25,12 +25,12 @@ Region Union(const Region& a, const Region& b);
 // side's).
 Region ForEdgeMode(const Region& r, const myParams& p);
 
-// The cells of the supersampled frame the reduction reads to draw `tile` (frame pixels), as the
-// grid numbers them: those beyond its edges are the cells the edge mode names there.
+// The cells of the supersampled frame the reduction reads to draw `tile` (frame pixels): the n x n
+// cells within each of its pixels.
 Region SampleRegion(const myParams& p, const Region& tile);
 
 // The frame's pixels whose displacement the passes evaluate to draw `window`: the window itself,
-// or, supersampled, every frame pixel whose samples the reduction reads.
+// or, supersampled, the pixels around its samples, between which the map is read.
 Region EvaluatedRegion(const myParams& p, const Region& window);
 
 // The part of the frame the input is sampled in (its filter footprint included) while `evaluated`

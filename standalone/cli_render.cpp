@@ -40,8 +40,8 @@ constexpr const char* kRenderDetails =
     "  --input IN         the image to displace\n"
     "  --map MAP          the map layer; --map-origin X,Y places its top-left corner in\n"
     "                     pixels of IN (whole numbers)\n"
-    "  --depth 8|32       bits per channel to render at (default: 8 for 8-bit files, 32 for\n"
-    "                     deeper ones)\n"
+    "  --depth 8|32       bits per channel to render at (default: 32 where IN or MAP is\n"
+    "                     deeper than 8 bits, else 8)\n"
     "  --downsample F     render at a fraction F (0.01 to 1) of full size\n"
     "  --threads N        frames rendered at once, 1 to 64\n"
     "  --frames A-B       renders frames A to B (0 <= A <= B)\n"
@@ -86,7 +86,7 @@ struct RenderOptions {
     bool has_map_origin = false;
     A_long map_origin[2] = {0, 0};
     std::vector<SetRequest> settings;
-    int depth = 0;  // 0: from the input file
+    int depth = 0;  // 0: from the input and map files
     // None: from the input file and the depth.
     std::optional<SampleFormat> output_samples;
     double downsample = 1.0;
@@ -489,8 +489,17 @@ struct Job {
     const RenderOptions* options;
     Instance* instance;
     FramePattern input, map, output;
-    mutable std::atomic<bool> noted{false};  // the note on the output's samples is printed
+    mutable std::atomic<bool> noted{false};         // the note on the output's samples is printed
+    mutable std::atomic<bool> noted_alpha[2] = {};  // the input's and the map's note on alpha
 };
+
+// A channel that could have been alpha but is not named so is left out, said once per render
+// for each of input and map: a sequence's frames are all alike, as a rule.
+void NoteUnnamedAlpha(const Job& job, bool is_map, const std::string& path, bool unnamed) {
+    if (unnamed && !job.noted_alpha[is_map].exchange(true)) {
+        Complain(0, "note: " + path + " names none of its channels alpha: read as opaque");
+    }
+}
 
 const char* Described(SampleFormat format) {
     switch (format) {
@@ -506,14 +515,15 @@ const char* Described(SampleFormat format) {
     return "float";
 }
 
-// The output's samples: as asked, else the input's, unless the render's depth says otherwise;
-// where the output's format holds less, the deepest it has, said once per render.
+// The output's samples: as asked, else the input's, unless --depth says otherwise (a deeper
+// map alone does not); where the output's format holds less, the deepest it has, said once per
+// render.
 SampleFormat OutputSamples(const Job& job, const std::string& path, SampleFormat input, int depth) {
     using F = SampleFormat;
-    const F wanted = job.options->output_samples ? *job.options->output_samples
-                     : depth == 8                ? F::kUint8
-                     : input == F::kUint8        ? F::kFloat
-                                                 : input;
+    const F wanted = job.options->output_samples                      ? *job.options->output_samples
+                     : depth == 8                                     ? F::kUint8
+                     : input == F::kUint8 && job.options->depth == 32 ? F::kFloat
+                                                                      : input;
     const F chosen = WritableFormat(path, wanted);
     if (chosen != wanted && chosen != F::kFloat && !job.noted.exchange(true)) {
         Complain(0, std::string("note: ") + path + " holds no " + Described(wanted) +
@@ -538,12 +548,21 @@ void Place(const RenderOptions& o, bool map, World* layer) {
 int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     const RenderOptions& o = *job.options;
     const std::string in_name = job.input.For(frame);
-    World input;
-    SampleFormat samples = SampleFormat::kUint8;
-    if (!ReadImage(in_name, o.depth, &input, error, &samples)) return 1;
-    World map;
     const bool has_map = !o.map.empty();
-    if (has_map && !ReadImage(job.map.For(frame), input.depth, &map, error)) return 1;
+    const std::string map_name = has_map ? job.map.For(frame) : "";
+    // A map deeper than 8 bits renders at 32 even from an 8-bit input: 8 would quantise it.
+    SampleFormat map_samples = SampleFormat::kUint8;
+    if (o.depth == 0 && has_map && !ReadSampleFormat(map_name, &map_samples, error)) return 1;
+    const int depth = map_samples == SampleFormat::kUint8 ? o.depth : 32;
+    World input, map;
+    SampleFormat samples = SampleFormat::kUint8;
+    bool unnamed = false;
+    if (!ReadImage(in_name, depth, &input, error, &samples, &unnamed)) return 1;
+    NoteUnnamedAlpha(job, false, in_name, unnamed);
+    if (has_map) {
+        if (!ReadImage(map_name, input.depth, &map, error, nullptr, &unnamed)) return 1;
+        NoteUnnamedAlpha(job, true, map_name, unnamed);
+    }
     Place(o, false, &input);
     if (has_map) Place(o, true, &map);
     if (const std::optional<PF_LRect>& r = o.region;
@@ -566,7 +585,10 @@ int RenderOne(const Job& job, FrameNumber frame, std::string* error) {
     options.layer_at = [&](bool is_map, A_long at, World* layer, std::string* why) {
         const FramePattern& source = is_map ? job.map : job.input;
         if (source.has_pattern() && at + source.offset < 0) return false;
-        if (!ReadImage(source.For(at), input.depth, layer, why)) return false;
+        const std::string name = source.For(at);
+        bool unnamed_alpha = false;
+        if (!ReadImage(name, input.depth, layer, why, nullptr, &unnamed_alpha)) return false;
+        NoteUnnamedAlpha(job, is_map, name, unnamed_alpha);
         Place(o, is_map, layer);
         return true;
     };

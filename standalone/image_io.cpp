@@ -113,30 +113,46 @@ struct ChannelMap {
     int alpha;
 };
 
+// Alpha is the channel the reader names so: EXR by its channel names, TIFF by its extra
+// samples, PNG, TGA and the like by their colour type. A fourth channel may as well be depth.
 ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
     const int n = layout.nchannels;
-    ChannelMap m{{0, n > 2 ? 1 : 0, n > 2 ? 2 : 0}, -1};
-    if (layout.alpha_channel >= 0) {
-        m.alpha = layout.alpha_channel;
-    } else if (n == 2 || n >= 4) {
-        m.alpha = n == 2 ? 1 : 3;
+    return ChannelMap{{0, n > 2 ? 1 : 0, n > 2 ? 2 : 0}, layout.alpha_channel};
+}
+
+// The file opened, with its sizes, channels and pixel format in `layout`; null, with `error`
+// set, where it is no 2D image.
+OIIO::ImageInput::unique_ptr Open(const std::string& path, OIIO::ImageSpec* layout,
+                                  std::string* error) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) {
+        Fail(error, "cannot read " + path + ": " + Cause(OIIO::geterror()));
+        return nullptr;
     }
-    return m;
+    *layout = in->spec_dimensions(0);
+    if (layout->width <= 0 || layout->height <= 0 || layout->nchannels <= 0 || layout->depth > 1) {
+        Fail(error, path + " is not a 2D image");
+        return nullptr;
+    }
+    return in;
 }
 
 }  // namespace
 
+bool ReadSampleFormat(const std::string& path, SampleFormat* format, std::string* error) {
+    OIIO::ImageSpec layout;
+    if (!Open(path, &layout, error)) return false;
+    *format = SampleFormatOf(layout.format);
+    return true;
+}
+
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
-               SampleFormat* format) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) return Fail(error, "cannot read " + path + ": " + Cause(OIIO::geterror()));
-    // Sizes, channels and pixel format are all that is read here.
-    const OIIO::ImageSpec layout = in->spec_dimensions(0);
-    if (layout.width <= 0 || layout.height <= 0 || layout.nchannels <= 0 || layout.depth > 1) {
-        return Fail(error, path + " is not a 2D image");
-    }
+               SampleFormat* format, bool* unnamed_alpha) {
+    OIIO::ImageSpec layout;
+    auto in = Open(path, &layout, error);
+    if (!in) return false;
     const SampleFormat stored = SampleFormatOf(layout.format);
     if (format) *format = stored;
     if (depth == 0) depth = stored == SampleFormat::kUint8 ? 8 : 32;
@@ -153,6 +169,7 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
 
     *world = MakeWorld(layout.width, layout.height, depth);
     const ChannelMap m = MapChannels(layout);
+    if (unnamed_alpha) *unnamed_alpha = m.alpha < 0 && (n == 2 || n > 3);
     for (A_long y = 0; y < layout.height; ++y) {
         for (A_long x = 0; x < layout.width; ++x) {
             const std::size_t at = (std::size_t(y) * layout.width + x) * n;

@@ -13,11 +13,17 @@ namespace vexo_host {
 enum class SampleFormat { kUint8, kUint16, kHalf, kFloat };
 
 // Reads a file into a world of `depth` bits per channel; depth 0 chooses from the file (8-bit
-// files 8, anything deeper 32). Grey files fill red, green and blue; files without alpha are
-// opaque. `format`, when given, receives how the file stores its samples. A failure comes back
-// in `error` as one line naming the file; the image libraries print nothing of their own.
+// files 8, anything deeper 32). Grey files fill red, green and blue. Alpha is the channel the
+// file names so; files without one are opaque. `format`, when given, receives how the file
+// stores its samples; `unnamed_alpha`, whether it has a channel past its colour that could
+// have been alpha but is not named so (an RGB+Z file), left out. A failure comes back in
+// `error` as one line naming the file; the image libraries print nothing of their own.
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
-               SampleFormat* format = nullptr);
+               SampleFormat* format = nullptr, bool* unnamed_alpha = nullptr);
+
+// How a file stores its samples, from its header alone; false, with `error` as ReadImage gives
+// it, where it cannot be read.
+bool ReadSampleFormat(const std::string& path, SampleFormat* format, std::string* error);
 
 // Writes a world with `format` samples, or the nearest the file format holds (see
 // WritableFormat). Writes to a temporary file beside `path` and renames it, so a failed write

@@ -275,8 +275,24 @@ bool Encode(const std::string& path, const World& world, std::vector<uint8_t>* o
 
 }  // namespace
 
+bool ReadSampleFormat(const std::string& path, SampleFormat* format, std::string* error) {
+    File f = Open(path, "rb");
+    if (!f) return Fail(error, "cannot read " + path + ": " + std::strerror(errno));
+    int w = 0, h = 0, n = 0;
+    if (Extension(path) == ".pfm") {
+        *format = SampleFormat::kFloat;  // all PFM holds; its header is checked with the pixels
+    } else if (!stbi_info_from_file(f.get(), &w, &h, &n)) {
+        return Fail(error, "cannot read " + path + ": " + stbi_failure_reason());
+    } else {
+        *format = stbi_is_hdr_from_file(f.get())      ? SampleFormat::kFloat
+                  : stbi_is_16_bit_from_file(f.get()) ? SampleFormat::kUint16
+                                                      : SampleFormat::kUint8;
+    }
+    return true;
+}
+
 bool ReadImage(const std::string& path, int depth, World* world, std::string* error,
-               SampleFormat* format) {
+               SampleFormat* format, bool* unnamed_alpha) {
     Decoded d;
     const bool ok =
         Extension(path) == ".pfm" ? ReadPFM(path, depth, &d, error) : ReadWithStb(path, &d, error);
@@ -290,7 +306,10 @@ bool ReadImage(const std::string& path, int depth, World* world, std::string* er
     if (!too_large.empty()) return Fail(error, "cannot read " + path + ": " + too_large);
     const int n = d.channels;
     const int rgb[3] = {0, n > 2 ? 1 : 0, n > 2 ? 2 : 0};
+    // stb hands out grey and alpha, or red, green, blue and alpha: the second of two channels
+    // and the fourth of four are the file's alpha.
     const int alpha = n == 2 ? 1 : n >= 4 ? 3 : -1;
+    if (unnamed_alpha) *unnamed_alpha = false;
     *world = MakeWorld(d.width, d.height, depth);
     for (A_long y = 0; y < d.height; ++y) {
         for (A_long x = 0; x < d.width; ++x) {

@@ -1,6 +1,7 @@
 // `vexorant render` and `vexorant demo` as a user runs them.
 #include <gtest/gtest.h>
 
+#include <OpenImageIO/imageio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,30 @@ TEST_F(CliRenderTest, DefaultControlsRoundTripFilesExactly) {
     ASSERT_EQ(stat(Path("out.exr").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
+    // A fourth channel is alpha only where the file names it so: depth (Z) is not, and the
+    // render says once, not once per frame, that it reads the file as opaque.
+    for (const std::string frame : {"1", "2"}) {
+        const std::string name = Path("rgbz." + frame + ".exr");
+        auto out = OIIO::ImageOutput::create(name);
+        OIIO::ImageSpec layout(4, 2, 4, OIIO::TypeDesc::FLOAT);
+        layout.channelnames = {"R", "G", "B", "Z"};
+        float pixels[2][4][4];
+        for (auto& row : pixels)
+            for (auto& px : row) px[0] = px[1] = px[2] = 0.25f, px[3] = 5.0f;
+        ASSERT_TRUE(out && out->open(name, layout) &&
+                    out->write_image(OIIO::TypeDesc::FLOAT, pixels) && out->close());
+    }
+    run = Render("--input rgbz.#.exr --frames 1-2 --output rgbz_out.#.exr");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const std::size_t note = run.output.find(
+        "vexorant: note: rgbz.1.exr names none of its channels alpha: read as opaque\n");
+    ASSERT_NE(note, std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("alpha", run.output.find('\n', note)), std::string::npos)
+        << run.output;
+    const World opaque =
+        Fill(4, 2, 32, [](A_long, A_long, float* p) { p[0] = 1.0f, p[1] = p[2] = p[3] = 0.25f; });
+    EXPECT_EQ(MaxDifference(Read("rgbz_out.2.exr"), opaque), 0.0f);
+
     // 16-bit files render at 32 bits and come out 16-bit, every step kept (a byte holds one in
     // 257); only the user's choice or a format without them makes them shallower.
     const World deep = Fill(24, 12, 32, [](A_long x, A_long y, float* p) {
@@ -183,6 +208,27 @@ TEST_F(CliRenderTest, MapOriginSettingsAndSequences) {
     const World in = Read("take#2/in.0002.png"), out = Read("take#2/out.0002.png");
     EXPECT_EQ(GetChannel(out, 10, 5, 2), GetChannel(in, 7, 5, 2));
     EXPECT_EQ(GetChannel(out, 25, 5, 2), GetChannel(in, 25, 5, 2));
+
+    // An 8-bit input with a 16-bit map renders at 32 bits, with the map as deep as it is
+    // (halfway between bytes here, where 8 bits would move a pixel by over a column), and comes out
+    // 8-bit as the input is.
+    Write("in8.png", Straight(64, 8, 8));
+    const World map16 = Fill(64, 8, 32, [](A_long x, A_long, float* p) {
+        p[0] = 1.0f, p[1] = p[2] = p[3] = float(2 * x + 1) / 510;
+    });
+    std::string error;
+    ASSERT_TRUE(WriteImage(Path("map16.png"), map16, SampleFormat::kUint16, &error)) << error;
+    const std::string shift =
+        "--input in8.png --map map16.png --set Channel=Red --set \"Translate X=1000\" "
+        "--set \"Edge Behavior=Repeat\"";
+    ShellResult deep = Render(shift + " --output deep.png");
+    ASSERT_EQ(deep.status, 0) << deep.output;
+    deep = Render(shift + " --depth 32 --output-samples uint8 --output full.png");
+    ASSERT_EQ(deep.status, 0) << deep.output;
+    EXPECT_TRUE(BytesOf(Path("deep.png")) == BytesOf(Path("full.png")));
+    SampleFormat stored = SampleFormat::kFloat;
+    Read("deep.png", 0, &stored);
+    EXPECT_EQ(stored, SampleFormat::kUint8);
 
     // A region is the same pixels as the whole frame has there; past the right edge it ends.
     const ShellResult part =

@@ -272,14 +272,13 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
     EXPECT_EQ(CaptureStdout([&] { CreateGLPrograms(&programs); }), "");
 
     // Programs that find their pixel by its place leave the quad's texture coordinates unread.
-    const Interface quad = {{"vertex", GL_FLOAT_VEC4}, {"tex", GL_FLOAT_VEC2}};
     const Interface placed = {{"vertex", GL_FLOAT_VEC4}};
-    Interface blurW = {{"videoTexture", GL_SAMPLER_2D},
-                       {"resV", GL_FLOAT_VEC2},
-                       {"kernel[0]", GL_FLOAT_VEC2},
-                       {"kernelPairs", GL_INT}};
+    Interface blurW = {{"videoTexture", GL_SAMPLER_2D}, {"resV", GL_FLOAT_VEC2},
+                       {"gridOrigin", GL_INT_VEC2},     {"wrapL", GL_INT},
+                       {"kernel[0]", GL_FLOAT_VEC4},    {"kernelStart", GL_INT},
+                       {"kernelGroups", GL_INT}};
     const Interface blurH = blurW;
-    blurW["srcPlace"] = GL_FLOAT_VEC4;
+    blurW["srcOrigin"] = GL_INT_VEC2;
     blurW["channelL"] = GL_INT;
     struct Expected {
         const char* name;
@@ -323,17 +322,15 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"dstL", GL_INT},
           {"gridOrigin", GL_INT_VEC2},
           {"gridSize", GL_FLOAT_VEC2},
-          {"offGridL", GL_INT},
-          {"inPlace", GL_FLOAT_VEC4},
-          {"mapPlace", GL_FLOAT_VEC4},
+          {"inOrigin", GL_INT_VEC2},
           {"mapFetchL", GL_INT},
           {"mapOrigin", GL_INT_VEC2},
           {"bicubicIn", GL_INT},
           {"wrapL", GL_INT}},
          "FragColor",
          placed},
-        {"blurW", programs.blurWProgram, blurW, "FragColour", quad},
-        {"blurH", programs.blurHProgram, blurH, "FragColour", quad},
+        {"blurW", programs.blurWProgram, blurW, "FragColour", placed},
+        {"blurH", programs.blurHProgram, blurH, "FragColour", placed},
         {"bicubic",
          programs.bicubicProgram,
          {{"inTex", GL_SAMPLER_2D},
@@ -345,7 +342,6 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
         {"oversample",
          programs.oversampleProgram,
          {{"inTex", GL_SAMPLER_2D},
-          {"inResFull", GL_FLOAT_VEC2},
           {"octave", GL_FLOAT},
           {"gridOrigin", GL_INT_VEC2},
           {"sampleOrigin", GL_INT_VEC2}},

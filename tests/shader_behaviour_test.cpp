@@ -233,24 +233,22 @@ TEST_F(ShaderBehaviourTest, OversampleAveragesTheFactorSquaredSamples) {
                 super.at(x, y)[1] = (x + y) % 2 ? 1.0f : 0.0f;
                 super.at(x, y)[3] = 1.0f;
             }
-        // The passes hand it the samples a pixel reads, those beyond the edges included, as the
-        // edge mode has them: here from `margin` cells before the grid on.
+        // The passes hand it a part of the samples, from the cell its origin names on: here from
+        // `margin` cells before the grid.
         const int margin = n + 2;
         Image padded(super.w + 2 * margin, super.h + 2 * margin);
         for (int y = 0; y < padded.h; ++y)
             for (int x = 0; x < padded.w; ++x)
                 std::copy_n(super.texel(x - margin, y - margin), 4, padded.at(x, y));
         const GLuint tex = Texture(padded);
-        const Image out =
-            Draw(programs_.oversampleProgram,
-                 {{"inTex", TEX2D(tex)},
-                  {"inResFull", VEC2({static_cast<float>(super.w), static_cast<float>(super.h)})},
-                  {"octave", VEC(static_cast<float>(n))},
-                  {"sampleOrigin", IVEC2({-margin, -margin})}},
-                 w, h);
+        const Image out = Draw(programs_.oversampleProgram,
+                               {{"inTex", TEX2D(tex)},
+                                {"octave", VEC(static_cast<float>(n))},
+                                {"sampleOrigin", IVEC2({-margin, -margin})}},
+                               w, h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const RGBA expected = Oversampled(super, n, x, y, w, h);
+                const RGBA expected = Oversampled(super, n, x, y);
                 for (int c = 0; c < 4; ++c)
                     EXPECT_NEAR(out.rgba[(y * w + x) * 4 + c], expected.c[c], 1e-4)
                         << x << "," << y << " channel " << c;
@@ -430,8 +428,9 @@ class DisplaceResultTest : public DisplaceGreyTest {
             }
         Image map(w, h);
         for (int k = 0; k < w * h; ++k) map.rgba[k * 4] = mapValue;
-        const Image out =
-            Draw(programs_.displaceProgram, DisplaceUniforms(s, Texture(in), Texture(map)), w, h);
+        UniformMap uniforms = DisplaceUniforms(s, Texture(in), Texture(map));
+        uniforms["wrapL"] = IVEC(WrapIndex(wrap));
+        const Image out = Draw(programs_.displaceProgram, uniforms, w, h);
         const float m[4] = {mapValue, 0, 0, 1};
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -456,7 +455,7 @@ TEST_F(DisplaceResultTest, TranslationMovesThePicture) {
 TEST_F(DisplaceResultTest, RotationIsAspectCorrect) {
     DisplaceSettings s;
     s.rot = 90.0f;
-    s.resV = {200, 100};
+    s.resV = {20, 10};
     s.anchorX = 0.5f;
     s.anchorY = 0.5f;
     ExpectDisplaced(s, 20, 10, 1.0f);

@@ -7,26 +7,19 @@ out vec4 FragColor;
 // the compiler drops the branches they decide; without them every setting is a uniform.
 uniform sampler2D inTex;
 uniform sampler2D displaceTex;
-// The pixel drawn is found by its place on the grid of the whole frame (or of the supersampled
-// frame), never by the part a target holds, so that every part and every tile of a frame computes
-// each pixel alike. Beyond the grid's edges a pixel is the one the edge mode names there.
+// Every read is placed on the grid of the whole frame (or of the supersampled frame) and finds its
+// texels by index there, with its filter weights from the position on that grid: a texture holds
+// a part of the frame, from the frame pixel its origin names on, and taking the origin away is
+// exact. So every part and every tile of a frame computes each pixel alike.
 uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
 uniform vec2 gridSize;
-#ifdef VEXO_OFF_GRID
-const int offGridL = VEXO_OFF_GRID;
-#else
-uniform int offGridL;  // 1 where some cell drawn lies beyond the grid's edges
-#endif
-// Where the frame's texture coordinates fall in the part of the frame each texture holds: scale
-// in xy, offset in zw.
-uniform vec4 inPlace;
-uniform vec4 mapPlace;
+uniform ivec2 inOrigin;   // the frame pixel of the input texture's first texel
+uniform ivec2 mapOrigin;  // the frame pixel of the map texture's first texel
 #ifdef VEXO_MAP_FETCH
 const int mapFetchL = VEXO_MAP_FETCH;
 #else
 uniform int mapFetchL;  // 1: the map is the map layer itself, read by texel in the host's order
 #endif
-uniform ivec2 mapOrigin;  // the grid cell of the map layer's first texel
 #ifdef VEXO_BICUBIC
 const int bicubicIn = VEXO_BICUBIC;
 #else
@@ -94,17 +87,16 @@ const int dstL = VEXO_DST;
 uniform int dstL;
 #endif
 
-vec2 modifyCoords(vec2 uvs, float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
+// The move, in frame pixels, from the pixel at `x` (frame pixels) to the position it samples:
+// rotated in square pixels about the anchor, translated, scaled about the anchor. Taken as a move
+// rather than a position, so that no displacement is exactly none.
+vec2 modifyCoords(vec2 x, float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
     float sn = sin(rotF);
     float cs = cos(rotF);
-    vec2 anchor = vec2(anchorX, anchorY);
-    // Rotate in square pixels so that a turn does not shear a non-square frame.
-    vec2 aspect = vec2(resV.y / resV.x, 1.0);
-    vec2 p = (uvs - anchor) / aspect;
-    p = vec2(p.x * cs + p.y * sn, -p.x * sn + p.y * cs);
-    p = p * aspect + anchor;
-    vec2 q = p - vec2(translateXF, translateYF);
-    return vec2(scaleXF, scaleYF) * (q - anchor) + anchor;
+    vec2 d = x - vec2(anchorX, anchorY) * resV;
+    vec2 turned = vec2(d.x * cs + d.y * sn, -d.x * sn + d.y * cs);
+    vec2 shift = vec2(translateXF, translateYF) * resV;
+    return vec2(scaleXF, scaleYF) * (turned - shift) - d;
 }
 
 vec3 rgb2hsv(vec3 c) {
@@ -168,10 +160,45 @@ float wrapCell(float i, float n, out bool inside) {
     return i;
 }
 
+// The texel of a texture holding frame pixels from `origin` on, for frame pixel i along an axis
+// of n pixels as the edge mode names it; `weight` becomes 0 where it names none. Held within the
+// texture: no read lands beyond what was drawn.
+int texelIndex(float i, float n, int origin, int last, inout float weight) {
+    bool inside;
+    float k = wrapCell(i, n, inside);
+    weight = inside ? weight : 0.0;
+    return clamp(int(k) - origin, 0, last);
+}
+
+// GPUs place a filtered read to 1/256 of a texel or finer: a position the float chain leaves
+// within 1/512 of a texel centre reads that texel, so that no displacement is an exact copy.
+void snapToTexel(inout vec2 i, inout vec2 f) {
+    const float near = 1.0 / 512.0;
+    bvec2 up = greaterThan(f, vec2(1.0 - near));
+    i += vec2(up);
+    f = mix(f, vec2(0.0), bvec2(ivec2(up) | ivec2(lessThan(f, vec2(near)))));
+}
+
+// A texture holding frame pixels from `origin` on, filtered linearly at s (frame pixels, less
+// half a pixel: whole numbers at the pixels' centres).
+vec4 linearAt(sampler2D tex, ivec2 origin, vec2 s) {
+    vec2 i = floor(s);
+    vec2 f = s - i;
+    snapToTexel(i, f);
+    ivec2 last = textureSize(tex, 0) - 1;
+    float wx0 = 1.0 - f.x, wx1 = f.x, wy0 = 1.0 - f.y, wy1 = f.y;
+    int x0 = texelIndex(i.x, resV.x, origin.x, last.x, wx0);
+    int x1 = texelIndex(i.x + 1.0, resV.x, origin.x, last.x, wx1);
+    int y0 = texelIndex(i.y, resV.y, origin.y, last.y, wy0);
+    int y1 = texelIndex(i.y + 1.0, resV.y, origin.y, last.y, wy1);
+    return wy0 * (wx0 * texelFetch(tex, ivec2(x0, y0), 0) + wx1 * texelFetch(tex, ivec2(x1, y0), 0)) +
+           wy1 * (wx0 * texelFetch(tex, ivec2(x0, y1), 0) + wx1 * texelFetch(tex, ivec2(x1, y1), 0));
+}
+
 // Two neighbouring cells (i and i + 1) along an axis of a grid of n, as the upsampling saw them,
 // and their shares of a point a fraction f past the first. Under Repeat and Mirror the input's
-// own wrap repeats them, so they only move by whole periods, to the grid; Edge Repeat holds them
-// on its edge cells; with no edge mode a cell beyond the grid has no share.
+// wrap repeats them, so they only move by whole periods, to the grid; Edge Repeat holds them on
+// its edge cells; with no edge mode a cell beyond the grid has no share.
 void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
     shares = vec2(1.0 - f, f);
     if (wrapL == 1 || wrapL == 2) {
@@ -184,56 +211,64 @@ void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
     }
 }
 
-// Along one axis, the B-spline weights of two cells' points t0 and t1 (in texels, less half a
-// texel), in their shares: five texels from floor(t0) - 1 at most, as three weights and the
-// places (the texel, plus the second's part) where a filtered fetch reads each pair.
-void blendedKernel(float t0, float t1, vec2 shares, out vec3 weights, out vec3 places) {
-    float base = floor(t0);
-    vec4 w0 = cubic(t0 - base) * shares.x;
-    vec4 w1 = cubic(t1 - floor(t1)) * shares.y;
-    // The cells lie at most half a texel apart: the second's taps start at the same texel or
-    // the next.
-    bool same = floor(t1) == base;
+// Along one axis of n frame pixels, the input's texels and weights for two supersampled cells in
+// their shares: each cell the upsampling's B-spline at its centre, ((cell + 0.5) / cells per
+// pixel, exact for 2 and 4), over four texels; the two cells lie at most half a texel apart, so
+// together they take five texels from the first's.
+void upsampledTaps(vec2 cells, vec2 shares, float perPixel, float n, int origin, int last,
+                   out float w[5], out int at[5]) {
+    vec2 t = (cells + 0.5) / perPixel - 0.5;
+    float base = floor(t.x);
+    vec4 w0 = cubic(t.x - base) * shares.x;
+    vec4 w1 = cubic(t.y - floor(t.y)) * shares.y;
+    bool same = floor(t.y) == base;
     vec4 k = w0 + (same ? w1 : vec4(0.0, w1.xyz));
-    weights = vec3(k.x + k.y, k.z + k.w, same ? 0.0 : w1.w);
-    vec2 parts = vec2(k.y, k.w) / max(weights.xy, vec2(1e-30));
-    places = vec3(base - 1.0 + parts.x, base + 1.0 + parts.y, base + 3.0) + 0.5;
+    w[0] = k.x;
+    w[1] = k.y;
+    w[2] = k.z;
+    w[3] = k.w;
+    w[4] = same ? 0.0 : w1.w;
+    for (int j = 0; j < 5; ++j) at[j] = texelIndex(base - 1.0 + float(j), n, origin, last, w[j]);
 }
 
-// One row of the kernel: three filtered fetches, the last of weight 0 where the cells share
-// their taps (a fetch costs less than a branch around it on a SIMD rasteriser).
-vec4 kernelRow(vec3 weights, vec3 places, float y) {
-    return weights.x * texture(inTex, vec2(places.x, y)) +
-           weights.y * texture(inTex, vec2(places.y, y)) +
-           weights.z * texture(inTex, vec2(places.z, y));
+vec4 upsampledSum(float wx[5], int ax[5], float wy[5], int ay[5]) {
+    vec4 sum = vec4(0.0);
+    for (int j = 0; j < 5; ++j) {
+        vec4 row = vec4(0.0);
+        for (int i = 0; i < 5; ++i) row += wx[i] * texelFetch(inTex, ivec2(ax[i], ay[j]), 0);
+        sum += wy[j] * row;
+    }
+    return sum;
 }
 
-// The upsampled input as a filtered fetch of it reads it, without the upsampled target: the
-// four cells around the point, each the upsampling's B-spline at its centre, blended by their
-// distances. Per axis the two B-splines and their blend are one kernel of five taps: nine
-// fetches for the four reconstructions' sixteen.
-vec4 textureUpsampled(vec2 uvs) {
-    vec2 t = uvs * gridSize - 0.5;
-    vec2 i = floor(t);
-    vec2 f = t - i;
+// The upsampled input as a linear read of the upsampled frame would see it, at s (supersampled
+// cells, less half a cell), without the upsampled frame: the two cells either side along each
+// axis, each the B-spline of the input at its centre, blended by their distances.
+vec4 upsampledAt(vec2 s) {
+    vec2 i = floor(s);
+    vec2 f = s - i;
+    snapToTexel(i, f);
+    float perPixel = gridSize.x / resV.x;
+    ivec2 last = textureSize(inTex, 0) - 1;
     vec2 cx, sx, cy, sy;
     cellPair(i.x, gridSize.x, f.x, cx, sx);
     cellPair(i.y, gridSize.y, f.y, cy, sy);
-    vec2 size = vec2(textureSize(inTex, 0));
-    // Each cell's point in the input's texels, less half a texel.
-    vec4 at = (vec4(cx, cy) + 0.5) / gridSize.xxyy * inPlace.xxyy + inPlace.zzww;
-    at = at * size.xxyy - 0.5;
-    vec3 wx, px, wy, py;
-    blendedKernel(at.x, at.y, sx, wx, px);
-    blendedKernel(at.z, at.w, sy, wy, py);
-    px /= size.x;
-    py /= size.y;
-    return wy.x * kernelRow(wx, px, py.x) + wy.y * kernelRow(wx, px, py.y) +
-           wy.z * kernelRow(wx, px, py.z);
+    float wx[5], wy[5];
+    int ax[5], ay[5];
+    upsampledTaps(cx, sx, perPixel, resV.x, inOrigin.x, last.x, wx, ax);
+    upsampledTaps(cy, sy, perPixel, resV.y, inOrigin.y, last.y, wy, ay);
+    return upsampledSum(wx, ax, wy, ay);
 }
 
-vec4 sampleInput(vec2 uvs) {
-    return bicubicIn == 1 ? textureUpsampled(uvs) : texture(inTex, uvs * inPlace.xy + inPlace.zw);
+// The move `d` (frame pixels) from cell `cell`'s centre, read from the input.
+vec4 sampleInput(vec2 cell, vec2 d) {
+    if (bicubicIn == 1) return upsampledAt(cell + d * (gridSize.x / resV.x));
+    return linearAt(inTex, inOrigin, cell + d);
+}
+
+// The texel of a texture holding frame pixels from `origin` on, at a frame pixel.
+vec4 texelAt(sampler2D tex, ivec2 origin, ivec2 pixel) {
+    return texelFetch(tex, clamp(pixel - origin, ivec2(0), textureSize(tex, 0) - 1), 0);
 }
 
 // The map layer's texel at a grid cell, premultiplied as the map pass premultiplies; nothing
@@ -248,26 +283,28 @@ vec4 mapTexel(ivec2 cell) {
     return m;
 }
 
-vec4 displaced(vec2 uvs, float g) {
-    return sampleInput(modifyCoords(uvs, g * translateX, g * translateY, g * (rot * 0.0174533),
-                                    scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
+// The map where the cell's centre lies: a direct frame reads its own pixel, a supersampled one
+// the map (which stays at the frame's size) between pixels, or the input upsampled at the cell.
+vec4 mapAt(ivec2 cell, vec2 x) {
+    if (usingAuxTex == 0) {
+        return bicubicIn == 1 ? upsampledAt(vec2(cell)) : texelAt(inTex, inOrigin, cell);
+    }
+    if (mapFetchL == 1) return mapTexel(cell);
+    if (bicubicIn == 1) return linearAt(displaceTex, mapOrigin, x - 0.5);
+    return texelAt(displaceTex, mapOrigin, cell);
+}
+
+vec4 displaced(vec2 cell, vec2 x, float g) {
+    return sampleInput(cell, modifyCoords(x, g * translateX, g * translateY, g * (rot * 0.0174533),
+                                          scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
 }
 
 void main() {
-    vec2 at = vec2(gridOrigin + ivec2(gl_FragCoord.xy));
-    if (offGridL == 1) {
-        bool insideX, insideY;
-        at = vec2(wrapCell(at.x, gridSize.x, insideX), wrapCell(at.y, gridSize.y, insideY));
-        if (!(insideX && insideY)) {
-            FragColor = vec4(0.0);
-            return;
-        }
-    }
-    vec2 uvs = (at + 0.5) / gridSize;
-    vec4 m;
-    if (usingAuxTex == 0) m = sampleInput(uvs);
-    else if (mapFetchL == 1) m = mapTexel(ivec2(at));
-    else m = texture(displaceTex, uvs * mapPlace.xy + mapPlace.zw);
+    ivec2 at = gridOrigin + ivec2(gl_FragCoord.xy);
+    vec2 cell = vec2(at);
+    // The cell's centre in frame pixels: exact, the cells per pixel being 1, 2 or 4.
+    vec2 x = (cell + 0.5) / (gridSize / resV);
+    vec4 m = mapAt(at, x);
 
     float grey = 0.0;
     if (srcL == 1) grey = m.r;
@@ -289,11 +326,11 @@ void main() {
         float greyR = grey * redMult;
         float greyB = grey * blueMult;
         grey = grey * greenMult;
-        FragColor = displaced(uvs, grey);
-        FragColor.r = displaced(uvs, greyR).r;
-        FragColor.b = displaced(uvs, greyB).b;
+        FragColor = displaced(cell, x, grey);
+        FragColor.r = displaced(cell, x, greyR).r;
+        FragColor.b = displaced(cell, x, greyB).b;
     } else {
-        FragColor = displaced(uvs, grey);
+        FragColor = displaced(cell, x, grey);
     }
 
     if (dstL == 1) FragColor = vec4(grey, grey, grey, 1.0);

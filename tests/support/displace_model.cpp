@@ -5,16 +5,15 @@
 namespace vexo_model {
 
 void AddWholeGridUniforms(UniformMap* u, float w, float h) {
-    const Vec4f whole{1.0f, 1.0f, 0.0f, 0.0f};
-    for (const char* place : {"inPlace", "mapPlace", "srcPlace"}) u->emplace(place, VEC4(whole));
-    u->emplace("gridOrigin", IVEC2({0, 0}));
+    for (const char* origin : {"inOrigin", "mapOrigin", "srcOrigin", "gridOrigin"}) {
+        u->emplace(origin, IVEC2({0, 0}));
+    }
+    u->emplace("inPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
     u->emplace("sampleOrigin", IVEC2({0, 0}));
     u->emplace("gridSize", VEC2({w, h}));
-    u->emplace("offGridL", IVEC(0));
     u->emplace("wrapL", IVEC(0));
     u->emplace("bicubicIn", IVEC(0));
     u->emplace("mapFetchL", IVEC(0));
-    u->emplace("mapOrigin", IVEC2({0, 0}));
     u->emplace("channelL", IVEC(0));
 }
 
@@ -157,22 +156,14 @@ RGBA BSpline(const Image& in, double u, double v) {
     return out;
 }
 
-RGBA Oversampled(const Image& super, int n, int x, int y, int w, int h) {
-    const double fullW = super.w, fullH = super.h;
-    const double aspect = fullW / fullH;
-    double ox = -2.0 / fullW, oy = -2.0 / fullH;
-    if (n == 2) {
-        ox *= 0.5;
-        oy *= 0.5;
-    }
-    ox /= aspect;
-    const double bu = (x + 0.5) / w + ox, bv = (y + 0.5) / h + oy;
+RGBA Oversampled(const Image& super, int n, int x, int y) {
     RGBA sum{};
-    for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-            const RGBA s = super.sample(bu + i / fullW, bv + j / fullH);
-            for (int c = 0; c < 4; ++c) sum.c[c] += s.c[c] / (n * n);
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const float* s = &super.rgba[(size_t(n * y + j) * super.w + size_t(n * x + i)) * 4];
+            for (int c = 0; c < 4; ++c) sum.c[c] += s[c] / (n * n);
         }
+    }
     return sum;
 }
 

@@ -22,6 +22,14 @@ constexpr EdgeWrap kEdgeWraps[] = {{kEdgeNone, GL_CLAMP_TO_BORDER},
                                    {kEdgeMirrorRepeat, GL_MIRRORED_REPEAT},
                                    {kEdgeEdgeRepeat, GL_CLAMP_TO_EDGE}};
 
+// The shaders' number for an edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels.
+constexpr int WrapIndex(int32_t wrap) {
+    return wrap == GL_REPEAT            ? 1
+           : wrap == GL_MIRRORED_REPEAT ? 2
+           : wrap == GL_CLAMP_TO_EDGE   ? 3
+                                        : 0;
+}
+
 struct RGBA {
     float c[4];
 };
@@ -59,8 +67,15 @@ struct Image {
 
     RGBA sample(double u, double v) const {
         const double x = u * w - 0.5, y = v * h - 0.5;
-        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
-        const double ax = x - x0, ay = y - y0;
+        int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+        double ax = x - x0, ay = y - y0;
+        // Within 1/512 of a texel centre, a GPU reads that texel.
+        const auto snap = [](int* i, double* f) {
+            if (*f > 1.0 - 1.0 / 512) ++*i, *f = 0.0;
+            if (*f < 1.0 / 512) *f = 0.0;
+        };
+        snap(&x0, &ax);
+        snap(&y0, &ay);
         RGBA out{};
         const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
         const int dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};
@@ -103,7 +118,7 @@ RGBA Displace(const DisplaceSettings& s, const Image& in, const float m[4], doub
 // The cubic B-spline of `in` at (u, v), which the upsampling computes from four bilinear fetches.
 RGBA BSpline(const Image& in, double u, double v);
 
-// The reduction's sample positions for output pixel (x, y) of a w x h output at factor n.
-RGBA Oversampled(const Image& super, int n, int x, int y, int w, int h);
+// The reduction of output pixel (x, y) at factor n: the mean of the n x n samples within it.
+RGBA Oversampled(const Image& super, int n, int x, int y);
 
 }  // namespace vexo_model
