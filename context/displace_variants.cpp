@@ -104,8 +104,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
 
 namespace {
 
-uint32_t BuildVariant(uint32_t key, const char* text) {
-    const std::string fragment = DisplaceVariantSource(key, text);
+uint32_t BuildFragment(const std::string& fragment) {
     const uint64_t list[] = {GL_VERTEX_SHADER, uint64_t(reinterpret_cast<uintptr_t>(vertIdentity)),
                              GL_FRAGMENT_SHADER,
                              uint64_t(reinterpret_cast<uintptr_t>(fragment.c_str())), 0};
@@ -133,13 +132,26 @@ uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uin
     v->keys[slot] = key;
     v->lastUse[slot] = now;
     v->lastBuild = now;
-    v->programs[slot] = BuildVariant(key, text);
+    v->programs[slot] = BuildFragment(DisplaceVariantSource(key, text));
     return v->programs[slot] ? v->programs[slot] : general;
 }
 
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general) {
     return DisplaceProgramFor(variants, uniforms, general, displace);
+}
+
+void BlurByTexelPrograms(DisplaceVariants* v, uint32_t programs[2]) {
+    const char* const texts[2] = {blurW, blurH};
+    for (int i = 0; i < 2; ++i) {
+        if (v->blurByTexel[i] == 0) {
+            const std::string text = texts[i];
+            const size_t head = text.find('\n') + 1;
+            v->blurByTexel[i] = BuildFragment(
+                text.substr(0, head) + "#define VEXO_BY_TEXEL 1\n#line 2\n" + text.substr(head));
+        }
+        programs[i] = v->blurByTexel[i];
+    }
 }
 
 int CountDisplaceVariants(const DisplaceVariants& v) {
@@ -157,4 +169,5 @@ void DeleteDisplaceVariants(DisplaceVariants* v) {
     }
     v->clock = 0;
     v->lastBuild = 0;
+    for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
 }

@@ -25,6 +25,9 @@ struct DisplaceVariants {
     uint32_t lastUse[kMaxDisplaceVariants];
     uint32_t clock;      // one tick a frame
     uint32_t lastBuild;  // the tick of the latest build
+    // The horizontal and vertical blur programs that read texels one by one where a kernel
+    // crosses the frame's edge, for the repeating edge modes: 0 until first used.
+    uint32_t blurByTexel[2];
 };
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
@@ -45,6 +48,10 @@ uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& unifor
                             uint32_t general, const char* text);
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general);
+
+// The blur programs for the repeating edge modes (horizontal, vertical), linked in the current
+// context on first use and kept with the variants; 0 in `programs` where one does not build.
+void BlurByTexelPrograms(DisplaceVariants* variants, uint32_t programs[2]);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

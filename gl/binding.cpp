@@ -74,12 +74,19 @@ void ApplyUniform(GLint location, const uniform_t& u, GLint unit) {
             glBindTexture(GL_TEXTURE_2D, v.u[0]);
             glUniform1i(location, unit);
             break;
+        case kUniformTexRect:
+            glActiveTexture(GL_TEXTURE0 + unit);
+            glBindTexture(GL_TEXTURE_RECTANGLE, v.u[0]);
+            glUniform1i(location, unit);
+            break;
         default:
             break;
     }
 }
 
-bool IsSampler(const uniform_t& u) { return u.type == kUniformTex1D || u.type == kUniformTex2D; }
+bool IsSampler(const uniform_t& u) {
+    return u.type == kUniformTex1D || u.type == kUniformTex2D || u.type == kUniformTexRect;
+}
 
 }  // namespace
 
@@ -122,6 +129,11 @@ uniform_t TEX1D(unsigned int texture) {
 }
 uniform_t TEX2D(unsigned int texture) {
     uniform_t u = Tagged(kUniformTex2D);
+    u.value.u[0] = texture;
+    return u;
+}
+uniform_t TEXRECT(unsigned int texture) {
+    uniform_t u = Tagged(kUniformTexRect);
     u.value.u[0] = texture;
     return u;
 }
@@ -175,6 +187,9 @@ std::string DescribeUniformValue(const uniform_t& u) {
             break;
         case kUniformTex2D:
             out << "texture2D " << v.u[0];
+            break;
+        case kUniformTexRect:
+            out << "textureRect " << v.u[0];
             break;
         default:
             out << "unknown type " << u.type;

@@ -45,6 +45,7 @@ enum UniformTag : int32_t {
     kUniformMat44 = 9,
     kUniformTex1D = 10,
     kUniformTex2D = 11,
+    kUniformTexRect = 12,  // a rectangle texture: sampled at texel positions
 };
 
 // A tagged value; `value` is read according to `type`. A default value carries no valid tag
@@ -72,6 +73,7 @@ uniform_t VEC4(const Vec4f& v);
 uniform_t MAT44(const Matrix44f& m);
 uniform_t TEX1D(unsigned int texture);
 uniform_t TEX2D(unsigned int texture);
+uniform_t TEXRECT(unsigned int texture);
 
 // Readable form of a stored value, as the uniform error report prints it.
 std::string DescribeUniformValue(const uniform_t& u);

@@ -89,7 +89,7 @@ void PoisonTakenTargetForTesting(const GLRenderBuffer& storage) {
 }
 
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
-                                         int32_t wrap) {
+                                         int32_t wrap, uint32_t target) {
     GLenum format = GL_RGBA;
     GLenum type = GL_FLOAT;
     GLint filter = GL_LINEAR;
@@ -115,15 +115,15 @@ GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_
 
     GLuint texture = 0;
     glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
-    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, static_cast<GLsizei>(width),
+    glBindTexture(target, texture);
+    glTexParameteri(target, GL_TEXTURE_WRAP_S, wrap);
+    glTexParameteri(target, GL_TEXTURE_WRAP_T, wrap);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, filter);
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, filter);
+    glTexImage2D(target, 0, internalFormat, static_cast<GLsizei>(width),
                  static_cast<GLsizei>(height), 0, format, type, nullptr);
     if (g_poison_new_targets && format == GL_RGBA) PoisonTexture(texture, internalFormat);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindTexture(target, 0);
 
     GLRenderBuffer storage;
     storage.width = width;
@@ -131,7 +131,7 @@ GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_
     storage.depth = 1;
     storage.internalFormat = internalFormat;
     storage.id = texture;
-    storage.target = GL_TEXTURE_2D;
+    storage.target = target;
     storage.isTexture = true;
     return storage;
 }
@@ -242,7 +242,7 @@ void FBOtoEffectWorld(PX_FBO& target, PF_LayerDef* image, int depth, int readBuf
 
 }  // namespace FBOHelper
 
-void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth) {
+void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth, uint32_t target) {
     if (texture == 0) Diagnostic("VEXO: UploadToTexture() called without valid texture\n");
     if (image == nullptr || image->data == nullptr) {
         Diagnostic("VEXO: UploadToTexture() called without valid aeBuffer\n");
@@ -250,10 +250,10 @@ void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth) {
     }
     if (!HostImageUsable("UploadToTexture()", image, depth)) return;
 
-    glBindTexture(GL_TEXTURE_2D, texture);
+    glBindTexture(target, texture);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, image->rowbytes / BytesPerPixel(depth));
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image->width, image->height, GL_RGBA,
-                    ComponentType(depth), image->data);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    glTexSubImage2D(target, 0, 0, 0, image->width, image->height, GL_RGBA, ComponentType(depth),
+                    image->data);
+    glBindTexture(target, 0);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
 }

@@ -28,8 +28,10 @@ struct PX_FBO {
 
 namespace FBOHelper {
 
+// `target` is GL_TEXTURE_2D, or GL_TEXTURE_RECTANGLE for storage sampled at texel positions
+// rather than at fractions of its size (it takes no repeating wrap).
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
-                                         int32_t wrap);
+                                         int32_t wrap, uint32_t target = GL_TEXTURE_2D);
 // Leaves the new framebuffer bound on success; 0 (and nothing bound) when incomplete.
 GLuint CreateFBO(const GLRenderBuffer& storage);
 // A complete target cleared to transparent black, or fbo 0 with nothing left alive. Note the
@@ -56,4 +58,5 @@ void PoisonTakenTargetForTesting(const GLRenderBuffer& storage);
 
 // Copies a host image (depth 8 or 32) into level 0 of an existing texture of at least its size,
 // honouring padded rows. The host's first row becomes texture row 0.
-void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth);
+void UploadToTexture(GLuint texture, PF_LayerDef* image, int depth,
+                     uint32_t target = GL_TEXTURE_2D);

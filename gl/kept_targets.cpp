@@ -24,12 +24,13 @@ void BeginKeptFrame(KeptTargets* kept) {
 }
 
 bool TakeKeptTarget(KeptTargets* kept, uint32_t width, uint32_t height, int32_t internalFormat,
-                    bool framebuffer, PX_FBO* target) {
+                    bool framebuffer, PX_FBO* target, uint32_t texture_target) {
     if (!kept) return false;
     for (PX_FBO& t : kept->targets) {
         const GLRenderBuffer& b = t.renderBuffer;
         if (b.id != 0 && b.width == width && b.height == height &&
-            b.internalFormat == internalFormat && (t.fbo != 0) == framebuffer) {
+            b.internalFormat == internalFormat && (t.fbo != 0) == framebuffer &&
+            b.target == texture_target) {
             *target = t;
             t = PX_FBO{};
             return true;

@@ -21,10 +21,11 @@ struct KeptTargets {
 
 // Starts a frame: what it gives back is stamped as its own.
 void BeginKeptFrame(KeptTargets* kept);
-// Takes a kept target of exactly this size and format, with a framebuffer or without, into
-// `target`. Its pixels are the last frame's: a pass that reads it must draw it first.
+// Takes a kept target of exactly this size, format and texture target, with a framebuffer or
+// without, into `target`. Its pixels are the last frame's: a pass that reads it must draw it
+// first.
 bool TakeKeptTarget(KeptTargets* kept, uint32_t width, uint32_t height, int32_t internalFormat,
-                    bool framebuffer, PX_FBO* target);
+                    bool framebuffer, PX_FBO* target, uint32_t texture_target = GL_TEXTURE_2D);
 // Deletes what earlier frames left and this one has not taken.
 void ReleaseStaleTargets(KeptTargets* kept);
 // Keeps `target` for a later take, or deletes it where the budget or the slots do not allow;

@@ -1,12 +1,37 @@
 #include "render/displace_program.h"
 
+#include <GL/glew.h>
+
 #include "context/displace_variants.h"
 
-uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms) {
+namespace {
+
+// The calling thread's variants when `programs` are its record's: programs of some other set (a
+// test's, the global record's) have none beside them.
+DisplaceVariants* VariantsBeside(const GLPrograms& programs) {
     LocalGLStruct* record = local_render_data.get();
-    // Programs of some other set (a test's, the global record's) have no variants beside them.
-    if (!record || !record->context || &record->programs != &programs) {
-        return programs.displaceProgram;
+    if (!record || !record->context || &record->programs != &programs) return nullptr;
+    return &record->displaceVariants;
+}
+
+}  // namespace
+
+uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms) {
+    DisplaceVariants* variants = VariantsBeside(programs);
+    if (!variants) return programs.displaceProgram;
+    return DisplaceProgramFor(variants, uniforms, programs.displaceProgram);
+}
+
+void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* spare,
+                  uint32_t out[2]) {
+    out[0] = programs.blurWProgram;
+    out[1] = programs.blurHProgram;
+    if (wrap != GL_REPEAT && wrap != GL_MIRRORED_REPEAT) return;
+    DisplaceVariants* variants = VariantsBeside(programs);
+    uint32_t by_texel[2] = {};
+    BlurByTexelPrograms(variants ? variants : spare, by_texel);
+    if (by_texel[0] && by_texel[1]) {
+        out[0] = by_texel[0];
+        out[1] = by_texel[1];
     }
-    return DisplaceProgramFor(&record->displaceVariants, uniforms, programs.displaceProgram);
 }

@@ -8,3 +8,10 @@
 // The calling thread's variant for the displacement uniforms in `uniforms` when `programs` are
 // that thread's record's own, else (and whenever the variant cannot be had) the general program.
 uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms);
+
+// The blur programs (horizontal, vertical) for `wrap`: under Repeat and Mirror Repeat the ones
+// that read texels one by one where a kernel crosses the frame's edge, the calling thread's own
+// when `programs` are its record's, else made in `spare` (which the caller deletes); the set's
+// own for every other edge mode, and wherever those do not build.
+void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* spare,
+                  uint32_t out[2]);

@@ -30,7 +30,10 @@ struct Limits {
 
 Limits QueryLimits() {
     Limits l;
+    GLint rectangle = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &l.texture);
+    glGetIntegerv(GL_MAX_RECTANGLE_TEXTURE_SIZE, &rectangle);
+    l.texture = std::min(l.texture, rectangle);
     glGetIntegerv(GL_MAX_VIEWPORT_DIMS, l.viewport);
     return l;
 }
@@ -85,23 +88,37 @@ enum class Fill {
 constexpr GLint kHostOrder[4] = {GL_GREEN, GL_BLUE, GL_ALPHA, GL_RED};
 constexpr GLint kTextureOrder[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
 
+// The passes read their textures at texel positions on the frame's grid, less the part's whole
+// origin: exact, so that every part of a frame reads alike, where a fraction of the part's size
+// would round by the part. Only the output and the samples, which are read by index alone, are
+// ordinary textures.
+constexpr uint32_t kSampled = GL_TEXTURE_RECTANGLE;
+
+// Rectangle textures hold no repeating wrap: the programs repeat the frame themselves there.
+int32_t WrapFor(uint32_t texture_target, int32_t wrap) {
+    const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
+    return texture_target == GL_TEXTURE_RECTANGLE && repeats ? GL_CLAMP_TO_EDGE : wrap;
+}
+
 // How a texture's samplers read it: the edge mode, and the order its channels come in.
 void SetSampling(const PX_FBO& target, int32_t wrap, const GLint (&order)[4] = kTextureOrder) {
-    glBindTexture(GL_TEXTURE_2D, target.renderBuffer.id);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
-    glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, order);
-    glBindTexture(GL_TEXTURE_2D, 0);
+    const GLenum kind = target.renderBuffer.target;
+    glBindTexture(kind, target.renderBuffer.id);
+    glTexParameteri(kind, GL_TEXTURE_WRAP_S, WrapFor(kind, wrap));
+    glTexParameteri(kind, GL_TEXTURE_WRAP_T, WrapFor(kind, wrap));
+    glTexParameteriv(kind, GL_TEXTURE_SWIZZLE_RGBA, order);
+    glBindTexture(kind, 0);
 }
 
 // A target of `width` by `height`, float unless `format` says otherwise, or false when the
 // context cannot hold one that large or its framebuffer cannot be completed: one the last frame
 // kept, or a new one.
 bool MakeTarget(Frame* f, PX_FBO* target, int64_t w, int64_t h, int32_t wrap, Fill fill,
-                int32_t format = GL_RGBA32F) {
+                int32_t format = GL_RGBA32F, uint32_t kind = kSampled) {
     if (!Fits(w, h, f->limits)) return false;
     *target = PX_FBO{};
-    if (TakeKeptTarget(f->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target)) {
+    if (TakeKeptTarget(f->kept, uint32_t(w), uint32_t(h), format, fill != Fill::kUpload, target,
+                       kind)) {
         // A kept upload may have been read in the host's order.
         SetSampling(*target, wrap);
         FBOHelper::PoisonTakenTargetForTesting(target->renderBuffer);
@@ -110,8 +127,8 @@ bool MakeTarget(Frame* f, PX_FBO* target, int64_t w, int64_t h, int32_t wrap, Fi
     // What the last frame left and this one does not take goes before anything new is made.
     ReleaseStaleTargets(f->kept);
     // A texture name is made even when GL refuses its storage; only the error flag tells.
-    target->renderBuffer =
-        FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap);
+    target->renderBuffer = FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format,
+                                                                WrapFor(kind, wrap), kind);
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
@@ -119,8 +136,8 @@ bool MakeTarget(Frame* f, PX_FBO* target, int64_t w, int64_t h, int32_t wrap, Fi
 }
 
 bool MakeTarget(Frame* f, PX_FBO* target, const Region& part, int32_t wrap, Fill fill,
-                int32_t format = GL_RGBA32F) {
-    return MakeTarget(f, target, part.width(), part.height(), wrap, fill, format);
+                int32_t format = GL_RGBA32F, uint32_t kind = kSampled) {
+    return MakeTarget(f, target, part.width(), part.height(), wrap, fill, format, kind);
 }
 
 // Whether the map pass's quad, placed by `xform` (row vector on the left), covers the whole
@@ -236,7 +253,7 @@ PF_Err UploadInput(Frame* f) {
     if (!MakeTarget(f, &f->upload, f->inputPart, p.wrapMode, Fill::kUpload)) {
         return OutOfMemory("the input", f->inputPart, f->out_data);
     }
-    UploadToTexture(f->upload.renderBuffer.id, p.inputWorld, p.bitDepth);
+    UploadToTexture(f->upload.renderBuffer.id, p.inputWorld, p.bitDepth, kSampled);
     SetSampling(f->upload, p.wrapMode, kHostOrder);
     f->uniforms["inOrigin"] = IVEC2(Corner(f->inputPart));
     return PF_Err_NONE;
@@ -280,7 +297,7 @@ PF_Err MakeMapTarget(Frame* f) {
     if (!MakeTarget(f, &f->map, f->mapPart, f->p->wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map", f->mapPart, f->out_data);
     }
-    f->uniforms["displaceTex"] = TEX2D(f->map.renderBuffer.id);
+    f->uniforms["displaceTex"] = TEXRECT(f->map.renderBuffer.id);
     f->uniforms["mapOrigin"] = IVEC2(Corner(f->mapPart));
     return PF_Err_NONE;
 }
@@ -301,11 +318,11 @@ PF_Err PlaceMap(Frame* f) {
                     Fill::kUpload)) {
         return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
     }
-    UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth);
+    UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth, kSampled);
     const Region at = OnFrame(p, *p.mapWorld);
     if (ReadsMapLayerDirect(p, at)) {
         SetSampling(f->mapUpload, p.wrapMode, kHostOrder);
-        f->uniforms["displaceTex"] = TEX2D(f->mapUpload.renderBuffer.id);
+        f->uniforms["displaceTex"] = TEXRECT(f->mapUpload.renderBuffer.id);
         f->uniforms["mapFetchL"] = IVEC(1);
         f->uniforms["mapOrigin"] = IVEC2({int32_t(at.left), int32_t(at.top)});
         return PF_Err_NONE;
@@ -315,7 +332,7 @@ PF_Err PlaceMap(Frame* f) {
               double(at.top - f->mapPart.top), double(f->mapPart.width()),
               double(f->mapPart.height()));
     if (!CoversTarget(p.mapXform)) FBOHelper::ClearFBO(&f->map);
-    f->uniforms["videoTexture"] = TEX2D(f->mapUpload.renderBuffer.id);
+    f->uniforms["videoTexture"] = TEXRECT(f->mapUpload.renderBuffer.id);
     f->uniforms["xform"] = MAT44(AsMatrix(p.mapXform));
     f->uniforms["premultB"] = IVEC(1);
     f->uniforms["channelL"] = IVEC(f->mapValue);
@@ -338,18 +355,21 @@ PF_Err BlurMap(Frame* f) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
     const PX_FBO& source = p.hasMap ? f->map : f->upload;
-    f->uniforms["videoTexture"] = TEX2D(source.renderBuffer.id);
+    f->uniforms["videoTexture"] = TEXRECT(source.renderBuffer.id);
     f->uniforms["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
     f->uniforms["gridOrigin"] = IVEC2(Corner(f->mapPart));
     f->uniforms["resV"] = VEC2(p.frameSize);
     f->uniforms["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
     // A placed map already holds the value alone, in red.
     f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
-    SetBlurKernel({f->programs->blurWProgram, f->programs->blurHProgram}, p.blurRadius,
-                  &f->uniforms);
-    Draw(&f->blur, f->programs->blurWProgram, f->uniforms);
-    f->uniforms["videoTexture"] = TEX2D(f->blur.renderBuffer.id);
-    Draw(&f->map, f->programs->blurHProgram, f->uniforms);
+    DisplaceVariants spare{};
+    uint32_t blur[2];
+    BlurPrograms(*f->programs, p.wrapMode, &spare, blur);
+    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &f->uniforms);
+    Draw(&f->blur, blur[0], f->uniforms);
+    f->uniforms["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
+    Draw(&f->map, blur[1], f->uniforms);
+    DeleteDisplaceVariants(&spare);
     KeepTarget(f->kept, &f->blur);
     p.hasMap = true;
     return PF_Err_NONE;
@@ -358,8 +378,8 @@ PF_Err BlurMap(Frame* f) {
 }  // namespace
 
 void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms) {
-    // Room for radius 100: taps from -100 to 100 cover 203 texels, in 51 groups of four.
-    constexpr int kMaxGroups = 51;
+    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
+    constexpr int kMaxPairs = 102;
     const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
     const int steps = int(std::ceil(r));
     const double stride = r / steps;
@@ -378,18 +398,33 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
     size_t first = 0, end = texels.size();
     while (texels[first] == 0.0) ++first;
     while (texels[end - 1] == 0.0) --end;
-    float weights[4 * kMaxGroups] = {};
-    const int groups = std::min(int((end - first + 3) / 4), kMaxGroups);
-    for (size_t k = first; k < end && k - first < size_t(4 * groups); ++k) {
-        weights[k - first] = float(texels[k] / total);
+    // Pairs of texels, each read by one filtered fetch placed by their weights to 1/512 of a
+    // texel, which any texel position of a texture up to 16384 wide holds exactly (a GPU places
+    // it to 1/256); the texel weights that placing gives, for the texels read one by one where
+    // the edge mode repeats the frame.
+    float pairs[2 * kMaxPairs] = {}, weights[4 * ((2 * kMaxPairs + 3) / 4)] = {};
+    int n = 0;
+    for (size_t k = first; k < end && n < kMaxPairs; k += 2, ++n) {
+        const double a = texels[k], b = k + 1 < end ? texels[k + 1] : 0.0;
+        const double part = a + b > 0.0 ? std::floor(b / (a + b) * 512.0 + 0.5) / 512.0 : 0.0;
+        const double weight = (a + b) / total;
+        pairs[2 * n] = float(double(int64_t(k - first)) + part);
+        pairs[2 * n + 1] = float(weight);
+        weights[k - first] = float(weight * (1.0 - part));
+        weights[k - first + 1] = float(weight * part);
     }
+    const int start = int(first) - steps - 1, groups = (2 * n + 3) / 4;
+    for (int i = 0; i < n; ++i) pairs[2 * i] += float(start);
     for (const uint32_t program : programs) {
         if (program == 0) continue;
         glUseProgram(program);
-        glUniform4fv(glGetUniformLocation(program, "kernel"), groups, weights);
+        glUniform2fv(glGetUniformLocation(program, "kernel"), n, pairs);
+        glUniform4fv(glGetUniformLocation(program, "texelWeights"), groups, weights);
     }
-    (*uniforms)["kernel[0]"] = VEC4({weights[0], weights[1], weights[2], weights[3]});
-    (*uniforms)["kernelStart"] = IVEC(int32_t(first) - steps - 1);
+    (*uniforms)["kernel[0]"] = VEC2({pairs[0], pairs[1]});
+    (*uniforms)["kernelPairs"] = IVEC(n);
+    (*uniforms)["texelWeights[0]"] = VEC4({weights[0], weights[1], weights[2], weights[3]});
+    (*uniforms)["kernelStart"] = IVEC(start);
     (*uniforms)["kernelGroups"] = IVEC(groups);
 }
 
@@ -401,7 +436,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     // How the map is read, where the passes before did not say: the general program reads every
     // setting, whether the frame has a map or not.
     UniformMap& u = f->uniforms;
-    u.emplace("displaceTex", TEX2D(0));
+    u.emplace("displaceTex", TEXRECT(0));
     u.emplace("mapFetchL", IVEC(0));
     u.emplace("mapOrigin", IVEC2({0, 0}));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
@@ -411,7 +446,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
 }
 
 void DisplaceDirect(Frame* f) {
-    f->uniforms["inTex"] = TEX2D(f->upload.renderBuffer.id);
+    f->uniforms["inTex"] = TEXRECT(f->upload.renderBuffer.id);
     f->uniforms["bicubicIn"] = IVEC(0);
     SetDisplacement(f, f->p->frameSize, f->window);
     Draw(&f->output, DisplaceProgram(*f->programs, f->uniforms), f->uniforms);
@@ -450,7 +485,7 @@ void SupersampleTile(Frame* f, const Region& tile) {
     myParams& p = *f->p;
     const Region samples = SampleRegion(p, tile);
     UniformMap& u = f->uniforms;
-    u["inTex"] = TEX2D(f->upload.renderBuffer.id);
+    u["inTex"] = TEXRECT(f->upload.renderBuffer.id);
     u["bicubicIn"] = IVEC(1);
     SetDisplacement(f, p.superSize, samples);
     DrawPart(&f->superResult, DisplaceProgram(*f->programs, u), u,
@@ -468,7 +503,8 @@ PF_Err DisplaceSupersampled(Frame* f) {
     const Tiling tiling = PlanTiles(*f);
     // Every tile's samples fit the first's target, which tiles at the window's edges use part of.
     const Region first = SampleRegion(*f->p, Tile(*f, tiling, f->window.left, f->window.top));
-    if (!MakeTarget(f, &f->superResult, first, GL_CLAMP_TO_EDGE, Fill::kDrawn)) {
+    if (!MakeTarget(f, &f->superResult, first, GL_CLAMP_TO_EDGE, Fill::kDrawn, GL_RGBA32F,
+                    GL_TEXTURE_2D)) {
         return OutOfMemory(f->p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing"
                                                   : "the frame at 2x anti-aliasing",
                            first, f->out_data);
@@ -530,7 +566,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     // draw converts to bytes as the readback would (rounded, clamped to 0..1), and the readback
     // becomes a plain copy.
     const int32_t output_format = p->bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
-    if (!MakeTarget(&f, &f.output, f.window, GL_CLAMP_TO_BORDER, Fill::kDrawn, output_format)) {
+    if (!MakeTarget(&f, &f.output, f.window, GL_CLAMP_TO_BORDER, Fill::kDrawn, output_format,
+                    GL_TEXTURE_2D)) {
         return OutOfMemory("the output", f.window, out_data);
     }
     // Any value but 2x and 4x (the separator too) renders direct.

@@ -12,9 +12,11 @@
 void SetSupersamplingBudgetForTesting(uint64_t bytes);
 
 // The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `programs`: taps
-// at most a pixel apart, each split between the two texels around it, as one weight per texel,
-// each texel read by its index. Set on each program, as an array the uniform map does not carry;
-// the map gets the entries that say so to the draw.
+// at most a pixel apart, each split by linear filtering between the two texels around it, as one
+// weight per texel, read in pairs by one filtered fetch placed (to 1/512 of a texel) by their
+// weights; and the weights that placing gives each texel, for texels read one by one. Set on
+// each program, as arrays the uniform map does not carry; the map gets the entries that say so
+// to the draw.
 void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms);
 
 // Runs every pass with the calling thread's programs; its context must be current and

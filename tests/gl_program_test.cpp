@@ -273,11 +273,13 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
 
     // Programs that find their pixel by its place leave the quad's texture coordinates unread.
     const Interface placed = {{"vertex", GL_FLOAT_VEC4}};
-    Interface blurW = {{"videoTexture", GL_SAMPLER_2D}, {"resV", GL_FLOAT_VEC2},
-                       {"gridOrigin", GL_INT_VEC2},     {"wrapL", GL_INT},
-                       {"kernel[0]", GL_FLOAT_VEC4},    {"kernelStart", GL_INT},
-                       {"kernelGroups", GL_INT}};
-    const Interface blurH = blurW;
+    // The blur reads pairs of texels at places on the frame's grid; the edge mode's own reads
+    // are in the programs made for repeating edge modes.
+    const Interface blurH = {{"videoTexture", GL_SAMPLER_2D_RECT},
+                             {"kernel[0]", GL_FLOAT_VEC2},
+                             {"kernelPairs", GL_INT}};
+    Interface blurW = blurH;
+    blurW["gridOrigin"] = GL_INT_VEC2;
     blurW["srcOrigin"] = GL_INT_VEC2;
     blurW["channelL"] = GL_INT;
     struct Expected {
@@ -291,7 +293,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
         {"swizzleIn",
          programs.swizzleInProgram,
          {{"xform", GL_FLOAT_MAT4},
-          {"videoTexture", GL_SAMPLER_2D},
+          {"videoTexture", GL_SAMPLER_2D_RECT},
           {"premultB", GL_INT},
           {"texelOrigin", GL_INT_VEC2},
           {"channelL", GL_INT}},
@@ -299,8 +301,8 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
          placed},
         {"displace",
          programs.displaceProgram,
-         {{"inTex", GL_SAMPLER_2D},
-          {"displaceTex", GL_SAMPLER_2D},
+         {{"inTex", GL_SAMPLER_2D_RECT},
+          {"displaceTex", GL_SAMPLER_2D_RECT},
           {"usingAuxTex", GL_INT},
           {"srcL", GL_INT},
           {"invert", GL_INT},
@@ -389,10 +391,11 @@ TEST_F(ProgramTest, DisplaceWithAZeroMultiplierAtFullScaleSamplesInPlace) {
                              0.7f, 0.8f, 0.9f, 1.0f, 0.2f, 0.4f, 0.6f, 0.8f};
     GLuint textures[2] = {};
     glGenTextures(2, textures);
-    glBindTexture(GL_TEXTURE_2D, textures[0]);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, 2, 2, 0, GL_RGBA, GL_FLOAT, input);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_RECTANGLE, textures[0]);
+    glTexImage2D(GL_TEXTURE_RECTANGLE, 0, GL_RGBA32F, 2, 2, 0, GL_RGBA, GL_FLOAT, input);
+    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_RECTANGLE, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_RECTANGLE, 0);
     glBindTexture(GL_TEXTURE_2D, textures[1]);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, 2, 2, 0, GL_RGBA, GL_FLOAT, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
@@ -407,7 +410,7 @@ TEST_F(ProgramTest, DisplaceWithAZeroMultiplierAtFullScaleSamplesInPlace) {
 
     glUseProgram(program);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, textures[0]);
+    glBindTexture(GL_TEXTURE_RECTANGLE, textures[0]);
     glUniform1i(glGetUniformLocation(program, "inTex"), 0);
     glUniform1i(glGetUniformLocation(program, "displaceTex"), 0);
     glUniform1i(glGetUniformLocation(program, "usingAuxTex"), 0);
@@ -427,7 +430,6 @@ TEST_F(ProgramTest, DisplaceWithAZeroMultiplierAtFullScaleSamplesInPlace) {
     glUniform1f(glGetUniformLocation(program, "blueMult"), 0.0f);
     glUniform1i(glGetUniformLocation(program, "dstL"), 2);
     glUniform2f(glGetUniformLocation(program, "gridSize"), 2.0f, 2.0f);
-    glUniform4f(glGetUniformLocation(program, "inPlace"), 1.0f, 1.0f, 0.0f, 0.0f);
 
     // Full-frame quad: clip-space corners with texture coordinates 0 to 1.
     const float quad[] = {-1, -1, 0, 1, 0, 0, 1, -1, 0, 1, 1, 0,

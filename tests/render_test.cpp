@@ -412,7 +412,7 @@ TEST_F(RenderTest, EachControlReachesItsUniformAndThePicture) {
         UniformMap given;
         SendDisplaceUniforms(given, &p);
         for (const auto& entry : vexo_model::DisplaceUniforms(expected, 0, 0)) {
-            if (entry.second.type == kUniformTex2D) continue;
+            if (entry.second.type == kUniformTexRect) continue;
             SCOPED_TRACE(entry.first);
             ASSERT_EQ(given.count(entry.first), 1u);
             const uniform_t& u = given[entry.first];
@@ -573,7 +573,7 @@ TEST_F(RenderTest, ARegionIsTheCropOfTheWholeFrame) {
         {"2x", {{kParamAntiAliasing, kAntiAliasing2x}}},
         {"4x", {{kParamAntiAliasing, kAntiAliasing4x}}},
         {"softness", {{kParamMapSoftness, 6}}},
-        {"repeat", {{kParamEdgeBehavior, kEdgeRepeat}}},
+        {"repeat, softened", {{kParamEdgeBehavior, kEdgeRepeat}, {kParamMapSoftness, 4}}},
         {"mirror repeat, 4x",
          {{kParamEdgeBehavior, kEdgeMirrorRepeat}, {kParamAntiAliasing, kAntiAliasing4x}}},
         {"edge repeat", {{kParamEdgeBehavior, kEdgeEdgeRepeat}}},
@@ -820,12 +820,12 @@ TEST_F(RenderFailureTest, OnlyAReachBeyondTheContextsLimitFailsTheFrame) {
 }
 
 TEST_F(RenderFailureTest, MemoryTheDriverRefusesFailsOnlyThatFrame) {
-    // An input read whole, within the context's size limits but 2 GiB of floats: more than
-    // llvmpipe gives one texture. The host's half gigabyte comes from calloc untouched, so it
-    // costs no memory unless read.
+    // An input read whole, within the context's size limits but 4 GiB of floats: more than
+    // llvmpipe gives one texture. The host's gigabyte comes from calloc untouched, so it costs
+    // no memory unless read.
     World big = MakeWorld(0, 0, 8);
     big.def.width = 16384;
-    big.def.height = 8192;
+    big.def.height = 16384;
     big.def.rowbytes = big.def.width * 4;
     std::unique_ptr<void, decltype(&std::free)> pixels(
         std::calloc(size_t(big.def.rowbytes), size_t(big.def.height)), &std::free);
@@ -841,7 +841,7 @@ TEST_F(RenderFailureTest, MemoryTheDriverRefusesFailsOnlyThatFrame) {
     EXPECT_EQ(Render(big, nullptr, &out, corner), PF_Err_OUT_OF_MEMORY);
     EXPECT_TRUE(Cleared(out));
     ASSERT_EQ(g_messages.size(), 1u);
-    EXPECT_EQ(g_messages[0], "not enough GPU memory for the input (16384 x 8192 pixels)");
+    EXPECT_EQ(g_messages[0], "not enough GPU memory for the input (16384 x 16384 pixels)");
 
     // The next frame starts with a clean error state: nothing is reported against it.
     ResetControls();

@@ -1,58 +1,58 @@
 #version 330 core
-// Vertical half of the separable map blur: a Gaussian over the radius to each side, one weight
-// per texel, each texel read by its index on the frame's grid, so that any part of a frame blurs
-// as the whole frame does.
+// Vertical half of the separable map blur: a Gaussian over the radius to each side, as pairs of
+// texels, each pair read by one filtered fetch at its place (to 1/512 of a texel) on the frame's
+// grid, so that any part of a frame blurs as the whole frame does.
 out vec4 FragColour;
-uniform sampler2D videoTexture;
+uniform sampler2DRect videoTexture;
 uniform vec2 resV;          // the frame's size
 uniform ivec2 gridOrigin;   // the frame pixel of the target's first pixel, and the source's
 uniform int wrapL;          // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels
-uniform vec4 kernel[51];    // the weights of consecutive texels, four a vector
-uniform int kernelStart;    // the first weight's texel, from the pixel
+uniform vec2 kernel[102];   // each pair's place (texels from the pixel) and weight
+uniform int kernelPairs;
+uniform vec4 texelWeights[51];  // the weights the pairs give consecutive texels, four a vector
+uniform int kernelStart;        // the first texel's offset from the pixel
 uniform int kernelGroups;
 
 // Frame pixel i of n as the edge mode has it, weighed 0 where it names none.
 vec2 edgePixel(int i, float n) {
     float k = float(i);
     if (wrapL == 1) return vec2(k - n * floor(k / n), 1.0);
-    if (wrapL == 2) {
-        float m = k - 2.0 * n * floor(k / (2.0 * n));
-        return vec2(m < n ? m : 2.0 * n - 1.0 - m, 1.0);
-    }
-    if (wrapL == 3) return vec2(clamp(k, 0.0, n - 1.0), 1.0);
-    return vec2(k, k >= 0.0 && k < n ? 1.0 : 0.0);
-}
-
-vec4 tap(int x, int y, int last) {
-    return texelFetch(videoTexture, ivec2(x, clamp(y - gridOrigin.y, 0, last)), 0);
+    float m = k - 2.0 * n * floor(k / (2.0 * n));
+    return vec2(m < n ? m : 2.0 * n - 1.0 - m, 1.0);
 }
 
 vec4 edgeTap(int x, int y, int last) {
     vec2 e = edgePixel(y, resV.y);
-    return e.y * tap(x, int(e.x), last);
+    return e.y * texelFetch(videoTexture, ivec2(x, clamp(int(e.x) - gridOrigin.y, 0, last)));
 }
 
 void main() {
     ivec2 pixel = ivec2(gl_FragCoord.xy);
-    int last = textureSize(videoTexture, 0).y - 1;
+    vec2 local = vec2(pixel) + 0.5;
     int first = gridOrigin.y + pixel.y + kernelStart;
     vec4 sum = vec4(0.0);
-    // Only pixels whose kernel crosses the frame's edge pay for the edge mode: a loop is skipped
-    // where no pixel takes it.
+    // Repeat and Mirror Repeat, which rectangle textures do not hold, are read texel by texel where
+    // the kernel crosses the frame's edge, by a program of their own: on a SIMD rasteriser the
+    // mere chance of a branch between pixels slows the pairs for every other edge mode.
+#ifdef VEXO_BY_TEXEL
     if (first >= 0 && first + 4 * kernelGroups <= int(resV.y)) {
-        for (int i = 0; i < kernelGroups; ++i) {
-            int y = first + 4 * i;
-            sum += kernel[i].x * tap(pixel.x, y, last) + kernel[i].y * tap(pixel.x, y + 1, last) +
-                   kernel[i].z * tap(pixel.x, y + 2, last) + kernel[i].w * tap(pixel.x, y + 3, last);
+        for (int i = 0; i < kernelPairs; ++i) {
+            sum += kernel[i].y * texture(videoTexture, local + vec2(0.0, kernel[i].x));
         }
     } else {
+        int last = textureSize(videoTexture).y - 1;
         for (int i = 0; i < kernelGroups; ++i) {
             int y = first + 4 * i;
-            sum += kernel[i].x * edgeTap(pixel.x, y, last) +
-                   kernel[i].y * edgeTap(pixel.x, y + 1, last) +
-                   kernel[i].z * edgeTap(pixel.x, y + 2, last) +
-                   kernel[i].w * edgeTap(pixel.x, y + 3, last);
+            sum += texelWeights[i].x * edgeTap(pixel.x, y, last) +
+                   texelWeights[i].y * edgeTap(pixel.x, y + 1, last) +
+                   texelWeights[i].z * edgeTap(pixel.x, y + 2, last) +
+                   texelWeights[i].w * edgeTap(pixel.x, y + 3, last);
         }
     }
+#else
+    for (int i = 0; i < kernelPairs; ++i) {
+        sum += kernel[i].y * texture(videoTexture, local + vec2(0.0, kernel[i].x));
+    }
+#endif
     FragColour = sum;
 }

@@ -1,16 +1,18 @@
 #version 330 core
-// Horizontal half of the separable map blur: a Gaussian over the radius to each side, one weight
-// per texel, each texel read by its index on the frame's grid, so that any part of a frame blurs
-// as the whole frame does.
+// Horizontal half of the separable map blur: a Gaussian over the radius to each side, as pairs of
+// texels, each pair read by one filtered fetch at its place (to 1/512 of a texel) on the frame's
+// grid, so that any part of a frame blurs as the whole frame does.
 out vec4 FragColour;
-uniform sampler2D videoTexture;
+uniform sampler2DRect videoTexture;
 uniform vec2 resV;          // the frame's size
 uniform ivec2 gridOrigin;   // the frame pixel of the target's first pixel
 uniform ivec2 srcOrigin;    // the frame pixel of the source's first texel
 uniform int wrapL;          // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels
 uniform int channelL;       // 0: every channel; else only what the grey is taken from, in red
-uniform vec4 kernel[51];    // the weights of consecutive texels, four a vector
-uniform int kernelStart;    // the first weight's texel, from the pixel
+uniform vec2 kernel[102];   // each pair's place (texels from the pixel) and weight
+uniform int kernelPairs;
+uniform vec4 texelWeights[51];  // the weights the pairs give consecutive texels, four a vector
+uniform int kernelStart;        // the first texel's offset from the pixel
 uniform int kernelGroups;
 
 // The value the displacement's grey is taken from: one channel, or (8) the colours' mean.
@@ -26,43 +28,44 @@ float greySource(vec4 c) {
 vec2 edgePixel(int i, float n) {
     float k = float(i);
     if (wrapL == 1) return vec2(k - n * floor(k / n), 1.0);
-    if (wrapL == 2) {
-        float m = k - 2.0 * n * floor(k / (2.0 * n));
-        return vec2(m < n ? m : 2.0 * n - 1.0 - m, 1.0);
-    }
-    if (wrapL == 3) return vec2(clamp(k, 0.0, n - 1.0), 1.0);
-    return vec2(k, k >= 0.0 && k < n ? 1.0 : 0.0);
-}
-
-vec4 tap(int x, int y, int last) {
-    return texelFetch(videoTexture, ivec2(clamp(x - srcOrigin.x, 0, last), y), 0);
+    float m = k - 2.0 * n * floor(k / (2.0 * n));
+    return vec2(m < n ? m : 2.0 * n - 1.0 - m, 1.0);
 }
 
 vec4 edgeTap(int x, int y, int last) {
     vec2 e = edgePixel(x, resV.x);
-    return e.y * tap(int(e.x), y, last);
+    return e.y * texelFetch(videoTexture, ivec2(clamp(int(e.x) - srcOrigin.x, 0, last), y));
 }
 
 void main() {
     ivec2 at = gridOrigin + ivec2(gl_FragCoord.xy);
-    ivec2 last = textureSize(videoTexture, 0) - 1;
-    int y = clamp(at.y - srcOrigin.y, 0, last.y);
+    vec2 local = vec2(at - srcOrigin) + 0.5;
     int first = at.x + kernelStart;
     vec4 sum = vec4(0.0);
-    // Only pixels whose kernel crosses the frame's edge pay for the edge mode: a loop is skipped
-    // where no pixel takes it.
+    // Repeat and Mirror Repeat, which rectangle textures do not hold, are read texel by texel where
+    // the kernel crosses the frame's edge, by a program of their own: on a SIMD rasteriser the
+    // mere chance of a branch between pixels slows the pairs for every other edge mode.
+#ifdef VEXO_BY_TEXEL
     if (first >= 0 && first + 4 * kernelGroups <= int(resV.x)) {
-        for (int i = 0; i < kernelGroups; ++i) {
-            int x = first + 4 * i;
-            sum += kernel[i].x * tap(x, y, last.x) + kernel[i].y * tap(x + 1, y, last.x) +
-                   kernel[i].z * tap(x + 2, y, last.x) + kernel[i].w * tap(x + 3, y, last.x);
+        for (int i = 0; i < kernelPairs; ++i) {
+            sum += kernel[i].y * texture(videoTexture, local + vec2(kernel[i].x, 0.0));
         }
     } else {
+        ivec2 size = textureSize(videoTexture);
+        int y = clamp(at.y - srcOrigin.y, 0, size.y - 1);
+        int last = size.x - 1;
         for (int i = 0; i < kernelGroups; ++i) {
             int x = first + 4 * i;
-            sum += kernel[i].x * edgeTap(x, y, last.x) + kernel[i].y * edgeTap(x + 1, y, last.x) +
-                   kernel[i].z * edgeTap(x + 2, y, last.x) + kernel[i].w * edgeTap(x + 3, y, last.x);
+            sum += texelWeights[i].x * edgeTap(x, y, last) +
+                   texelWeights[i].y * edgeTap(x + 1, y, last) +
+                   texelWeights[i].z * edgeTap(x + 2, y, last) +
+                   texelWeights[i].w * edgeTap(x + 3, y, last);
         }
     }
+#else
+    for (int i = 0; i < kernelPairs; ++i) {
+        sum += kernel[i].y * texture(videoTexture, local + vec2(kernel[i].x, 0.0));
+    }
+#endif
     FragColour = channelL != 0 ? vec4(greySource(sum)) : sum;
 }

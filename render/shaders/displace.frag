@@ -5,12 +5,12 @@ out vec4 FragColor;
 
 // A program made for one frame's settings defines the VEXO_ values after the version line, and
 // the compiler drops the branches they decide; without them every setting is a uniform.
-uniform sampler2D inTex;
-uniform sampler2D displaceTex;
-// Every read is placed on the grid of the whole frame (or of the supersampled frame) and finds its
-// texels by index there, with its filter weights from the position on that grid: a texture holds
-// a part of the frame, from the frame pixel its origin names on, and taking the origin away is
-// exact. So every part and every tile of a frame computes each pixel alike.
+uniform sampler2DRect inTex;
+uniform sampler2DRect displaceTex;
+// Every read is placed on the grid of the whole frame (or of the supersampled frame), to 1/256 of
+// a texel: a texture holds a part of the frame from the frame pixel its origin names on, at texel
+// positions, and taking the whole origin away from such a position is exact. So every part and
+// every tile of a frame computes each pixel alike.
 uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
 uniform vec2 gridSize;
 uniform ivec2 inOrigin;   // the frame pixel of the input texture's first texel
@@ -170,29 +170,33 @@ int texelIndex(float i, float n, int origin, int last, inout float weight) {
     return clamp(int(k) - origin, 0, last);
 }
 
-// GPUs place a filtered read to 1/256 of a texel or finer: a position the float chain leaves
-// within 1/512 of a texel centre reads that texel, so that no displacement is an exact copy.
-void snapToTexel(inout vec2 i, inout vec2 f) {
-    const float near = 1.0 / 512.0;
-    bvec2 up = greaterThan(f, vec2(1.0 - near));
-    i += vec2(up);
-    f = mix(f, vec2(0.0), bvec2(ivec2(up) | ivec2(lessThan(f, vec2(near)))));
+// A position to 1/256 of a texel, as a GPU places a filtered read: exact in single precision
+// with any whole origin taken away, and a position the float chain leaves a rounding step off a
+// texel centre reads that texel, so that no displacement is an exact copy. Positions beyond any
+// frame are held where they still read beyond it.
+vec2 quantized(vec2 s) {
+    return floor(clamp(s, -30000.0, 30000.0) * 256.0 + 0.5) * (1.0 / 256.0);
 }
+
+// Repeat and Mirror Repeat, which rectangle textures do not hold, are read texel by texel; the
+// other edge modes are the textures' own.
+bool edgeByTexel() { return wrapL == 1 || wrapL == 2; }
 
 // A texture holding frame pixels from `origin` on, filtered linearly at s (frame pixels, less
 // half a pixel: whole numbers at the pixels' centres).
-vec4 linearAt(sampler2D tex, ivec2 origin, vec2 s) {
+vec4 linearAt(sampler2DRect tex, ivec2 origin, vec2 s) {
+    s = quantized(s);
+    if (!edgeByTexel()) return texture(tex, s - vec2(origin) + 0.5);
     vec2 i = floor(s);
     vec2 f = s - i;
-    snapToTexel(i, f);
-    ivec2 last = textureSize(tex, 0) - 1;
+    ivec2 last = textureSize(tex) - 1;
     float wx0 = 1.0 - f.x, wx1 = f.x, wy0 = 1.0 - f.y, wy1 = f.y;
     int x0 = texelIndex(i.x, resV.x, origin.x, last.x, wx0);
     int x1 = texelIndex(i.x + 1.0, resV.x, origin.x, last.x, wx1);
     int y0 = texelIndex(i.y, resV.y, origin.y, last.y, wy0);
     int y1 = texelIndex(i.y + 1.0, resV.y, origin.y, last.y, wy1);
-    return wy0 * (wx0 * texelFetch(tex, ivec2(x0, y0), 0) + wx1 * texelFetch(tex, ivec2(x1, y0), 0)) +
-           wy1 * (wx0 * texelFetch(tex, ivec2(x0, y1), 0) + wx1 * texelFetch(tex, ivec2(x1, y1), 0));
+    return wy0 * (wx0 * texelFetch(tex, ivec2(x0, y0)) + wx1 * texelFetch(tex, ivec2(x1, y0))) +
+           wy1 * (wx0 * texelFetch(tex, ivec2(x0, y1)) + wx1 * texelFetch(tex, ivec2(x1, y1)));
 }
 
 // Two neighbouring cells (i and i + 1) along an axis of a grid of n, as the upsampling saw them,
@@ -211,53 +215,69 @@ void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
     }
 }
 
-// Along one axis of n frame pixels, the input's texels and weights for two supersampled cells in
-// their shares: each cell the upsampling's B-spline at its centre, ((cell + 0.5) / cells per
-// pixel, exact for 2 and 4), over four texels; the two cells lie at most half a texel apart, so
-// together they take five texels from the first's.
-void upsampledTaps(vec2 cells, vec2 shares, float perPixel, float n, int origin, int last,
-                   out float w[5], out int at[5]) {
+// Along one axis, the input's taps for two supersampled cells in their shares: each cell the
+// upsampling's B-spline at its centre ((cell + 0.5) / cells per pixel, exact for 2 and 4) over
+// four texels; the two cells lie at most half a texel apart, so together they take five texels
+// from `first` on. Read as three filtered pairs, each at its place (in texels from `first`, to
+// 1/256) with its weight; `split` gives the five texels' own weights that the pairs make.
+void upsampledTaps(vec2 cells, vec2 shares, float perPixel, out float first, out vec3 places,
+                   out vec3 weights, out float split[5]) {
     vec2 t = (cells + 0.5) / perPixel - 0.5;
     float base = floor(t.x);
     vec4 w0 = cubic(t.x - base) * shares.x;
     vec4 w1 = cubic(t.y - floor(t.y)) * shares.y;
     bool same = floor(t.y) == base;
     vec4 k = w0 + (same ? w1 : vec4(0.0, w1.xyz));
-    w[0] = k.x;
-    w[1] = k.y;
-    w[2] = k.z;
-    w[3] = k.w;
-    w[4] = same ? 0.0 : w1.w;
-    for (int j = 0; j < 5; ++j) at[j] = texelIndex(base - 1.0 + float(j), n, origin, last, w[j]);
-}
-
-vec4 upsampledSum(float wx[5], int ax[5], float wy[5], int ay[5]) {
-    vec4 sum = vec4(0.0);
-    for (int j = 0; j < 5; ++j) {
-        vec4 row = vec4(0.0);
-        for (int i = 0; i < 5; ++i) row += wx[i] * texelFetch(inTex, ivec2(ax[i], ay[j]), 0);
-        sum += wy[j] * row;
-    }
-    return sum;
+    weights = vec3(k.x + k.y, k.z + k.w, same ? 0.0 : w1.w);
+    vec2 parts = floor(vec2(k.y, k.w) / max(weights.xy, vec2(1e-30)) * 256.0 + 0.5) / 256.0;
+    first = base - 1.0;
+    places = vec3(parts.x, 2.0 + parts.y, 4.0);
+    split[0] = weights.x * (1.0 - parts.x);
+    split[1] = weights.x * parts.x;
+    split[2] = weights.y * (1.0 - parts.y);
+    split[3] = weights.y * parts.y;
+    split[4] = weights.z;
 }
 
 // The upsampled input as a linear read of the upsampled frame would see it, at s (supersampled
 // cells, less half a cell), without the upsampled frame: the two cells either side along each
 // axis, each the B-spline of the input at its centre, blended by their distances.
 vec4 upsampledAt(vec2 s) {
+    s = quantized(s);
     vec2 i = floor(s);
     vec2 f = s - i;
-    snapToTexel(i, f);
     float perPixel = gridSize.x / resV.x;
-    ivec2 last = textureSize(inTex, 0) - 1;
     vec2 cx, sx, cy, sy;
     cellPair(i.x, gridSize.x, f.x, cx, sx);
     cellPair(i.y, gridSize.y, f.y, cy, sy);
-    float wx[5], wy[5];
+    float firstX, firstY;
+    vec3 px, wx, py, wy;
+    float tx[5], ty[5];
+    upsampledTaps(cx, sx, perPixel, firstX, px, wx, tx);
+    upsampledTaps(cy, sy, perPixel, firstY, py, wy, ty);
+    vec4 sum = vec4(0.0);
+    if (!edgeByTexel()) {
+        vec2 at = vec2(firstX, firstY) - vec2(inOrigin) + 0.5;
+        for (int j = 0; j < 3; ++j) {
+            vec4 row = wx.x * texture(inTex, at + vec2(px.x, py[j])) +
+                       wx.y * texture(inTex, at + vec2(px.y, py[j])) +
+                       wx.z * texture(inTex, at + vec2(px.z, py[j]));
+            sum += wy[j] * row;
+        }
+        return sum;
+    }
+    ivec2 last = textureSize(inTex) - 1;
     int ax[5], ay[5];
-    upsampledTaps(cx, sx, perPixel, resV.x, inOrigin.x, last.x, wx, ax);
-    upsampledTaps(cy, sy, perPixel, resV.y, inOrigin.y, last.y, wy, ay);
-    return upsampledSum(wx, ax, wy, ay);
+    for (int k = 0; k < 5; ++k) {
+        ax[k] = texelIndex(firstX + float(k), resV.x, inOrigin.x, last.x, tx[k]);
+        ay[k] = texelIndex(firstY + float(k), resV.y, inOrigin.y, last.y, ty[k]);
+    }
+    for (int j = 0; j < 5; ++j) {
+        vec4 row = vec4(0.0);
+        for (int k = 0; k < 5; ++k) row += tx[k] * texelFetch(inTex, ivec2(ax[k], ay[j]));
+        sum += ty[j] * row;
+    }
+    return sum;
 }
 
 // The move `d` (frame pixels) from cell `cell`'s centre, read from the input.
@@ -267,18 +287,18 @@ vec4 sampleInput(vec2 cell, vec2 d) {
 }
 
 // The texel of a texture holding frame pixels from `origin` on, at a frame pixel.
-vec4 texelAt(sampler2D tex, ivec2 origin, ivec2 pixel) {
-    return texelFetch(tex, clamp(pixel - origin, ivec2(0), textureSize(tex, 0) - 1), 0);
+vec4 texelAt(sampler2DRect tex, ivec2 origin, ivec2 pixel) {
+    return texelFetch(tex, clamp(pixel - origin, ivec2(0), textureSize(tex) - 1));
 }
 
 // The map layer's texel at a grid cell, premultiplied as the map pass premultiplies; nothing
 // beyond the layer.
 vec4 mapTexel(ivec2 cell) {
     ivec2 c = cell - mapOrigin;
-    if (any(lessThan(c, ivec2(0))) || any(greaterThanEqual(c, textureSize(displaceTex, 0)))) {
+    if (any(lessThan(c, ivec2(0))) || any(greaterThanEqual(c, textureSize(displaceTex)))) {
         return vec4(0.0);
     }
-    vec4 m = texelFetch(displaceTex, c, 0);
+    vec4 m = texelFetch(displaceTex, c);
     m.rgb *= m.a;
     return m;
 }

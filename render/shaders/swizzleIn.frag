@@ -3,7 +3,7 @@
 // one work in red, green, blue, alpha. Each pixel the placed quad covers copies one texel, found
 // by the pixel's place, so that the copy is exact whatever part of the target is drawn.
 out vec4 colourOut;
-uniform sampler2D videoTexture;
+uniform sampler2DRect videoTexture;
 uniform int premultB;
 uniform ivec2 texelOrigin;  // the texel the target's first pixel would copy
 uniform int channelL;       // 0: every channel; else only what the grey is taken from, in red
@@ -18,7 +18,7 @@ float greySource(vec4 c) {
 }
 
 void main() {
-    vec4 s = texelFetch(videoTexture, ivec2(gl_FragCoord.xy) + texelOrigin, 0);
+    vec4 s = texelFetch(videoTexture, ivec2(gl_FragCoord.xy) + texelOrigin);
     colourOut = s.gbar;
     if (premultB == 1) colourOut.rgb *= colourOut.a;
     if (channelL != 0) colourOut = vec4(greySource(colourOut));

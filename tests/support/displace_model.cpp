@@ -18,8 +18,8 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
 }
 
 UniformMap DisplaceUniforms(const DisplaceSettings& s, GLuint inTex, GLuint mapTex) {
-    return {{"inTex", TEX2D(inTex)},
-            {"displaceTex", TEX2D(mapTex)},
+    return {{"inTex", TEXRECT(inTex)},
+            {"displaceTex", TEXRECT(mapTex)},
             {"usingAuxTex", IVEC(s.usingAuxTex)},
             {"srcL", IVEC(s.srcL)},
             {"invert", IVEC(s.invert)},

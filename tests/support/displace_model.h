@@ -66,16 +66,11 @@ struct Image {
     }
 
     RGBA sample(double u, double v) const {
-        const double x = u * w - 0.5, y = v * h - 0.5;
-        int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
-        double ax = x - x0, ay = y - y0;
-        // Within 1/512 of a texel centre, a GPU reads that texel.
-        const auto snap = [](int* i, double* f) {
-            if (*f > 1.0 - 1.0 / 512) ++*i, *f = 0.0;
-            if (*f < 1.0 / 512) *f = 0.0;
-        };
-        snap(&x0, &ax);
-        snap(&y0, &ay);
+        // Placed to 1/256 of a texel, as a GPU places a filtered read.
+        const auto placed = [](double t) { return std::floor(t * 256.0 + 0.5) / 256.0; };
+        const double x = placed(u * w - 0.5), y = placed(v * h - 0.5);
+        const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+        const double ax = x - x0, ay = y - y0;
         RGBA out{};
         const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
         const int dx[4] = {0, 1, 0, 1}, dy[4] = {0, 0, 1, 1};

@@ -85,14 +85,25 @@ void FillTarget(const PX_FBO& target, const std::vector<float>& rgba) {
     const GLsizei w = static_cast<GLsizei>(target.renderBuffer.width);
     const GLsizei h = static_cast<GLsizei>(target.renderBuffer.height);
     ASSERT_EQ(rgba.size(), static_cast<size_t>(w) * h * 4);
-    glBindTexture(GL_TEXTURE_2D, target.renderBuffer.id);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w, h, GL_RGBA, GL_FLOAT, rgba.data());
-    glBindTexture(GL_TEXTURE_2D, 0);
+    const GLenum kind = target.renderBuffer.target;
+    glBindTexture(kind, target.renderBuffer.id);
+    glTexSubImage2D(kind, 0, 0, 0, w, h, GL_RGBA, GL_FLOAT, rgba.data());
+    glBindTexture(kind, 0);
 }
 
 PX_FBO MakeFloatTarget(uint32_t width, uint32_t height, const std::vector<float>& rgba,
-                       int32_t wrap) {
-    PX_FBO target = FBOHelper::CreateTextureFBO(width, height, wrap, GL_RGBA32F, 0);
+                       int32_t wrap, uint32_t kind) {
+    PX_FBO target;
+    if (kind == GL_TEXTURE_2D) {
+        target = FBOHelper::CreateTextureFBO(width, height, wrap, GL_RGBA32F, 0);
+    } else {
+        // Rectangle textures hold no repeating wrap.
+        const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
+        target.renderBuffer = FBOHelper::CreateTextureRenderBuffer(
+            width, height, GL_RGBA32F, repeats ? GL_CLAMP_TO_EDGE : wrap, kind);
+        target.fbo = FBOHelper::CreateFBO(target.renderBuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
     EXPECT_NE(target.fbo, 0u);
     FillTarget(target, rgba);
     return target;

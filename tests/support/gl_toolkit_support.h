@@ -49,8 +49,9 @@ struct HostImage {
 std::vector<float> ReadTarget(const PX_FBO& target);
 // Replaces the whole level 0 of a float target's texture with raw GL.
 void FillTarget(const PX_FBO& target, const std::vector<float>& rgba);
-// A GL_RGBA32F target whose pixels are `rgba` (width * height * 4 floats, row 0 first).
+// A GL_RGBA32F target whose pixels are `rgba` (width * height * 4 floats, row 0 first), of a 2D
+// or (`kind`) a rectangle texture.
 PX_FBO MakeFloatTarget(uint32_t width, uint32_t height, const std::vector<float>& rgba,
-                       int32_t wrap = GL_CLAMP_TO_EDGE);
+                       int32_t wrap = GL_CLAMP_TO_EDGE, uint32_t kind = GL_TEXTURE_2D);
 
 }  // namespace vexo_test
