@@ -341,9 +341,10 @@ VEXO_BENCH_EXPORT void glTexImage2D(GLenum target, GLint level, GLint internalfo
     static const auto fn =
         Next<void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*)>(
             "glTexImage2D");
-    if (target == GL_TEXTURE_2D && level == 0) {
+    if ((target == GL_TEXTURE_2D || target == GL_TEXTURE_RECTANGLE) && level == 0) {
         GLint bound = 0;
-        glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+        glGetIntegerv(
+            target == GL_TEXTURE_2D ? GL_TEXTURE_BINDING_2D : GL_TEXTURE_BINDING_RECTANGLE, &bound);
         vexo_bench::CountStorage(GLuint(bound), uint64_t(std::max(width, 0)) *
                                                     uint64_t(std::max(height, 0)) *
                                                     vexo_bench::PixelBytes(internalformat));

@@ -7,7 +7,7 @@ out vec4 FragColor;
 // the compiler drops the branches they decide; without them every setting is a uniform.
 uniform sampler2DRect inTex;
 uniform sampler2DRect displaceTex;
-// Every read is placed on the grid of the whole frame (or of the supersampled frame), to 1/256 of
+// Every read is placed on the grid of the whole frame (or of the supersampled frame), to 1/512 of
 // a texel: a texture holds a part of the frame from the frame pixel its origin names on, at texel
 // positions, and taking the whole origin away from such a position is exact. So every part and
 // every tile of a frame computes each pixel alike.
@@ -170,12 +170,18 @@ int texelIndex(float i, float n, int origin, int last, inout float weight) {
     return clamp(int(k) - origin, 0, last);
 }
 
-// A position to 1/256 of a texel, as a GPU places a filtered read: exact in single precision
-// with any whole origin taken away, and a position the float chain leaves a rounding step off a
-// texel centre reads that texel, so that no displacement is an exact copy. Positions beyond any
-// frame are held where they still read beyond it.
-vec2 quantized(vec2 s) {
-    return floor(clamp(s, -30000.0, 30000.0) * 256.0 + 0.5) * (1.0 / 256.0);
+// A position s (texels less half a texel: whole numbers at their centres) along axes of n texels,
+// placed to 1/512 of a texel, which any position within twice a 16384-texel frame holds exactly
+// in single precision, whole origins taken away included (a GPU places a filtered read to 1/256
+// anyway). A position the float chain leaves a rounding step off a texel centre reads that
+// texel, so that no displacement is an exact copy. Repeat and Mirror Repeat first bring it within
+// one period, which reads the same texels; the other edge modes hold it just beyond the frame,
+// where every read is the border's or the edge's.
+vec2 placed(vec2 s, vec2 n) {
+    if (wrapL == 1) s -= n * floor(s / n);
+    else if (wrapL == 2) s -= 2.0 * n * floor(s / (2.0 * n));
+    else s = clamp(s, vec2(-4.0), n + 4.0);
+    return floor(s * 512.0 + 0.5) * (1.0 / 512.0);
 }
 
 // Repeat and Mirror Repeat, which rectangle textures do not hold, are read texel by texel; the
@@ -185,7 +191,7 @@ bool edgeByTexel() { return wrapL == 1 || wrapL == 2; }
 // A texture holding frame pixels from `origin` on, filtered linearly at s (frame pixels, less
 // half a pixel: whole numbers at the pixels' centres).
 vec4 linearAt(sampler2DRect tex, ivec2 origin, vec2 s) {
-    s = quantized(s);
+    s = placed(s, resV);
     if (!edgeByTexel()) return texture(tex, s - vec2(origin) + 0.5);
     vec2 i = floor(s);
     vec2 f = s - i;
@@ -219,7 +225,7 @@ void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
 // upsampling's B-spline at its centre ((cell + 0.5) / cells per pixel, exact for 2 and 4) over
 // four texels; the two cells lie at most half a texel apart, so together they take five texels
 // from `first` on. Read as three filtered pairs, each at its place (in texels from `first`, to
-// 1/256) with its weight; `split` gives the five texels' own weights that the pairs make.
+// 1/512) with its weight; `split` gives the five texels' own weights that the pairs make.
 void upsampledTaps(vec2 cells, vec2 shares, float perPixel, out float first, out vec3 places,
                    out vec3 weights, out float split[5]) {
     vec2 t = (cells + 0.5) / perPixel - 0.5;
@@ -229,7 +235,7 @@ void upsampledTaps(vec2 cells, vec2 shares, float perPixel, out float first, out
     bool same = floor(t.y) == base;
     vec4 k = w0 + (same ? w1 : vec4(0.0, w1.xyz));
     weights = vec3(k.x + k.y, k.z + k.w, same ? 0.0 : w1.w);
-    vec2 parts = floor(vec2(k.y, k.w) / max(weights.xy, vec2(1e-30)) * 256.0 + 0.5) / 256.0;
+    vec2 parts = floor(vec2(k.y, k.w) / max(weights.xy, vec2(1e-30)) * 512.0 + 0.5) / 512.0;
     first = base - 1.0;
     places = vec3(parts.x, 2.0 + parts.y, 4.0);
     split[0] = weights.x * (1.0 - parts.x);
@@ -243,7 +249,7 @@ void upsampledTaps(vec2 cells, vec2 shares, float perPixel, out float first, out
 // cells, less half a cell), without the upsampled frame: the two cells either side along each
 // axis, each the B-spline of the input at its centre, blended by their distances.
 vec4 upsampledAt(vec2 s) {
-    s = quantized(s);
+    s = placed(s, gridSize);
     vec2 i = floor(s);
     vec2 f = s - i;
     float perPixel = gridSize.x / resV.x;

@@ -66,8 +66,8 @@ struct Image {
     }
 
     RGBA sample(double u, double v) const {
-        // Placed to 1/256 of a texel, as a GPU places a filtered read.
-        const auto placed = [](double t) { return std::floor(t * 256.0 + 0.5) / 256.0; };
+        // Placed to 1/512 of a texel, as the passes place a filtered read.
+        const auto placed = [](double t) { return std::floor(t * 512.0 + 0.5) / 512.0; };
         const double x = placed(u * w - 0.5), y = placed(v * h - 0.5);
         const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
         const double ax = x - x0, ay = y - y0;
