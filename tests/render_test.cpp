@@ -74,6 +74,11 @@ TEST_F(RenderTest, NoDisplacementAndWholePixelShiftsAreExact) {
                 p[c] = x >= 192 && y + 54 < h ? At(input, x - 192, y + 54, c) : 0;
         });
         EXPECT_EQ(MaxDifference(out, moved), 0.0f);
+        // Ten widths under Repeat: the input itself.
+        Set(kParamEdgeBehavior, kEdgeRepeat);
+        Set(kParamTranslateX, 1000);
+        Set(kParamTranslateY, 0);
+        EXPECT_EQ(MaxDifference(Render(input, &white), input), 0.0f);
     }
 }
 
