@@ -318,12 +318,14 @@ typedef struct {
 } PF_InteractCallbacks;
 
 typedef A_short PF_SoundChannels;
-typedef A_long PF_SoundSampleSize;
+typedef A_short PF_SoundFormat;
+typedef A_short PF_SoundSampleSize;
 
 typedef struct {
     PF_FpLong rateF;
     PF_SoundChannels num_channels;
-    PF_SoundSampleSize bytes_per_sample;
+    PF_SoundFormat format;
+    PF_SoundSampleSize sample_size;
 } PF_SoundFormatInfo;
 
 typedef struct {
