@@ -73,10 +73,20 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     return key;
 }
 
-std::string DisplaceVariantSource(uint32_t key, const char* text) {
+namespace {
+
+// `text` (a fragment text with its version line first) with `defines` after that line.
+std::string WithDefines(const char* text, const std::string& defines) {
     const char* const end_of_version = std::strchr(text, '\n');
     const size_t head = end_of_version ? size_t(end_of_version - text) + 1 : std::strlen(text);
-    std::string source(text, head);
+    // Compile logs keep the text's own line numbers.
+    return std::string(text, head) + defines + "#line 2\n" + (text + head);
+}
+
+}  // namespace
+
+std::string DisplaceVariantSource(uint32_t key, const char* text) {
+    std::string source;
     const auto define = [&](const char* name, uint32_t value) {
         source += "#define ";
         source += name;
@@ -96,10 +106,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
     define("VEXO_BICUBIC", (key >> kBicubicShift) & 1u);
     define("VEXO_WRAP", (key >> kWrapShift) & 3u);
     define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 1u);
-    // Compile logs keep the text's own line numbers.
-    source += "#line 2\n";
-    source += text + head;
-    return source;
+    return WithDefines(text, source);
 }
 
 namespace {
@@ -145,10 +152,7 @@ void BlurByTexelPrograms(DisplaceVariants* v, uint32_t programs[2]) {
     const char* const texts[2] = {blurW, blurH};
     for (int i = 0; i < 2; ++i) {
         if (v->blurByTexel[i] == 0) {
-            const std::string text = texts[i];
-            const size_t head = text.find('\n') + 1;
-            v->blurByTexel[i] = BuildFragment(
-                text.substr(0, head) + "#define VEXO_BY_TEXEL 1\n#line 2\n" + text.substr(head));
+            v->blurByTexel[i] = BuildFragment(WithDefines(texts[i], "#define VEXO_BY_TEXEL 1\n"));
         }
         programs[i] = v->blurByTexel[i];
     }

@@ -88,8 +88,14 @@ void PoisonTakenTargetForTesting(const GLRenderBuffer& storage) {
         PoisonTexture(storage.id, storage.internalFormat);
 }
 
+int32_t SamplerWrap(uint32_t target, int32_t wrap) {
+    const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
+    return target == GL_TEXTURE_RECTANGLE && repeats ? GL_CLAMP_TO_EDGE : wrap;
+}
+
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
                                          int32_t wrap, uint32_t target) {
+    wrap = SamplerWrap(target, wrap);
     GLenum format = GL_RGBA;
     GLenum type = GL_FLOAT;
     GLint filter = GL_LINEAR;

@@ -28,8 +28,11 @@ struct PX_FBO {
 
 namespace FBOHelper {
 
+// The wrap a texture of `target` takes for the edge mode `wrap`: a rectangle texture holds no
+// repeating wrap, and its readers repeat the frame themselves, clamped to its edge meanwhile.
+int32_t SamplerWrap(uint32_t target, int32_t wrap);
 // `target` is GL_TEXTURE_2D, or GL_TEXTURE_RECTANGLE for storage sampled at texel positions
-// rather than at fractions of its size (it takes no repeating wrap).
+// rather than at fractions of its size; `wrap` as SamplerWrap gives it for that target.
 GLRenderBuffer CreateTextureRenderBuffer(uint32_t width, uint32_t height, int32_t internalFormat,
                                          int32_t wrap, uint32_t target = GL_TEXTURE_2D);
 // Leaves the new framebuffer bound on success; 0 (and nothing bound) when incomplete.

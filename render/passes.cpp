@@ -94,18 +94,12 @@ constexpr GLint kTextureOrder[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
 // ordinary textures.
 constexpr uint32_t kSampled = GL_TEXTURE_RECTANGLE;
 
-// Rectangle textures hold no repeating wrap: the programs repeat the frame themselves there.
-int32_t WrapFor(uint32_t texture_target, int32_t wrap) {
-    const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
-    return texture_target == GL_TEXTURE_RECTANGLE && repeats ? GL_CLAMP_TO_EDGE : wrap;
-}
-
 // How a texture's samplers read it: the edge mode, and the order its channels come in.
 void SetSampling(const PX_FBO& target, int32_t wrap, const GLint (&order)[4] = kTextureOrder) {
     const GLenum kind = target.renderBuffer.target;
     glBindTexture(kind, target.renderBuffer.id);
-    glTexParameteri(kind, GL_TEXTURE_WRAP_S, WrapFor(kind, wrap));
-    glTexParameteri(kind, GL_TEXTURE_WRAP_T, WrapFor(kind, wrap));
+    glTexParameteri(kind, GL_TEXTURE_WRAP_S, FBOHelper::SamplerWrap(kind, wrap));
+    glTexParameteri(kind, GL_TEXTURE_WRAP_T, FBOHelper::SamplerWrap(kind, wrap));
     glTexParameteriv(kind, GL_TEXTURE_SWIZZLE_RGBA, order);
     glBindTexture(kind, 0);
 }
@@ -127,8 +121,8 @@ bool MakeTarget(Frame* f, PX_FBO* target, int64_t w, int64_t h, int32_t wrap, Fi
     // What the last frame left and this one does not take goes before anything new is made.
     ReleaseStaleTargets(f->kept);
     // A texture name is made even when GL refuses its storage; only the error flag tells.
-    target->renderBuffer = FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format,
-                                                                WrapFor(kind, wrap), kind);
+    target->renderBuffer =
+        FBOHelper::CreateTextureRenderBuffer(uint32_t(w), uint32_t(h), format, wrap, kind);
     if (fill == Fill::kUpload) return target->renderBuffer.id != 0 && !GLOutOfMemorySeen();
     target->fbo = FBOHelper::CreateFBO(target->renderBuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);

@@ -97,10 +97,8 @@ PX_FBO MakeFloatTarget(uint32_t width, uint32_t height, const std::vector<float>
     if (kind == GL_TEXTURE_2D) {
         target = FBOHelper::CreateTextureFBO(width, height, wrap, GL_RGBA32F, 0);
     } else {
-        // Rectangle textures hold no repeating wrap.
-        const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
-        target.renderBuffer = FBOHelper::CreateTextureRenderBuffer(
-            width, height, GL_RGBA32F, repeats ? GL_CLAMP_TO_EDGE : wrap, kind);
+        target.renderBuffer =
+            FBOHelper::CreateTextureRenderBuffer(width, height, GL_RGBA32F, wrap, kind);
         target.fbo = FBOHelper::CreateFBO(target.renderBuffer);
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
     }
