@@ -120,11 +120,15 @@ uint32_t BuildFragment(const std::string& fragment) {
 
 }  // namespace
 
+void BeginVariantFrame(DisplaceVariants* v) {
+    if (v) ++v->clock;
+}
+
 uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uint32_t general,
                             const char* text) {
     if (!v || !general) return general;
     const uint32_t key = DisplaceVariantKey(uniforms);
-    const uint32_t now = ++v->clock;
+    const uint32_t now = v->clock;
     int slot = 0;
     for (int i = 0; i < kMaxDisplaceVariants; ++i) {
         if (v->keys[i] == key) {

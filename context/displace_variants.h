@@ -23,7 +23,7 @@ struct DisplaceVariants {
     // 0 where the variant did not build: the general program draws for that key.
     uint32_t programs[kMaxDisplaceVariants];
     uint32_t lastUse[kMaxDisplaceVariants];
-    uint32_t clock;      // one tick a frame
+    uint32_t clock;      // one tick a frame, however many tiles and keys it draws
     uint32_t lastBuild;  // the tick of the latest build
     // The horizontal and vertical blur programs that read texels one by one where a kernel
     // crosses the frame's edge, for the repeating edge modes: 0 until first used.
@@ -39,11 +39,14 @@ uint32_t DisplaceVariantKey(const UniformMap& uniforms);
 // defined after that line.
 std::string DisplaceVariantSource(uint32_t key, const char* text);
 
+// Starts a frame: the bound on replacements counts frames, not the draws within one.
+void BeginVariantFrame(DisplaceVariants* variants);
+
 // The program that draws `uniforms` as `general` does: the variant for their settings, linked in
 // the current context on first use, or `general` itself when the variant does not build (that
 // key is then not tried again), when every slot is taken and the last build is less than
-// kFramesPerReplacedVariant calls old, or when `general` is 0. `text` is the fragment text to
-// specialise. Called once a frame.
+// kFramesPerReplacedVariant frames old, or when `general` is 0. `text` is the fragment text to
+// specialise.
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general, const char* text);
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,

@@ -128,6 +128,8 @@ void ReleaseRecord(LocalGLStruct* record, bool thread_ending) {
             DeleteGLPrograms(&record->programs);
             DeleteDisplaceVariants(&record->displaceVariants);
             DeleteKeptTargets(&record->keptTargets);
+        } else {
+            ForgetKeptTargets(&record->keptTargets);
         }
 #if defined(_WIN32)
         if (thread_ending) {
@@ -200,22 +202,44 @@ std::recursive_mutex globalMutex;
 
 namespace {
 
-// Creations that failed in a row on this thread. A creation can fail for a while (a driver
-// restarting after a reset), so later frames try again, one try each, up to a bound.
+// Creations that failed in a row on this thread, and the calls since its last try once it only
+// tries now and then.
 thread_local int t_failed_creations = 0;
+thread_local int t_calls_waited = 0;
+
+bool TryCreationNow() {
+    if (t_failed_creations < kContextCreationTries) return true;
+    if (++t_calls_waited < kFramesPerContextRetry) return false;
+    t_calls_waited = 0;
+    return true;
+}
+
+void CountCreation(bool made) {
+    t_failed_creations = made ? 0 : t_failed_creations + 1;
+    t_calls_waited = 0;
+}
 
 void MakeContextAndPrograms(LocalGLStruct* record) {
     record->context = CreateContext(nullptr);
-    if (!record->context) {
-        ++t_failed_creations;
-        return;
-    }
-    t_failed_creations = 0;
+    CountCreation(record->context != nullptr);
+    if (!record->context) return;
     SetCurrentContext(record->context);
     record->programsFailure = CreateGLPrograms(&record->programs);
 }
 
 }  // namespace
+
+bool MakeGlobalRecord(LocalGLStruct* block) {
+    const GLContextHandle saved = GetCurrentContext();
+    const GLContextHandle context = CreateContext();
+    if (IsContextValid(context)) {
+        block->context = context;
+        SetCurrentContext(context);
+        CreateGLPrograms(&block->programs);
+    }
+    SetCurrentContext(saved);
+    return block->context != nullptr;
+}
 
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
     static std::mutex tls_mutex;
@@ -223,7 +247,7 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
     DeleteContextsOfEndedThreads();
 
     if (local_render_data) {
-        if (!local_render_data->context && !ContextCreationGivenUp()) {
+        if (!local_render_data->context && TryCreationNow()) {
             MakeContextAndPrograms(local_render_data.get());
         }
         // A context-less record makes no context current, which is what its thread needs.
@@ -231,17 +255,22 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
         return;
     }
 
-    // Threads only get a context when global setup proved one can be made.
+    // Threads get a context once the global record proves one can be made; where global setup
+    // could not, the threads make that proof again.
     PF_Handle global = in_data ? in_data->global_data : nullptr;
-    const auto* block =
-        global ? static_cast<const LocalGLStruct*>(static_cast<void*>(*global)) : nullptr;
-    if (!block || !block->context) return;
+    auto* block = global ? static_cast<LocalGLStruct*>(static_cast<void*>(*global)) : nullptr;
+    if (!block) return;
+    if (!block->context) {
+        if (!TryCreationNow()) return;
+        CountCreation(MakeGlobalRecord(block));
+        if (!block->context) return;
+    }
 
     local_render_data.reset(new LocalGLStruct{});
     MakeContextAndPrograms(local_render_data.get());
 }
 
-bool ContextCreationGivenUp() { return t_failed_creations >= kContextCreationTries; }
+bool ContextCreationWaiting() { return t_failed_creations >= kContextCreationTries; }
 
 bool ReleaseLostRenderData() {
     if (!local_render_data || !local_render_data->context) return false;

@@ -73,13 +73,21 @@ void DeleteContextsOfEndedThreads();
 extern std::recursive_mutex globalMutex;
 
 // Makes the calling thread's record (creating it on first use) current. Reads only the global
-// data handle of `in_data`. A record whose context could not be made tries again, once per call,
-// until kContextCreationTries creations in a row have failed.
+// data handle of `in_data`. A context that could not be made (the thread's, or the global one at
+// setup) is tried again: on each of the next kContextCreationTries calls, then once in
+// kFramesPerContextRetry calls for as long as it keeps failing. A failure can pass (a driver
+// restarting after a reset, a display change); a session must not lose the effect for it.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
 
 constexpr int kContextCreationTries = 3;
-// True when the calling thread has stopped trying to make its context.
-bool ContextCreationGivenUp();
+constexpr int kFramesPerContextRetry = 30;
+// True when the calling thread's creations have failed often enough that it now tries only once
+// in kFramesPerContextRetry calls.
+bool ContextCreationWaiting();
+
+// Makes the global record's context and programs, as global setup does, leaving the caller's
+// current context as it was. False when no context could be made.
+bool MakeGlobalRecord(LocalGLStruct* block);
 
 // After a frame: when the thread's context was lost (a GPU reset), releases its record so that
 // the next call of InitThreadLocalRenderData builds a fresh context and programs, and returns

@@ -65,14 +65,8 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data) {
     if (!block) return PF_Err_NONE;
     std::memset(static_cast<void*>(block), 0, sizeof(*block));  // all zeros is a valid record
 
-    const GLContextHandle saved = GetCurrentContext();
-    const GLContextHandle context = CreateContext();
-    if (IsContextValid(context)) {
-        block->context = context;
-        SetCurrentContext(context);
-        CreateGLPrograms(&block->programs);
-    }
-    SetCurrentContext(saved);
+    // No context is no error: the render threads try again.
+    MakeGlobalRecord(block);
     return PF_Err_NONE;
 }
 

@@ -1,6 +1,12 @@
 #include "gl/kept_targets.h"
 
+#include <atomic>
+
 namespace {
+
+std::atomic<uint64_t> g_kept_bytes{0};
+std::atomic<uint32_t> g_drops{0};
+std::atomic<uint64_t> g_budget{kKeptTargetBudget};
 
 uint64_t Bytes(const PX_FBO& t) {
     const uint64_t pixel = t.renderBuffer.internalFormat == GL_RGBA32F ? 16 : 4;
@@ -16,12 +22,32 @@ void Delete(PX_FBO* t) {
     *t = PX_FBO{};
 }
 
+// Takes a kept slot's target out of the process's count, leaving the slot free.
+PX_FBO Unkeep(PX_FBO* slot) {
+    const PX_FBO t = *slot;
+    g_kept_bytes -= Bytes(t);
+    *slot = PX_FBO{};
+    return t;
+}
+
+void DeleteKept(PX_FBO* slot) {
+    PX_FBO t = Unkeep(slot);
+    Delete(&t);
+}
+
 }  // namespace
 
 void BeginKeptFrame(KeptTargets* kept) {
     if (!kept) return;
     if (++kept->frame == 0) ++kept->frame;  // 0 never stamps a frame
+    const uint32_t drops = g_drops;
+    if (kept->drops != drops) {
+        DeleteKeptTargets(kept);
+        kept->drops = drops;
+    }
 }
+
+void DropKeptTargetsEverywhere() { ++g_drops; }
 
 bool TakeKeptTarget(KeptTargets* kept, uint32_t width, uint32_t height, int32_t internalFormat,
                     bool framebuffer, PX_FBO* target, uint32_t texture_target) {
@@ -31,8 +57,7 @@ bool TakeKeptTarget(KeptTargets* kept, uint32_t width, uint32_t height, int32_t 
         if (b.id != 0 && b.width == width && b.height == height &&
             b.internalFormat == internalFormat && (t.fbo != 0) == framebuffer &&
             b.target == texture_target) {
-            *target = t;
-            t = PX_FBO{};
+            *target = Unkeep(&t);
             return true;
         }
     }
@@ -43,29 +68,31 @@ void ReleaseStaleTargets(KeptTargets* kept) {
     if (!kept) return;
     for (int i = 0; i < kMaxKeptTargets; ++i) {
         if (kept->targets[i].renderBuffer.id != 0 && kept->frames[i] != kept->frame)
-            Delete(&kept->targets[i]);
+            DeleteKept(&kept->targets[i]);
     }
 }
 
 void KeepTarget(KeptTargets* kept, PX_FBO* target) {
     if (target->renderBuffer.id == 0) return;
     if (!kept) return Delete(target);
-    const auto fits = [&](int* slot) {
-        uint64_t held = 0;
+    const uint64_t bytes = Bytes(*target);
+    // Claims the bytes in the process's count and a free slot, or neither.
+    const auto claim = [&](int* slot) {
         *slot = -1;
-        for (int i = 0; i < kMaxKeptTargets; ++i) {
-            if (kept->targets[i].renderBuffer.id != 0) {
-                held += Bytes(kept->targets[i]);
-            } else if (*slot < 0) {
-                *slot = i;
-            }
+        for (int i = 0; i < kMaxKeptTargets && *slot < 0; ++i) {
+            if (kept->targets[i].renderBuffer.id == 0) *slot = i;
         }
-        return *slot >= 0 && held + Bytes(*target) <= kKeptTargetBudget;
+        if (*slot < 0) return false;
+        uint64_t held = g_kept_bytes;
+        do {
+            if (held + bytes > g_budget) return false;
+        } while (!g_kept_bytes.compare_exchange_weak(held, held + bytes));
+        return true;
     };
     int slot = -1;
-    if (!fits(&slot)) {
+    if (!claim(&slot)) {
         ReleaseStaleTargets(kept);
-        if (!fits(&slot)) return Delete(target);
+        if (!claim(&slot)) return Delete(target);
     }
     kept->targets[slot] = *target;
     kept->frames[slot] = kept->frame;
@@ -74,7 +101,16 @@ void KeepTarget(KeptTargets* kept, PX_FBO* target) {
 
 void DeleteKeptTargets(KeptTargets* kept) {
     if (!kept) return;
-    for (PX_FBO& t : kept->targets) Delete(&t);
+    for (PX_FBO& t : kept->targets) {
+        if (t.renderBuffer.id != 0) DeleteKept(&t);
+    }
+}
+
+void ForgetKeptTargets(KeptTargets* kept) {
+    if (!kept) return;
+    for (PX_FBO& t : kept->targets) {
+        if (t.renderBuffer.id != 0) Unkeep(&t);
+    }
 }
 
 int KeptGLObjects(const KeptTargets& kept, uint32_t max_name) {
@@ -91,3 +127,7 @@ uint64_t KeptBytes(const KeptTargets& kept) {
     for (const PX_FBO& t : kept.targets) n += t.renderBuffer.id != 0 ? Bytes(t) : 0;
     return n;
 }
+
+uint64_t KeptBytesEverywhere() { return g_kept_bytes; }
+
+void SetKeptTargetBudgetForTesting(uint64_t bytes) { g_budget = bytes ? bytes : kKeptTargetBudget; }

@@ -1,9 +1,11 @@
 // Render targets a thread keeps from one frame for its next. A host's process hands fresh memory
 // to every frame's storage, and faulting it in and clearing it costs a quarter of a frame on a
 // software rasteriser, and an allocation on any GPU; a frame of the size before takes the same
-// targets again. At most one frame's targets are kept, and no more than kKeptTargetBudget bytes:
-// what a frame does not take again goes as soon as it makes a target of its own, and all of it
-// when a frame fails or the thread's record goes.
+// targets again. At most one frame's targets are kept by a thread, and no more than
+// kKeptTargetBudget bytes by all threads together (a host rendering on sixteen threads would
+// otherwise hold sixteen frames' targets while idle): what a frame does not take again goes as
+// soon as it makes a target of its own, and all of it when a frame fails or the thread's record
+// goes. When the driver runs short, every thread drops what it keeps at its next frame.
 #pragma once
 #include <cstdint>
 
@@ -17,10 +19,14 @@ struct KeptTargets {
     PX_FBO targets[kMaxKeptTargets];   // fbo 0 with a texture: a texture alone (an upload)
     uint32_t frames[kMaxKeptTargets];  // the frame that gave it back
     uint32_t frame;                    // the frame rendering now
+    uint32_t drops;                    // the process's drops this record has made
 };
 
-// Starts a frame: what it gives back is stamped as its own.
+// Starts a frame: what it gives back is stamped as its own. Deletes everything kept where the
+// driver has run short since the last frame. Needs the owning context current.
 void BeginKeptFrame(KeptTargets* kept);
+// The driver ran short: every thread drops its kept targets at its next frame.
+void DropKeptTargetsEverywhere();
 // Takes a kept target of exactly this size, format and texture target, with a framebuffer or
 // without, into `target`. Its pixels are the last frame's: a pass that reads it must draw it
 // first.
@@ -33,8 +39,15 @@ void ReleaseStaleTargets(KeptTargets* kept);
 void KeepTarget(KeptTargets* kept, PX_FBO* target);
 // Deletes every kept target. Needs the owning context current; a null argument does nothing.
 void DeleteKeptTargets(KeptTargets* kept);
+// Frees the slots of targets that went with their context, which could not be made current to
+// delete them, and takes them out of the process's count.
+void ForgetKeptTargets(KeptTargets* kept);
 
 // GL objects (textures and framebuffers) held, among the names up to `max_name`, and bytes held:
 // for the tests that count objects by probing names.
 int KeptGLObjects(const KeptTargets& kept, uint32_t max_name = UINT32_MAX);
 uint64_t KeptBytes(const KeptTargets& kept);
+// Bytes kept by every thread of the process.
+uint64_t KeptBytesEverywhere();
+// Test seam: the process's budget; 0 restores kKeptTargetBudget.
+void SetKeptTargetBudgetForTesting(uint64_t bytes);

@@ -16,6 +16,8 @@ DisplaceVariants* VariantsBeside(const GLPrograms& programs) {
 
 }  // namespace
 
+void BeginDisplaceFrame(const GLPrograms& programs) { BeginVariantFrame(VariantsBeside(programs)); }
+
 uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms) {
     DisplaceVariants* variants = VariantsBeside(programs);
     if (!variants) return programs.displaceProgram;

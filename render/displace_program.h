@@ -5,6 +5,9 @@
 #include "context/render_data.h"
 #include "gl/binding.h"
 
+// Starts a frame drawn with `programs`: its tiles and keys count as one frame of the variants'.
+void BeginDisplaceFrame(const GLPrograms& programs);
+
 // The calling thread's variant for the displacement uniforms in `uniforms` when `programs` are
 // that thread's record's own, else (and whenever the variant cannot be had) the general program.
 uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms);

@@ -195,6 +195,8 @@ PF_Err ShowError(const char* text, PF_Err err, PF_OutData* out_data) {
 // as its own.
 PF_Err OutOfMemory(const char* what, double w, double h, PF_OutData* out_data) {
     TakeGLOutOfMemory();
+    // What other threads keep for their next frames is memory this one may need.
+    DropKeptTargetsEverywhere();
     char text[sizeof out_data->return_msg];
     std::snprintf(text, sizeof text, "not enough GPU memory for %s (%lld x %lld pixels)", what,
                   (long long)w, (long long)h);
@@ -534,6 +536,7 @@ void SetSupersamplingBudgetForTesting(uint64_t bytes) {
 PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
                     PF_OutData* out_data) {
     BeginKeptFrame(kept);
+    BeginDisplaceFrame(programs);
     Frame f;
     f.p = p;
     f.programs = &programs;

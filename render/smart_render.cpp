@@ -101,9 +101,9 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
     InitThreadLocalRenderData(in_data, out_data);
     // A record without a context must not reach GL: fail the frame as if there were none.
-    if (local_render_data && !local_render_data->context && ContextCreationGivenUp()) {
-        SendMessageAppendErr("error creating GL context, not trying again", out_data,
-                             PF_Err_INTERNAL_STRUCT_DAMAGED, kContextCreationTries);
+    if (!(local_render_data && local_render_data->context) && ContextCreationWaiting()) {
+        SendMessageAppendErr("error creating GL context, trying again now and then", out_data,
+                             PF_Err_INTERNAL_STRUCT_DAMAGED, kFramesPerContextRetry);
         return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     if (!local_render_data || !local_render_data->context) {

@@ -636,6 +636,14 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
     }
 }
 
+// Each call a frame of its own, as a frame that draws once.
+GLuint FrameProgram(DisplaceVariants* variants, const UniformMap& uniforms, GLuint general,
+                    const char* text = nullptr) {
+    BeginVariantFrame(variants);
+    return text ? DisplaceProgramFor(variants, uniforms, general, text)
+                : DisplaceProgramFor(variants, uniforms, general);
+}
+
 // A session that keeps changing its look holds no more than the bound, keeps what it uses, and a
 // variant that does not build draws with the general program instead, without trying again.
 TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackToTheGeneral) {
@@ -649,17 +657,16 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
         if (k >= kMaxDisplaceVariants) {
             // Every slot taken: the new look waits its turn, drawn by the general program, while
             // the last one goes on being drawn.
-            EXPECT_EQ(
-                DisplaceProgramFor(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram),
-                programs_.displaceProgram);
+            EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram),
+                      programs_.displaceProgram);
             for (uint32_t f = 2; f < kFramesPerReplacedVariant; ++f) {
-                ASSERT_EQ(DisplaceProgramFor(&variants, DisplaceUniforms(previous, 0, 0),
-                                             programs_.displaceProgram),
+                ASSERT_EQ(FrameProgram(&variants, DisplaceUniforms(previous, 0, 0),
+                                       programs_.displaceProgram),
                           made.back());
             }
         }
         made.push_back(
-            DisplaceProgramFor(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram));
+            FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram));
         ASSERT_NE(made.back(), programs_.displaceProgram);
         EXPECT_LE(vexo_test::CountLiveGLObjects().programs, before + kMaxDisplaceVariants);
         previous = s;
@@ -668,25 +675,22 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     // The latest look is kept, not linked again.
     DisplaceSettings latest;  // k = kMaxDisplaceVariants + 3
     latest.srcL = 4, latest.easingL = 2;
-    EXPECT_EQ(
-        DisplaceProgramFor(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram),
-        made.back());
+    EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram),
+              made.back());
 
     const char* broken = "#version 330 core\nout vec4 FragColor;\nvoid main() { nonsense; }\n";
     DisplaceSettings other;
     other.srcL = 6;
     const UniformMap uniforms = DisplaceUniforms(other, 0, 0);
     for (uint32_t f = 1; f < kFramesPerReplacedVariant; ++f)
-        DisplaceProgramFor(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram);
+        FrameProgram(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram);
     GLuint program = 0;
-    const std::string log = CaptureStdout([&] {
-        program = DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram, broken);
-    });
+    const std::string log = CaptureStdout(
+        [&] { program = FrameProgram(&variants, uniforms, programs_.displaceProgram, broken); });
     EXPECT_EQ(program, programs_.displaceProgram);
     EXPECT_NE(log.find("Compile Shader Failed"), std::string::npos) << log;
     EXPECT_EQ(CaptureStdout([&] {
-                  program =
-                      DisplaceProgramFor(&variants, uniforms, programs_.displaceProgram, broken);
+                  program = FrameProgram(&variants, uniforms, programs_.displaceProgram, broken);
               }),
               "");
     EXPECT_EQ(program, programs_.displaceProgram);
@@ -727,8 +731,7 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
     uint64_t after_first_round = start;
     for (int frame = 0; frame < looks * rounds; ++frame) {
         const int k = frame % looks;
-        const GLuint program =
-            DisplaceProgramFor(&variants, uniforms[k], programs_.displaceProgram);
+        const GLuint program = FrameProgram(&variants, uniforms[k], programs_.displaceProgram);
         const Image drawn = Draw(program, uniforms[k], w, h);
         ASSERT_EQ(std::memcmp(drawn.rgba.data(), expected[k].rgba.data(),
                               drawn.rgba.size() * sizeof(float)),
