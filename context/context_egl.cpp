@@ -5,6 +5,8 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -80,36 +82,69 @@ EGLint ResetNotificationAttribute(EGLDisplay display, EGLint major, EGLint minor
     return 0;
 }
 
-// One display for the whole process. It is never terminated: eglTerminate is not reference
-// counted, so it would pull the display out from under every other context on it (another
-// thread's, or the host's own), and tearing it down during process exit races the driver's own
-// clean-up.
-const EglDisplayState& Display() {
-    static const EglDisplayState state = [] {
-        EglDisplayState s;
-        const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-        if (HasExtension(client, "EGL_MESA_platform_surfaceless")) {
-            EGLDisplay display =
-                eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-            EGLint major = 0, minor = 0;
-            if (display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor)) {
-                s.display = display;
-                s.needs_pbuffer = !HasExtension(eglQueryString(display, EGL_EXTENSIONS),
-                                                "EGL_KHR_surfaceless_context");
-                s.reset_notification = ResetNotificationAttribute(display, major, minor);
-                return s;
-            }
-        }
-        EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+// The display of the process. It is never terminated: eglTerminate is not reference counted, so
+// it would pull the display out from under every other context on it (another thread's, or the
+// host's own), and tearing it down during process exit races the driver's own clean-up.
+EglDisplayState FirstDisplay() {
+    EglDisplayState s;
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (HasExtension(client, "EGL_MESA_platform_surfaceless")) {
+        EGLDisplay display =
+            eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
         EGLint major = 0, minor = 0;
         if (display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor)) {
             s.display = display;
-            s.needs_pbuffer = true;
+            s.needs_pbuffer = !HasExtension(eglQueryString(display, EGL_EXTENSIONS),
+                                            "EGL_KHR_surfaceless_context");
             s.reset_notification = ResetNotificationAttribute(display, major, minor);
+            return s;
         }
-        return s;
-    }();
-    return state;
+    }
+    EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+    EGLint major = 0, minor = 0;
+    if (display != EGL_NO_DISPLAY && eglInitialize(display, &major, &minor)) {
+        s.display = display;
+        s.needs_pbuffer = true;
+        s.reset_notification = ResetNotificationAttribute(display, major, minor);
+    }
+    return s;
+}
+
+// A forked child's display. The parent's waits on driver threads the child does not have (Mesa
+// renders every context of a display on the display's threads): a frame drawn there never ends.
+// A device's display is another display, with threads of its own; without one, no context.
+EglDisplayState ChildDisplay(EGLDisplay parents) {
+    EglDisplayState s;
+    const auto query = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(
+        reinterpret_cast<void*>(eglGetProcAddress("eglQueryDevicesEXT")));
+    EGLDeviceEXT devices[16];
+    EGLint count = 0;
+    if (!query || !query(16, devices, &count)) return s;
+    for (EGLint i = 0; i < count; ++i) {
+        EGLDisplay display = eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+        EGLint major = 0, minor = 0;
+        if (display == EGL_NO_DISPLAY || display == parents ||
+            !eglInitialize(display, &major, &minor))
+            continue;
+        s.display = display;
+        s.needs_pbuffer =
+            !HasExtension(eglQueryString(display, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context");
+        s.reset_notification = ResetNotificationAttribute(display, major, minor);
+        break;
+    }
+    return s;
+}
+
+const EglDisplayState& Display() {
+    static std::mutex mutex;
+    static EglDisplayState* state = nullptr;  // a parent's stays with it
+    static pid_t owner = 0;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!state || owner != getpid()) {
+        state = new EglDisplayState(state ? ChildDisplay(state->display) : FirstDisplay());
+        owner = getpid();
+    }
+    return *state;
 }
 
 // The entry points are loaded once per process: GLEW keeps them in process-wide pointers, and

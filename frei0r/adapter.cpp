@@ -6,6 +6,8 @@
 // a frame passed through unchanged, never an exception or an abort in the host. The effect runs
 // on the module's own threads, so the host's thread leaves as it came.
 #include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
 
 // The header declares the entry points without C linkage or visibility of its own.
 #pragma GCC visibility push(default)
@@ -58,6 +60,9 @@ struct Plugin {
     std::string load_error;
     Session session;
     std::vector<Frei0rParam> params;
+    // Loaded by the process this one was forked from: its GL objects and threads are that
+    // process's, and setting it down here would wait on threads the child does not have.
+    bool inherited = false;
 };
 
 // Never destroyed: a host may leave without f0r_deinit, and the effect must not be set down
@@ -96,6 +101,7 @@ void Load(Plugin* p) {
 }
 
 void Unload(Plugin* p) {
+    if (p->inherited) return;
     if (p->loaded) {
         for (const std::string& problem : CloseSession(&p->session)) Say(problem);
     }
@@ -162,14 +168,16 @@ std::size_t HostRowBytes(const void* caller, unsigned width) {
 // when that thread ends. A host's thread that ends while the host calls exit() would release
 // them inside the GL libraries as those tear down (GStreamer: "double free or corruption" at
 // exit), and a host thread with a GL context of its own would have ours made current over it.
-// So the effect runs on threads of this module's own, which are never joined: they wait, parked,
-// until the process ends, and the host's threads hold nothing of ours. The module is never
-// unloaded (-z nodelete) so that a parked thread's code stays mapped.
+// So the effect runs on threads of this module's own. They are ended, and their records with
+// them, only from a host's call that leaves the module without instances, not at its exit. The
+// module is never unloaded (-z nodelete) so that a thread's code stays mapped.
 struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
     void (*run)(void*) = nullptr;  // set by a caller with its argument, cleared when done
     void* argument = nullptr;
+    bool retire = false;
+    std::thread thread;
 };
 
 // Enough to let a host's threads convert frames while another renders; the effect's GL work is
@@ -183,15 +191,40 @@ struct Workers {
     int made = 0;
 };
 
-Workers& TheWorkers() {
-    static Workers* workers = new Workers;  // never destroyed: parked threads wait on it
-    return *workers;
+// Replaced, never destroyed, in a forked child: the parent's threads are not the child's, and a
+// lock one of them held would never be let go there.
+Workers* g_workers = new Workers;
+
+// Held shared by every entry point for its whole call and exclusively across fork(), so that a
+// child never inherits a lock or a render half done.
+pthread_rwlock_t g_fork_gate = PTHREAD_RWLOCK_INITIALIZER;
+
+struct ForkGate {
+    ForkGate() { pthread_rwlock_rdlock(&g_fork_gate); }
+    ~ForkGate() { pthread_rwlock_unlock(&g_fork_gate); }
+    ForkGate(const ForkGate&) = delete;
+    ForkGate& operator=(const ForkGate&) = delete;
+};
+
+void LockForFork() { pthread_rwlock_wrlock(&g_fork_gate); }
+void UnlockInParent() { pthread_rwlock_unlock(&g_fork_gate); }
+void StartAfreshInChild() {
+    g_workers = new Workers;
+    P().inherited = P().inherited || P().loaded;
+    // The lock names the parent's thread as its writer: made anew, not unlocked.
+    pthread_rwlock_init(&g_fork_gate, nullptr);
+}
+
+void WatchForks() {
+    static const int watching = pthread_atfork(LockForFork, UnlockInParent, StartAfreshInChild);
+    (void)watching;
 }
 
 void Park(Worker* w) {
     std::unique_lock<std::mutex> lock(w->mutex);
     for (;;) {
-        w->changed.wait(lock, [w] { return w->run != nullptr; });
+        w->changed.wait(lock, [w] { return w->run != nullptr || w->retire; });
+        if (!w->run) return;  // the thread's end releases what the effect left on it
         w->run(w->argument);
         w->run = nullptr;
         w->changed.notify_all();
@@ -199,7 +232,7 @@ void Park(Worker* w) {
 }
 
 Worker* TakeWorker() {
-    Workers& all = TheWorkers();
+    Workers& all = *g_workers;
     std::unique_lock<std::mutex> lock(all.mutex);
     for (;;) {
         if (!all.idle.empty()) {
@@ -210,7 +243,7 @@ Worker* TakeWorker() {
         if (all.made < kMaxWorkers) {
             auto* w = new Worker;
             try {
-                std::thread(Park, w).detach();
+                w->thread = std::thread(Park, w);
             } catch (...) {
                 delete w;
                 if (all.made == 0) throw;  // none to wait for
@@ -225,10 +258,43 @@ Worker* TakeWorker() {
 }
 
 void GiveBack(Worker* w) {
-    Workers& all = TheWorkers();
+    Workers& all = *g_workers;
     std::lock_guard<std::mutex> lock(all.mutex);
     all.idle.push_back(w);
-    all.freed.notify_one();
+    all.freed.notify_all();
+}
+
+// Ends every worker once none is busy: each releases its context, programs and kept targets on
+// its own thread as it ends. Later calls start fresh ones. Never called on a worker.
+void RetireWorkers() {
+    Workers& all = *g_workers;
+    std::vector<Worker*> retiring;
+    {
+        std::unique_lock<std::mutex> lock(all.mutex);
+        all.freed.wait(lock, [&] { return int(all.idle.size()) == all.made; });
+        retiring.swap(all.idle);
+        all.made = 0;
+    }
+    for (Worker* w : retiring) {
+        {
+            std::lock_guard<std::mutex> lock(w->mutex);
+            w->retire = true;
+            w->changed.notify_all();
+        }
+        w->thread.join();
+        delete w;
+    }
+}
+
+// RetireWorkers from an entry point, on the host's thread.
+void Retire(const char* what) {
+    WatchForks();
+    const ForkGate gate;
+    try {
+        RetireWorkers();
+    } catch (...) {
+        Say(std::string(what) + ": the module's threads could not be ended");
+    }
 }
 
 // Runs `task`, which must not throw, on one of the module's threads and returns when it is done.
@@ -254,8 +320,13 @@ bool EffectSettled() {
 
 enum class GLUse { kWhenLoading, kAlways };
 
+// Runs `body` on a module thread (or, where `gl` allows, on the caller's), with whatever it
+// throws told on standard error. Returns whether it ran to its end.
 template <typename F>
-void Guard(const char* what, GLUse gl, F&& body) {
+bool Guard(const char* what, GLUse gl, F&& body) {
+    WatchForks();
+    const ForkGate gate;
+    bool finished = false;
     const auto report = [what](const char* why) {
         try {
             Say(std::string(what) + ": " + why);
@@ -265,6 +336,7 @@ void Guard(const char* what, GLUse gl, F&& body) {
     auto guarded = [&]() noexcept {
         try {
             body();
+            finished = true;
         } catch (const std::bad_alloc&) {
             report("out of memory");
         } catch (const std::exception& e) {
@@ -274,11 +346,15 @@ void Guard(const char* what, GLUse gl, F&& body) {
         }
     };
     try {
-        if (gl == GLUse::kWhenLoading && EffectSettled()) return guarded();
-        RunOnWorker(guarded);
+        if (gl == GLUse::kWhenLoading && EffectSettled()) {
+            guarded();
+        } else {
+            RunOnWorker(guarded);
+        }
     } catch (...) {
         report("no thread to render on");
     }
+    return finished;
 }
 
 bool ParamIndexOk(int index, const char* what) {
@@ -415,6 +491,20 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
     FromWorld(f->output, f->row_bytes, out);
 }
 
+// A frame the module's thread could not finish (memory for its worlds refused, no thread to
+// render on) still reaches the host: its input, passed through on the host's own thread.
+void UpdateFrame(const char* what, const void* caller, f0r_instance_t instance, double time,
+                 const uint32_t* in, const uint32_t* map, uint32_t* out) {
+    auto* f = static_cast<Frei0rInstance*>(instance);
+    if (!f) {
+        Guard(what, GLUse::kWhenLoading, [&] { Say(std::string(what) + " without an instance"); });
+        return;
+    }
+    if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
+    const bool finished = Guard(what, GLUse::kAlways, [&] { Update(f, time, in, map, out); });
+    if (!finished && out) PassThrough(*f, in, out);
+}
+
 }  // namespace
 
 VEXO_FREI0R_EXPORT int f0r_init() {
@@ -437,6 +527,7 @@ VEXO_FREI0R_EXPORT void f0r_deinit() {
         // Some hosts load a module more than once; the effect stays until the last is done.
         if (p.inits == 0 && p.instances == 0) Unload(&p);
     });
+    Retire("f0r_deinit");
 }
 
 VEXO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
@@ -496,6 +587,7 @@ VEXO_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int
 }
 
 VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
+    bool last = false;
     Guard("f0r_destruct", GLUse::kAlways, [&] {
         auto* f = static_cast<Frei0rInstance*>(instance);
         if (!f) return;
@@ -507,7 +599,10 @@ VEXO_FREI0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
         std::lock_guard<std::mutex> lock(p.mutex);
         if (p.instances > 0) --p.instances;
         if (p.inits == 0 && p.instances == 0) Unload(&p);
+        last = p.instances == 0;
     });
+    // An editor that tried the effect and removed it gets its memory back.
+    if (last) Retire("f0r_destruct");
 }
 
 VEXO_FREI0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
@@ -533,23 +628,13 @@ VEXO_FREI0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t
 
 VEXO_FREI0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe,
                                    uint32_t* outframe) {
-    const void* caller = __builtin_return_address(0);
-    Guard("f0r_update", GLUse::kAlways, [&] {
-        auto* f = static_cast<Frei0rInstance*>(instance);
-        if (!f) return Say("f0r_update without an instance");
-        if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
-        Update(f, time, inframe, kMixer ? nullptr : inframe, outframe);
-    });
+    UpdateFrame("f0r_update", __builtin_return_address(0), instance, time, inframe,
+                kMixer ? nullptr : inframe, outframe);
 }
 
 VEXO_FREI0R_EXPORT void f0r_update2(f0r_instance_t instance, double time, const uint32_t* inframe1,
                                     const uint32_t* inframe2, const uint32_t* /*inframe3*/,
                                     uint32_t* outframe) {
-    const void* caller = __builtin_return_address(0);
-    Guard("f0r_update2", GLUse::kAlways, [&] {
-        auto* f = static_cast<Frei0rInstance*>(instance);
-        if (!f) return Say("f0r_update2 without an instance");
-        if (!f->row_bytes) f->row_bytes = HostRowBytes(caller, f->width);
-        Update(f, time, inframe1, kMixer ? inframe2 : inframe1, outframe);
-    });
+    UpdateFrame("f0r_update2", __builtin_return_address(0), instance, time, inframe1,
+                kMixer ? inframe2 : inframe1, outframe);
 }

@@ -1,14 +1,24 @@
 // The frei0r modules driven as a frei0r host drives them, with the calls no host on this
 // machine makes: bad indices, empty and oversized frames, instances on several threads, an
-// unload followed by a fresh load, and a host drawing with a GL context of its own.
+// unload followed by a fresh load, a host drawing with a GL context of its own, one that stays
+// open after its last filter goes, one that forks, and frames that cannot be rendered.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -267,6 +277,148 @@ TEST(Frei0rModule, InstancesOnSeveralThreadsRenderAsAlone) {
         for (int f = 0; f < kFrames; ++f) EXPECT_EQ(got[t][f], alone[t]) << t << " " << f;
         m.destruct(instances[t]);
     }
+}
+
+// Resident bytes, after giving the allocator's free pages back.
+uint64_t Resident() {
+    malloc_trim(0);
+    unsigned long size = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu %lu", &size, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return uint64_t(resident) * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
+// An editor stays open for hours: once its last filter is gone, the contexts, programs and kept
+// targets of the threads that rendered go too.
+TEST(Frei0rModule, MemoryGoesBackWithTheLastInstance) {
+    // glibc raises its thresholds as large blocks come and go, and then keeps the freed tops of
+    // the threads' arenas resident, out of malloc_trim's reach: fixed ones make resident memory
+    // what is still in use.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    // The driver sets itself up once a process, at its first draw: a small frame's worth.
+    f0r_instance_t first = m.construct(kWidth, kHeight);
+    Render(m, first, Pattern());
+    m.destruct(first);
+    const uint64_t after_init = Resident();
+    const unsigned w = 1920, h = 1080;
+    const std::vector<uint32_t> in = Pattern(w, h);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            f0r_instance_t instance = m.construct(w, h);
+            m.SetText(instance, "Anti-Aliasing", "4x");
+            m.SetDouble(instance, "Translate X", 0.51 + 0.01 * t);
+            EXPECT_NE(Render(m, instance, in), in);
+            m.destruct(instance);
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    const uint64_t after_destroy = Resident();
+    std::printf("resident after init and a small frame %llu MB, after the last destroy %llu MB\n",
+                (unsigned long long)(after_init >> 20), (unsigned long long)(after_destroy >> 20));
+    EXPECT_LE(after_destroy, after_init + (uint64_t(30) << 20))
+        << "after init and a small frame " << (after_init >> 20) << " MB, after the last destroy "
+        << (after_destroy >> 20) << " MB";
+    // And the effect comes back whole.
+    f0r_instance_t instance = m.construct(kWidth, kHeight);
+    m.SetDouble(instance, "Translate X", 0.6);
+    EXPECT_NE(Render(m, instance, Pattern()), Pattern());
+    m.destruct(instance);
+}
+
+// Runs `child` in a forked process, which must end within `seconds`; returns its exit status,
+// or -1 when it had to be killed.
+int InChild(const std::function<int()>& child, int seconds = 30) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) _exit(child());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Job runners and Python's multiprocessing fork: the child has none of the parent's threads, and
+// must render on threads of its own.
+TEST(Frei0rModule, AForkedChildRendersOnThreadsOfItsOwn) {
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    f0r_instance_t instance = m.construct(kWidth, kHeight);
+    m.SetDouble(instance, "Translate X", 0.6);
+    const std::vector<uint32_t> in = Pattern(), expected = Render(m, instance, in);
+    ASSERT_NE(expected, in);
+    EXPECT_EQ(InChild([&] {
+                  if (Render(m, instance, in) != expected) return 1;
+                  f0r_instance_t other = m.construct(kWidth, kHeight);
+                  m.SetDouble(other, "Translate X", 0.6);
+                  const bool same = Render(m, other, in) == expected;
+                  m.destruct(other);
+                  m.destruct(instance);
+                  return same ? 0 : 2;
+              }),
+              0);
+    m.destruct(instance);
+}
+
+// Whatever stops a frame, the host gets its input back, never what its buffer held before.
+TEST(Frei0rModule, AFrameThatCannotBeRenderedPassesThrough) {
+    Frei0rModule m(VEXO_FREI0R_MIXER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    const unsigned w = 4000, h = 4000;
+    const std::vector<uint32_t> in = Pattern(w, h), map(in.rbegin(), in.rend());
+    std::vector<uint32_t> out(in.size());
+    f0r_instance_t instance = m.construct(w, h);
+    // Address space for a thread but not for the frame's worlds, and none for a thread.
+    for (const long margin_mb : {32L, 0L}) {
+        SCOPED_TRACE(margin_mb ? "memory for the frame refused" : "no thread to render on");
+        EXPECT_EQ(InChild([&] {
+                      unsigned long pages = 0;
+                      FILE* statm = std::fopen("/proc/self/statm", "r");
+                      if (!statm || std::fscanf(statm, "%lu", &pages) != 1) return 3;
+                      std::fclose(statm);
+                      const rlim_t size = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE));
+                      const rlimit limit{size + (rlim_t(margin_mb) << 20),
+                                         size + (rlim_t(margin_mb) << 20)};
+                      if (setrlimit(RLIMIT_AS, &limit) != 0) return 4;
+                      std::fill(out.begin(), out.end(), 0xDEADBEEFu);
+                      m.update2(instance, 0, in.data(), map.data(), nullptr, out.data());
+                      return out == in ? 0 : 1;
+                  }),
+                  0);
+    }
+    m.destruct(instance);
+}
+
+// A driver restarting after a reset refuses contexts for a while, global setup's too: frames pass
+// through meanwhile, and render again once it can. Run with a preloaded library that fails the
+// first contexts (see the CMake list).
+TEST(Frei0rModule, ContextsThatCouldNotBeMadeAreMadeLater) {
+    if (!std::getenv("VEXO_FAIL_CONTEXTS")) GTEST_SKIP() << "needs VEXO_FAIL_CONTEXTS preloaded";
+    testing::internal::CaptureStderr();
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    f0r_instance_t instance = m.construct(kWidth, kHeight);
+    m.SetDouble(instance, "Translate X", 0.6);
+    const std::vector<uint32_t> in = Pattern();
+    EXPECT_EQ(Render(m, instance, in), in);
+    std::vector<uint32_t> out = in;
+    int frame = 1;
+    for (; out == in && frame < 200; ++frame) out = Render(m, instance, in);
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(out, in) << "still passing frames through after " << frame << " frames";
+    EXPECT_EQ(Render(m, instance, in), out);
+    m.destruct(instance);
 }
 
 // Hosts unload a module when its last filter goes and may load it again later; the effect must
