@@ -237,10 +237,13 @@ bool WriteImage(const std::string& path, const World& world, SampleFormat format
             return WriteWholeFile(path, encoded.data(), encoded.size(), error);
         }
     }
-    const std::string temp = TemporaryBeside(path, &world);
-    auto out = OIIO::ImageOutput::create(temp);
+    auto out = OIIO::ImageOutput::create(path);
     if (!out) return Fail(error, CannotWrite(path, UnknownFormat(path)));
-    std::string why;
+    // The writer opens the file by name: one made exclusively first keeps the name ours.
+    std::string temp, why;
+    std::FILE* reserved = CreateTemporaryBeside(path, &temp, &why);
+    if (!reserved) return Fail(error, CannotWrite(path, why));
+    std::fclose(reserved);
     const bool ok = write(out.get(), temp, &why);
     if (!CommitTemporary(temp, path, ok, &why)) return Fail(error, CannotWrite(path, why));
     return true;

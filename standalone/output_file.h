@@ -3,14 +3,18 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vexo_host {
 
-// A hidden name in the folder of the file the output leads to (symbolic links followed), unique
-// to this process and `writer`, that keeps the extension of `path` (image writers choose the
-// format by it).
-std::string TemporaryBeside(const std::string& path, const void* writer);
+// A new hidden file in the folder of the file the output leads to (symbolic links followed),
+// created there exclusively: its name (host name, process id and a random part) is no other
+// process's, on this machine or on another that shares the folder, and a file already at a name
+// tried is left alone. Keeps the extension of `path` (image writers choose the format by it).
+// Returns it open for writing, its name in `temp`; null, with the cause in `why`, when no file
+// could be made.
+std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp, std::string* why);
 
 // When `written`, puts the temporary on the disk and renames it over the file `path` leads to:
 // a symbolic link stays a link and shows the new file; other hard links of an old file keep the

@@ -408,6 +408,21 @@ TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
     EXPECT_EQ(Shell("ls -A " + dir_).output, "wide.png\n");  // no temporary left behind
 }
 
+TEST_F(CliRenderTest, AnotherTasksTemporaryIsNeverTouched) {
+    // Farm tasks on other machines, whose process ids repeat ours, write into the same folder:
+    // a file already at a name this process could pick is theirs. Process id and the writer's
+    // address made the name before: a file at that name stands for one of theirs.
+    const World frame = Straight(16, 8, 8);
+    const std::string theirs =
+        Path(".vexorant-" + std::to_string(getpid()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(&frame)) + ".sgi");
+    std::ofstream(theirs, std::ios::binary) << "another task's frame";
+    std::string error;
+    ASSERT_TRUE(WriteImage(Path("out.sgi"), frame, &error)) << error;
+    EXPECT_EQ(MaxDifference(Read("out.sgi"), frame), 0.0f);
+    EXPECT_EQ(BytesOf(theirs), "another task's frame");
+}
+
 TEST_F(CliRenderTest, DemoWritesTheResultAndTheMapView) {
     const ShellResult run = Shell(kVexorant + " demo --output-dir " + dir_);
     ASSERT_EQ(run.status, 0) << run.output;
