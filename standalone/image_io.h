@@ -27,7 +27,8 @@ bool ReadSampleFormat(const std::string& path, SampleFormat* format, std::string
 
 // Writes a world with `format` samples, or the nearest the file format holds (see
 // WritableFormat). Writes to a temporary file beside `path` and renames it, so a failed write
-// leaves nothing under the output name.
+// leaves nothing under the output name. A writer that takes only a file name has its file read
+// back first: one that does not hold the picture (a disk that refused part) fails the write.
 bool WriteImage(const std::string& path, const World& world, SampleFormat format,
                 std::string* error);
 // 8-bit worlds as 8-bit, 32-bit worlds as float where the format holds it.

@@ -18,6 +18,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -275,6 +276,31 @@ std::string OutputPathProblem(const std::string& path) {
     std::fclose(f);
     std::remove(probe.c_str());
     return "";
+}
+
+std::string DiskRefusal(const std::string& file) {
+    static const char block[64 * 1024] = {};
+#if !defined(_WIN32)
+    // Past a file-size limit the system ends the process instead (SIGXFSZ).
+    struct stat st;
+    struct rlimit limit;
+    if (stat(file.c_str(), &st) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+        limit.rlim_cur != RLIM_INFINITY && uint64_t(st.st_size) + sizeof block > limit.rlim_cur) {
+        return std::strerror(EFBIG);
+    }
+#endif
+    std::FILE* f = std::fopen(file.c_str(), "ab");
+    if (!f) return std::strerror(errno);
+    errno = 0;
+    bool ok = std::fwrite(block, 1, sizeof block, f) == sizeof block && std::fflush(f) == 0;
+#if defined(_WIN32)
+    ok = ok && _commit(_fileno(f)) == 0;
+#else
+    ok = ok && fsync(fileno(f)) == 0;
+#endif
+    const int cause = errno;
+    std::fclose(f);
+    return ok ? "" : std::strerror(cause ? cause : EIO);
 }
 
 std::string CannotWrite(const std::string& path, const std::string& why) {

@@ -44,6 +44,11 @@ bool SameFile(const std::string& a, const std::string& b);
 // for real, with a temporary it removes again, so read-only disks and permissions both show.
 std::string OutputPathProblem(const std::string& path);
 
+// What the disk says to more bytes at the end of `file`, a temporary that is removed anyway: the
+// cause of a write that failed ("No space left on device"), or "" when it takes them. Names the
+// cause when a writer gave none.
+std::string DiskRefusal(const std::string& file);
+
 // "cannot write PATH: CAUSE" for a write that failed: the cause OutputPathProblem finds, or else
 // `why` (what the writer said).
 std::string CannotWrite(const std::string& path, const std::string& why);

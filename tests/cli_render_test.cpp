@@ -408,6 +408,38 @@ TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
     EXPECT_EQ(Shell("ls -A " + dir_).output, "wide.png\n");  // no temporary left behind
 }
 
+TEST_F(CliRenderTest, AFullDiskFailsTheRenderForWritersThatWriteByName) {
+    // These writers take a file name, not memory, and carry on past a write the disk refuses:
+    // the file they leave has holes where rows should be.
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    const std::string disk = Path("disk");
+    Shell("mkdir " + disk);
+    if (Shell("mount -t tmpfs -o size=200k tmpfs " + disk).status != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { Shell("umount " + at); }
+    } unmount{disk};
+    Write("in.png", Straight(200, 100, 8));
+    for (const std::string ext : {"sgi", "fits"}) {
+        SCOPED_TRACE(ext);
+        Write("disk/o." + ext, Straight(20, 10, 8));
+        const std::string old = BytesOf(Path("disk/o." + ext));
+        Shell("dd if=/dev/zero of=" + disk + "/fill bs=4k");  // until the disk is full
+        const ShellResult run = Render("--input in.png --set Rotate=10 --output disk/o." + ext);
+        EXPECT_EQ(run.status, 1) << run.output;
+        const std::string format = ext == "sgi" ? "SGI" : "FITS";
+        EXPECT_NE(run.output.find("cannot write disk/o." + ext + ": the " + format + " writer "),
+                  std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+        EXPECT_TRUE(BytesOf(Path("disk/o." + ext)) == old) << "the old picture changed";
+        EXPECT_EQ(Shell("ls -A " + disk + " | grep -v fill").output, "o." + ext + "\n");
+        Shell("rm -f " + disk + "/*");
+    }
+}
+
 TEST_F(CliRenderTest, AnotherTasksTemporaryIsNeverTouched) {
     // Farm tasks on other machines, whose process ids repeat ours, write into the same folder:
     // a file already at a name this process could pick is theirs. Process id and the writer's
