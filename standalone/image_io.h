@@ -40,9 +40,9 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
 // `wanted`, and the writer converts as it does.
 SampleFormat WritableFormat(const std::string& path, SampleFormat wanted);
 
-// Whether WriteImage could write `path`: its extension names a format this build writes and its
-// folder takes a new file. Checked before work whose result would be lost; false, with "cannot
-// write PATH: why" in `error`, when it could not.
+// Whether WriteImage could write `path`: its extension names a format this build writes, its
+// folder takes a new file and a file already there is the user's to write. Checked before work
+// whose result would be lost; false, with "cannot write PATH: why" in `error`, when it could not.
 bool CanWriteImage(const std::string& path, std::string* error);
 
 }  // namespace vexo_host

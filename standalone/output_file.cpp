@@ -270,12 +270,33 @@ std::string OutputPathProblem(const std::string& path) {
                                : "folder '" + folder + "': " + std::strerror(errno);
     }
     if (!S_ISDIR(st.st_mode)) return "'" + folder + "' is not a folder";
+    const std::string read_only = ReadOnlyProblem(target);
+    if (!read_only.empty()) return read_only;
     std::string probe, why;
     std::FILE* f = CreateTemporaryBeside(path, &probe, &why);
     if (!f) return "cannot make a file in folder '" + folder + "': " + why;
     std::fclose(f);
     std::remove(probe.c_str());
     return "";
+}
+
+std::string ReadOnlyProblem(const std::string& path) {
+#if defined(_WIN32)
+    // MoveFileEx refuses to replace a read-only file, but only once the frame is rendered.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        return "";
+    }
+    return "the file is read-only";
+#else
+    // rename() asks only the folder: a file its user may not write would go all the same.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    if (access(path.c_str(), W_OK) == 0 || errno != EACCES) return "";
+    return (st.st_mode & 0222) == 0 ? "the file is read-only"
+                                    : "the file is read-only to this user";
+#endif
 }
 
 std::string DiskRefusal(const std::string& file) {

@@ -40,9 +40,15 @@ bool IdentifyFile(const std::string& path, FileId* id);
 bool SameFile(const std::string& a, const std::string& b);
 
 // What stands in the way of writing `path`, in the user's terms ("" when nothing does): the
-// path is a folder, its folder is missing or is a file, or no file can be made in it. Tries
+// path is a folder, its folder is missing or is a file, the file is read-only to the user, or no
+// file can be made in it. Tries
 // for real, with a temporary it removes again, so read-only disks and permissions both show.
 std::string OutputPathProblem(const std::string& path);
+
+// Why the user may not replace the existing file `path` leads to, though its folder would let a
+// rename through: "the file is read-only" and the like; "" for a file they may write (root may
+// write any, as with cp) or no file.
+std::string ReadOnlyProblem(const std::string& path);
 
 // What the disk says to more bytes at the end of `file`, a temporary that is removed anyway: the
 // cause of a write that failed ("No space left on device"), or "" when it takes them. Names the

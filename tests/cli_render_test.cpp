@@ -455,6 +455,30 @@ TEST_F(CliRenderTest, AnotherTasksTemporaryIsNeverTouched) {
     EXPECT_EQ(BytesOf(theirs), "another task's frame");
 }
 
+TEST_F(CliRenderTest, AReadOnlyOutputIsRefusedBeforeAnyFrameRenders) {
+    // Root writes over read-only files, as cp does; a user who cannot write a file may still
+    // rename over it in a folder of theirs, which must not happen.
+    if (geteuid() != 0) GTEST_SKIP() << "switching to an unprivileged user needs root";
+    const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    if (Shell(as_nobody + "test -x " + kVexorant + " -a -r " + VEXO_MODULE_PATH).status != 0) {
+        GTEST_SKIP() << "nobody cannot run " << kVexorant;
+    }
+    Write("in.png", Straight(8, 8, 8));
+    Write("out.2.png", Straight(4, 4, 8));
+    Shell("chown -R nobody " + dir_ + " && chmod 444 " + Path("out.2.png"));
+    const std::string old = BytesOf(Path("out.2.png"));
+    const ShellResult run = Shell("cd '" + dir_ + "' && " + as_nobody + kVexorant +
+                                  " render --input in.png --frames 1-2 --output out.#.png");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("cannot write out.2.png: the file is read-only"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(Exists(Path("out.1.png"))) << "a frame rendered before the refusal";
+    EXPECT_TRUE(BytesOf(Path("out.2.png")) == old);
+    struct stat st;
+    ASSERT_EQ(stat(Path("out.2.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
 TEST_F(CliRenderTest, DemoWritesTheResultAndTheMapView) {
     const ShellResult run = Shell(kVexorant + " demo --output-dir " + dir_);
     ASSERT_EQ(run.status, 0) << run.output;
