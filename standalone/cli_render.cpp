@@ -692,7 +692,7 @@ int RunRender(const Args& args) {
     if ((code = ReadNames(command, o, &names))) return code;
 
     // Everything a render needs from the disk, before the first one: the sources of every
-    // frame and a folder that takes the output.
+    // frame, a folder that takes the output and output files the user may replace.
     std::vector<std::string> problems;
     for (const FramePattern* source : {&names.input, &names.map}) {
         if (source->head.empty()) continue;
@@ -701,6 +701,15 @@ int RunRender(const Args& args) {
     }
     std::string error;
     if (!CanWriteImage(names.output.For(o.first_frame), &error)) problems.push_back(error);
+    // The later frames' files too: one the user may not write would fail the render halfway.
+    for (FrameNumber f = o.first_frame + 1; f <= o.last_frame && names.output.has_pattern(); ++f) {
+        const std::string name = names.output.For(f);
+        const std::string read_only = ReadOnlyProblem(name);
+        if (!read_only.empty()) {
+            problems.push_back("cannot write " + name + ": " + read_only);
+            break;
+        }
+    }
     if (problems.empty()) {
         const std::string overwritten = OverwrittenSource(names, o);
         if (!overwritten.empty()) problems.push_back(overwritten);

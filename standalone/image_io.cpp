@@ -7,7 +7,10 @@
 
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -105,6 +108,79 @@ std::optional<SampleFormat> StoredFormat(const std::string& path, SampleFormat f
         return std::nullopt;
     }
     return SampleFormatOf(in->spec_dimensions(0).format);
+}
+
+// Writers that store every sample as it is, after a header of at least this many bytes.
+struct Uncompressed {
+    const char* format;
+    std::size_t header;
+};
+constexpr Uncompressed kUncompressed[] = {{"sgi", 512}, {"fits", 2880}};
+
+// Writers that take a file name carry on past writes the disk refuses (the SGI and FITS writers
+// leave holes where rows belong and report success), so their file is read back before it
+// replaces the output: what is wrong with it, as "left ..." ("" for none). `pixels` are what was
+// given the writer, in `given` samples.
+std::string ReadBackProblem(const std::string& temp, const std::string& path,
+                            const OIIO::ImageSpec& layout, OIIO::TypeDesc given, const void* pixels,
+                            const std::string& format) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);  // as written
+    auto in = OIIO::ImageInput::open(temp, &config);
+    if (!in) {
+        return "left a file that cannot be read back (" + Cause(OIIO::geterror(), temp, path) + ")";
+    }
+    const OIIO::ImageSpec& back = in->spec();
+    const int w = layout.width, h = layout.height;
+    if (back.width != w || back.height != h || back.nchannels < layout.nchannels) {
+        return "left a file of " + std::to_string(back.width) + " x " +
+               std::to_string(back.height) + " pixels in " + std::to_string(back.nchannels) +
+               " channels";
+    }
+    const std::size_t samples = std::size_t(w) * h * layout.nchannels;
+    for (const Uncompressed& u : kUncompressed) {
+        if (format != u.format) continue;
+        const std::size_t least = u.header + samples * back.format.size();
+        const uint64_t size = OIIO::Filesystem::file_size(temp);
+        if (size < least) {
+            return "left " + std::to_string(size) + " bytes of the " + std::to_string(least) +
+                   " its pixels take";
+        }
+    }
+    const bool exact = format != "heif";  // lossy: its pixels differ by design
+    // Within a step of the file's samples (and float rounding): writers and readers round their
+    // own way.
+    const int bits = 8 * int(back.format.size()) - (back.format.is_signed() ? 1 : 0);
+    const float step = back.format.is_floating_point()
+                           ? (back.format.basetype == OIIO::TypeDesc::HALF ? 1.0f / 1024 : 0.0f)
+                           : 1.0f / float((1ull << std::min(bits, 24)) - 1);
+    const std::size_t given_row = std::size_t(w) * layout.nchannels;
+    std::vector<float> read(std::size_t(w) * back.nchannels), expected(given_row);
+    std::vector<unsigned char> stored(given_row * back.format.size());
+    for (int y = 0; y < h; ++y) {
+        if (!in->read_scanline(back.y + y, back.z, OIIO::TypeDesc::FLOAT, read.data())) {
+            return "left a file whose row " + std::to_string(y) + " cannot be read back (" +
+                   Cause(in->geterror(), temp, path) + ")";
+        }
+        if (!exact) continue;
+        // As stored: the writer's conversion to the file's samples, then the reader's back.
+        const void* row = static_cast<const char*>(pixels) + y * given_row * given.size();
+        OIIO::convert_pixel_values(given, row, back.format, stored.data(), int(given_row));
+        OIIO::convert_pixel_values(back.format, stored.data(), OIIO::TypeDesc::FLOAT,
+                                   expected.data(), int(given_row));
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < layout.nchannels; ++c) {
+                const float want = expected[std::size_t(x) * layout.nchannels + c];
+                const float got = read[std::size_t(x) * back.nchannels + c];
+                if (got != want && !(std::isnan(got) && std::isnan(want)) &&
+                    !(std::fabs(got - want) <= 1.5f * step * std::max(1.0f, std::fabs(want)))) {
+                    return "left a file whose row " + std::to_string(y) +
+                           " differs from the picture";
+                }
+            }
+        }
+    }
+    return "";
 }
 
 // Where red, green, blue and alpha come from among the file's channels; -1 for none.
@@ -237,11 +313,30 @@ bool WriteImage(const std::string& path, const World& world, SampleFormat format
             return WriteWholeFile(path, encoded.data(), encoded.size(), error);
         }
     }
-    const std::string temp = TemporaryBeside(path, &world);
-    auto out = OIIO::ImageOutput::create(temp);
+    auto out = OIIO::ImageOutput::create(path);
     if (!out) return Fail(error, CannotWrite(path, UnknownFormat(path)));
-    std::string why;
-    const bool ok = write(out.get(), temp, &why);
+    // The writer opens the file by name: one made exclusively first keeps the name ours.
+    std::string temp, why;
+    std::FILE* reserved = CreateTemporaryBeside(path, &temp, &why);
+    if (!reserved) return Fail(error, CannotWrite(path, why));
+    std::fclose(reserved);
+    std::string writer = out->format_name();
+    for (char& c : writer) c = char(std::toupper(static_cast<unsigned char>(c)));
+    writer = "the " + writer + " writer ";
+    bool ok = write(out.get(), temp, &why);
+    if (!ok) {
+        why = writer + "failed" + (why.empty() ? "" : " (" + why + ")");
+    } else {
+        why = ReadBackProblem(
+            temp, path, layout, deep ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8,
+            deep ? static_cast<const void*>(floats.data()) : bytes.data(), out->format_name());
+        ok = why.empty();
+        if (!ok) why = writer + why;
+    }
+    if (!ok) {
+        const std::string disk = DiskRefusal(temp);
+        if (!disk.empty()) why += ": " + disk;
+    }
     if (!CommitTemporary(temp, path, ok, &why)) return Fail(error, CannotWrite(path, why));
     return true;
 }

@@ -27,7 +27,8 @@ bool ReadSampleFormat(const std::string& path, SampleFormat* format, std::string
 
 // Writes a world with `format` samples, or the nearest the file format holds (see
 // WritableFormat). Writes to a temporary file beside `path` and renames it, so a failed write
-// leaves nothing under the output name.
+// leaves nothing under the output name. A writer that takes only a file name has its file read
+// back first: one that does not hold the picture (a disk that refused part) fails the write.
 bool WriteImage(const std::string& path, const World& world, SampleFormat format,
                 std::string* error);
 // 8-bit worlds as 8-bit, 32-bit worlds as float where the format holds it.
@@ -39,9 +40,9 @@ bool WriteImage(const std::string& path, const World& world, std::string* error)
 // `wanted`, and the writer converts as it does.
 SampleFormat WritableFormat(const std::string& path, SampleFormat wanted);
 
-// Whether WriteImage could write `path`: its extension names a format this build writes and its
-// folder takes a new file. Checked before work whose result would be lost; false, with "cannot
-// write PATH: why" in `error`, when it could not.
+// Whether WriteImage could write `path`: its extension names a format this build writes, its
+// folder takes a new file and a file already there is the user's to write. Checked before work
+// whose result would be lost; false, with "cannot write PATH: why" in `error`, when it could not.
 bool CanWriteImage(const std::string& path, std::string* error);
 
 }  // namespace vexo_host

@@ -3,16 +3,22 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -28,6 +34,43 @@ std::string FolderOf(const std::string& path) {
 bool IsFolder(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The machine's name as a file name takes it: farm nodes share folders, and their process ids
+// repeat.
+std::string HostName() {
+    char name[256] = {};
+#if defined(_WIN32)
+    DWORD size = sizeof name;
+    if (!GetComputerNameA(name, &size)) name[0] = 0;
+#else
+    if (gethostname(name, sizeof name - 1) != 0) name[0] = 0;
+#endif
+    std::string safe;
+    for (const char* c = name; *c && safe.size() < 64; ++c) {
+        const bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
+                           (*c >= '0' && *c <= '9') || *c == '-';
+        safe += plain ? *c : '_';
+    }
+    return safe.empty() ? "host" : safe;
+}
+
+// Sixteen hex digits from the system's random source, not from the clock: tasks started at one
+// instant on two nodes draw apart.
+std::string RandomHex() {
+    uint64_t bits = 0;
+    try {
+        std::random_device device;
+        bits = (uint64_t(device()) << 32) ^ device();
+    } catch (const std::exception&) {
+        // No random source: the clock and this call's count still set tries apart.
+        static std::atomic<uint64_t> calls{0};
+        const uint64_t now = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+        bits = (now * 0x9E3779B97F4A7C15ull) ^ ++calls;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+    return text;
 }
 
 #if defined(_WIN32)
@@ -92,7 +135,7 @@ void SyncFolderOf(const std::string& path) {
 
 }  // namespace
 
-std::string TemporaryBeside(const std::string& path, const void* writer) {
+std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp, std::string* why) {
     // The extension is the name's the user gave, the folder the target's: rename() moves files
     // within one file system only.
     const std::size_t slash = path.find_last_of("/\\");
@@ -108,9 +151,44 @@ std::string TemporaryBeside(const std::string& path, const void* writer) {
 #else
     const long process = long(getpid());
 #endif
-    return dir + ".vexorant-" + std::to_string(process) + "-" +
-           std::to_string(reinterpret_cast<std::uintptr_t>(writer)) +
-           (has_ext ? path.substr(dot) : "");
+    const std::string stem = dir + ".vexorant-" + HostName() + "-" + std::to_string(process) + "-";
+    const std::string ext = has_ext ? path.substr(dot) : "";
+    // Another name is taken only by a writer with this host name and process id that drew the
+    // same 64 random bits: a few tries rule out all but a broken random source.
+    for (int tries = 0; tries < 8; ++tries) {
+        const std::string name = stem + RandomHex() + ext;
+#if defined(_WIN32)
+        // _O_EXCL is CreateFile's CREATE_NEW.
+        const int fd =
+            _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            *why = std::strerror(errno);
+            return nullptr;
+        }
+#if defined(_WIN32)
+        std::FILE* file = _fdopen(fd, "wb");
+#else
+        std::FILE* file = fdopen(fd, "wb");
+#endif
+        if (!file) {
+            *why = std::strerror(errno);
+#if defined(_WIN32)
+            _close(fd);
+#else
+            close(fd);
+#endif
+            std::remove(name.c_str());
+            return nullptr;
+        }
+        *temp = name;
+        return file;
+    }
+    *why = std::strerror(EEXIST);
+    return nullptr;
 }
 
 bool IdentifyFile(const std::string& path, FileId* id) {
@@ -192,13 +270,58 @@ std::string OutputPathProblem(const std::string& path) {
                                : "folder '" + folder + "': " + std::strerror(errno);
     }
     if (!S_ISDIR(st.st_mode)) return "'" + folder + "' is not a folder";
-    static const char probe_owner = 0;
-    const std::string probe = TemporaryBeside(path, &probe_owner);
-    FILE* f = std::fopen(probe.c_str(), "wb");
-    if (!f) return "cannot make a file in folder '" + folder + "': " + std::strerror(errno);
+    const std::string read_only = ReadOnlyProblem(target);
+    if (!read_only.empty()) return read_only;
+    std::string probe, why;
+    std::FILE* f = CreateTemporaryBeside(path, &probe, &why);
+    if (!f) return "cannot make a file in folder '" + folder + "': " + why;
     std::fclose(f);
     std::remove(probe.c_str());
     return "";
+}
+
+std::string ReadOnlyProblem(const std::string& path) {
+#if defined(_WIN32)
+    // MoveFileEx refuses to replace a read-only file, but only once the frame is rendered.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !(attributes & FILE_ATTRIBUTE_READONLY)) {
+        return "";
+    }
+    return "the file is read-only";
+#else
+    // rename() asks only the folder: a file its user may not write would go all the same.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    if (access(path.c_str(), W_OK) == 0 || errno != EACCES) return "";
+    return (st.st_mode & 0222) == 0 ? "the file is read-only"
+                                    : "the file is read-only to this user";
+#endif
+}
+
+std::string DiskRefusal(const std::string& file) {
+    static const char block[64 * 1024] = {};
+#if !defined(_WIN32)
+    // Past a file-size limit the system ends the process instead (SIGXFSZ).
+    struct stat st;
+    struct rlimit limit;
+    if (stat(file.c_str(), &st) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+        limit.rlim_cur != RLIM_INFINITY && uint64_t(st.st_size) + sizeof block > limit.rlim_cur) {
+        return std::strerror(EFBIG);
+    }
+#endif
+    std::FILE* f = std::fopen(file.c_str(), "ab");
+    if (!f) return std::strerror(errno);
+    errno = 0;
+    bool ok = std::fwrite(block, 1, sizeof block, f) == sizeof block && std::fflush(f) == 0;
+#if defined(_WIN32)
+    ok = ok && _commit(_fileno(f)) == 0;
+#else
+    ok = ok && fsync(fileno(f)) == 0;
+#endif
+    const int cause = errno;
+    std::fclose(f);
+    return ok ? "" : std::strerror(cause ? cause : EIO);
 }
 
 std::string CannotWrite(const std::string& path, const std::string& why) {
@@ -209,17 +332,16 @@ std::string CannotWrite(const std::string& path, const std::string& why) {
 
 bool WriteWholeFile(const std::string& path, const void* data, std::size_t size,
                     std::string* error) {
-    const std::string temp = TemporaryBeside(path, data);
-    std::string why;
-    bool ok = false;
-    if (FILE* f = std::fopen(temp.c_str(), "wb")) {
-        ok = std::fwrite(data, 1, size, f) == size;
-        if (!ok) why = std::strerror(errno);
-        if (std::fclose(f) != 0 && ok) {
-            ok = false;
-            why = std::strerror(errno);
-        }
-    } else {
+    std::string temp, why;
+    std::FILE* f = CreateTemporaryBeside(path, &temp, &why);
+    if (!f) {
+        *error = CannotWrite(path, why);
+        return false;
+    }
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    if (!ok) why = std::strerror(errno);
+    if (std::fclose(f) != 0 && ok) {
+        ok = false;
         why = std::strerror(errno);
     }
     if (!CommitTemporary(temp, path, ok, &why)) {

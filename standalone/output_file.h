@@ -3,14 +3,18 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace vexo_host {
 
-// A hidden name in the folder of the file the output leads to (symbolic links followed), unique
-// to this process and `writer`, that keeps the extension of `path` (image writers choose the
-// format by it).
-std::string TemporaryBeside(const std::string& path, const void* writer);
+// A new hidden file in the folder of the file the output leads to (symbolic links followed),
+// created there exclusively: its name (host name, process id and a random part) is no other
+// process's, on this machine or on another that shares the folder, and a file already at a name
+// tried is left alone. Keeps the extension of `path` (image writers choose the format by it).
+// Returns it open for writing, its name in `temp`; null, with the cause in `why`, when no file
+// could be made.
+std::FILE* CreateTemporaryBeside(const std::string& path, std::string* temp, std::string* why);
 
 // When `written`, puts the temporary on the disk and renames it over the file `path` leads to:
 // a symbolic link stays a link and shows the new file; other hard links of an old file keep the
@@ -36,9 +40,20 @@ bool IdentifyFile(const std::string& path, FileId* id);
 bool SameFile(const std::string& a, const std::string& b);
 
 // What stands in the way of writing `path`, in the user's terms ("" when nothing does): the
-// path is a folder, its folder is missing or is a file, or no file can be made in it. Tries
+// path is a folder, its folder is missing or is a file, the file is read-only to the user, or no
+// file can be made in it. Tries
 // for real, with a temporary it removes again, so read-only disks and permissions both show.
 std::string OutputPathProblem(const std::string& path);
+
+// Why the user may not replace the existing file `path` leads to, though its folder would let a
+// rename through: "the file is read-only" and the like; "" for a file they may write (root may
+// write any, as with cp) or no file.
+std::string ReadOnlyProblem(const std::string& path);
+
+// What the disk says to more bytes at the end of `file`, a temporary that is removed anyway: the
+// cause of a write that failed ("No space left on device"), or "" when it takes them. Names the
+// cause when a writer gave none.
+std::string DiskRefusal(const std::string& file);
 
 // "cannot write PATH: CAUSE" for a write that failed: the cause OutputPathProblem finds, or else
 // `why` (what the writer said).

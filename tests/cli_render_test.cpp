@@ -408,6 +408,77 @@ TEST_F(CliRenderTest, ARefusedFrameReportsTheHostErrorAndWritesNothing) {
     EXPECT_EQ(Shell("ls -A " + dir_).output, "wide.png\n");  // no temporary left behind
 }
 
+TEST_F(CliRenderTest, AFullDiskFailsTheRenderForWritersThatWriteByName) {
+    // These writers take a file name, not memory, and carry on past a write the disk refuses:
+    // the file they leave has holes where rows should be.
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    const std::string disk = Path("disk");
+    Shell("mkdir " + disk);
+    if (Shell("mount -t tmpfs -o size=200k tmpfs " + disk).status != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    }
+    struct Unmount {
+        std::string at;
+        ~Unmount() { Shell("umount " + at); }
+    } unmount{disk};
+    Write("in.png", Straight(200, 100, 8));
+    for (const std::string ext : {"sgi", "fits"}) {
+        SCOPED_TRACE(ext);
+        Write("disk/o." + ext, Straight(20, 10, 8));
+        const std::string old = BytesOf(Path("disk/o." + ext));
+        Shell("dd if=/dev/zero of=" + disk + "/fill bs=4k");  // until the disk is full
+        const ShellResult run = Render("--input in.png --set Rotate=10 --output disk/o." + ext);
+        EXPECT_EQ(run.status, 1) << run.output;
+        const std::string format = ext == "sgi" ? "SGI" : "FITS";
+        EXPECT_NE(run.output.find("cannot write disk/o." + ext + ": the " + format + " writer "),
+                  std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("No space left on device"), std::string::npos) << run.output;
+        EXPECT_TRUE(BytesOf(Path("disk/o." + ext)) == old) << "the old picture changed";
+        EXPECT_EQ(Shell("ls -A " + disk + " | grep -v fill").output, "o." + ext + "\n");
+        Shell("rm -f " + disk + "/*");
+    }
+}
+
+TEST_F(CliRenderTest, AnotherTasksTemporaryIsNeverTouched) {
+    // Farm tasks on other machines, whose process ids repeat ours, write into the same folder:
+    // a file already at a name this process could pick is theirs. Process id and the writer's
+    // address made the name before: a file at that name stands for one of theirs.
+    const World frame = Straight(16, 8, 8);
+    const std::string theirs =
+        Path(".vexorant-" + std::to_string(getpid()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(&frame)) + ".sgi");
+    std::ofstream(theirs, std::ios::binary) << "another task's frame";
+    std::string error;
+    ASSERT_TRUE(WriteImage(Path("out.sgi"), frame, &error)) << error;
+    EXPECT_EQ(MaxDifference(Read("out.sgi"), frame), 0.0f);
+    EXPECT_EQ(BytesOf(theirs), "another task's frame");
+}
+
+TEST_F(CliRenderTest, AReadOnlyOutputIsRefusedBeforeAnyFrameRenders) {
+    // Root writes over read-only files, as cp does; a user who cannot write a file may still
+    // rename over it in a folder of theirs, which must not happen.
+    if (geteuid() != 0) GTEST_SKIP() << "switching to an unprivileged user needs root";
+    const std::string as_nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    if (Shell(as_nobody + "test -x " + kVexorant + " -a -r " + VEXO_MODULE_PATH).status != 0) {
+        GTEST_SKIP() << "nobody cannot run " << kVexorant;
+    }
+    Write("in.png", Straight(8, 8, 8));
+    Write("out.2.png", Straight(4, 4, 8));
+    Shell("chown -R nobody " + dir_ + " && chmod 444 " + Path("out.2.png"));
+    const std::string old = BytesOf(Path("out.2.png"));
+    const ShellResult run = Shell("cd '" + dir_ + "' && " + as_nobody + kVexorant +
+                                  " render --input in.png --frames 1-2 --output out.#.png");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("cannot write out.2.png: the file is read-only"), std::string::npos)
+        << run.output;
+    EXPECT_FALSE(Exists(Path("out.1.png"))) << "a frame rendered before the refusal";
+    EXPECT_TRUE(BytesOf(Path("out.2.png")) == old);
+    struct stat st;
+    ASSERT_EQ(stat(Path("out.2.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
 TEST_F(CliRenderTest, DemoWritesTheResultAndTheMapView) {
     const ShellResult run = Shell(kVexorant + " demo --output-dir " + dir_);
     ASSERT_EQ(run.status, 0) << run.output;
