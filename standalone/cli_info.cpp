@@ -6,6 +6,7 @@
 
 #include "standalone/cli.h"
 #include "standalone/cli_args.h"
+#include "standalone/editor_descriptions.h"
 #include "standalone/frei0r_params.h"
 #include "standalone/hugepages.h"
 #include "standalone/instance.h"
@@ -24,6 +25,7 @@ struct InfoOptions {
     std::string module = DefaultModulePath();
     bool json = false;
     bool frei0r = false;
+    std::string editors;  // the folder for the editors' descriptions of the frei0r modules
     std::string pipl_dump;
     std::vector<SetRequest> sets;
     long long frame = 0;  // the values shown are those at this frame
@@ -298,7 +300,8 @@ void PrintJson(const Session& s, const std::string& about, const Instance* insta
 constexpr const char* kInfoUsage =
     "usage: vexorant info [--json] [--set NAME=VALUE]... [--frame N] [--module PATH]\n"
     "       vexorant info --pipl-dump FILE [--module PATH]\n"
-    "       vexorant info --frei0r [--module PATH]\n";
+    "       vexorant info --frei0r [--module PATH]\n"
+    "       vexorant info --editors DIR [--module PATH]\n";
 
 constexpr const char* kInfoDetails =
     "\n"
@@ -307,6 +310,8 @@ constexpr const char* kInfoDetails =
     "  --json             the same as JSON, with every parameter under \"params\"\n"
     "  --pipl-dump FILE   writes the module's property list, as stored, to FILE\n"
     "  --frei0r           the controls as the frei0r modules' parameters, as a Markdown table\n"
+    "  --editors DIR      writes Kdenlive's and Shotcut's descriptions of the frei0r modules\n"
+    "                     into DIR/kdenlive and DIR/shotcut\n"
     "  --frame N          the values at frame N of keyframed controls (default 0)\n"
     "  --module PATH      the effect module (default: the one beside vexorant)\n"
     "\n"
@@ -321,6 +326,8 @@ CliCommand InfoCommand(InfoOptions* o) {
         {"--json", false, false, [o](const std::string&, std::string*) { return o->json = true; }},
         {"--frei0r", false, false,
          [o](const std::string&, std::string*) { return o->frei0r = true; }},
+        {"--editors", true, false,
+         [o](const std::string& value, std::string*) { return o->editors = value, true; }},
         {"--module", true, false,
          [o](const std::string& value, std::string*) { return o->module = value, true; }},
         {"--pipl-dump", true, false,
@@ -335,9 +342,11 @@ CliCommand InfoCommand(InfoOptions* o) {
          }},
     };
     // The dump is the module's bytes alone: edits and JSON would have nothing to act on.
-    c.conflicts = {{"--pipl-dump", "--json"}, {"--pipl-dump", "--set"}, {"--pipl-dump", "--frei0r"},
-                   {"--frei0r", "--json"},    {"--frei0r", "--set"},    {"--pipl-dump", "--frame"},
-                   {"--frei0r", "--frame"}};
+    c.conflicts = {
+        {"--pipl-dump", "--json"}, {"--pipl-dump", "--set"},  {"--pipl-dump", "--frei0r"},
+        {"--frei0r", "--json"},    {"--frei0r", "--set"},     {"--pipl-dump", "--frame"},
+        {"--frei0r", "--frame"},   {"--editors", "--json"},   {"--editors", "--set"},
+        {"--editors", "--frame"},  {"--editors", "--frei0r"}, {"--editors", "--pipl-dump"}};
     return c;
 }
 
@@ -372,10 +381,13 @@ int RunInfo(const Args& args) {
     Session session;
     std::string error;
     if (!OpenSession(o.module, &session, &error)) return Complain(1, error);
-    if (o.frei0r) {
+    if (o.frei0r || !o.editors.empty()) {
         std::vector<Frei0rParam> params;
-        const bool built = BuildFrei0rParams(&session.effect, &params, &error);
-        if (built) std::printf("%s", Frei0rTable(params).c_str());
+        bool built = BuildFrei0rParams(&session.effect, &params, &error);
+        if (built && o.frei0r) std::printf("%s", Frei0rTable(params).c_str());
+        if (built && !o.editors.empty()) {
+            built = WriteEditorDescriptions(o.editors, params, &error);
+        }
         std::vector<std::string> problems = CloseSession(&session);
         if (!built) problems.insert(problems.begin(), error);
         for (const std::string& p : problems) Complain(1, p);

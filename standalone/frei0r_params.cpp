@@ -54,6 +54,8 @@ bool MakeParam(const Instance& instance, PF_ParamIndex index, Frei0rParam* p) {
             const std::string unit = (s.display_flags & PF_ValueDisplayFlag_PERCENT) ? " %" : "";
             p->kind = Frei0rKind::kDouble;
             p->at_zero = double(s.slider_min), p->at_one = double(s.slider_max);
+            p->unit = unit.empty() ? "" : "%";
+            p->decimals = s.precision;
             p->stream_default = double(s.dephault);
             p->explanation = p->name + ", " + ShortestText(s.slider_min) + unit + " at 0 to " +
                              ShortestText(s.slider_max) + unit + " at 1; default " +
@@ -63,6 +65,8 @@ bool MakeParam(const Instance& instance, PF_ParamIndex index, Frei0rParam* p) {
         case PF_Param_ANGLE:
             p->kind = Frei0rKind::kDouble;
             p->at_zero = -kAngleRange, p->at_one = kAngleRange;
+            p->unit = "degrees";
+            p->decimals = 1;
             p->stream_default = def.u.ad.dephault / 65536.0;
             p->explanation = p->name + ", " + ShortestText(-kAngleRange) + " degrees at 0 to " +
                              ShortestText(kAngleRange) + " degrees at 1; default " +

@@ -19,6 +19,8 @@ struct Frei0rParam {
     std::string name;                  // as declared; an unnamed checkbox goes by its box text
     std::string explanation;           // the mapping and the default, for the frei0r host to show
     double at_zero = 0, at_one = 1;    // stream values at frei0r 0 and 1 (doubles)
+    std::string unit;                  // doubles as the user reads them: "%", "degrees" or none
+    int decimals = 0;                  // doubles' decimals as the effect shows them
     double stream_default = 0;         // the effect's default in stream units
     double frei0r_default = 0;         // bools and doubles
     std::vector<std::string> entries;  // a popup's entries, separators in their places

@@ -21,6 +21,7 @@ void Usage(FILE* to) {
         "                     user sees them after the edits given with --set; --json adds\n"
         "                     every parameter under \"params\"\n"
         "  info --frei0r        the controls as the frei0r modules' parameters\n"
+        "  info --editors DIR   writes Kdenlive's and Shotcut's descriptions of them\n"
         "  render --input IN [--map MAP] [--map-origin X,Y] [--set ...] [--depth 8|32]\n"
         "         [--downsample F] [--threads N] [--frames A-B] --output OUT\n"
         "                     renders image files through the effect; with --frames, the\n"

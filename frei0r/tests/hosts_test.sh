@@ -2,12 +2,14 @@
 # Runs the frei0r modules in real hosts and compares every frame, byte for byte, with
 # `vexorant render` of the same input frames and the same control values, at a size whose rows
 # no host pads and at sizes whose rows FFmpeg pads (854 and 62 pixels wide).
-#   hosts_test.sh ffmpeg|melt|gstreamer|bad-input|install BIN_DIR WORK_DIR [BUILD_DIR]
+#   hosts_test.sh ffmpeg|melt|kdenlive|shotcut|gstreamer|bad-input|install BIN_DIR WORK_DIR
+#                 [BUILD_DIR]
 # Exits 77 (skipped) when the host is not installed.
 set -euo pipefail
 
 case_name=$1
 bin=$(cd "$2" && pwd)
+projects=$(cd "$(dirname "$0")" && pwd)/projects
 work=$3
 build=${4:-}
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
@@ -95,22 +97,58 @@ run_ffmpeg() {  # OUT_PREFIX FILTER_ARGS
         { cat ffmpeg.err >&2; fail "ffmpeg failed"; }
 }
 
-run_case() {
-case $case_name in
-ffmpeg)
-    make_input in testsrc2
-    # A bare filter renders what the effect does just applied.
-    run_ffmpeg ff0 vexorant
-    render want0 in --
-    compare_frames ff0 want0 in $frames identity-ok
-    for n in 1 2 3; do
-        frei0r_set="frei0r_set$n[@]" vexorant_set="vexorant_set$n[@]"
-        run_ffmpeg ff$n "vexorant:$(ffmpeg_params "${!frei0r_set}")"
-        render want$n in -- "${!vexorant_set}"
-        compare_frames ff$n want$n in $frames
+# Kdenlive's description against its own of other services: the root and service it names, only
+# parameter types and attributes its own descriptions use, and the module's parameters by name,
+# in order, with their frei0r defaults and sliders that reach 0 to 1 and no further.
+check_kdenlive() {  # FILE ROOT SERVICE
+    local file=$1 root=$2 service=$3 i name type value p ptype known attr min max factor
+    xmllint --noout "$file" || fail "$file is not well-formed XML"
+    x() { xmllint --xpath "$1" "$file" 2>/dev/null || true; }
+    [ "$(x "name(/*)")" = "$root" ] || fail "$file is not a $root"
+    [ "$(x "string(/*/@tag)")|$(x "string(/*/@id)")" = "$service|$service" ] ||
+        fail "$file does not name $service"
+    [ "$(x "count(//parameter)")" -eq ${#table[@]} ] ||
+        fail "$file has $(x "count(//parameter)") parameters, the module ${#table[@]}"
+    for i in $(seq ${#table[@]}); do
+        IFS='|' read -r name type value <<<"${table[i - 1]}"
+        p="//parameter[$i]"
+        ptype=$(x "string($p/@type)")
+        case $type in
+        bool) [ "$ptype" = bool ] ;;
+        string) [ "$ptype" = list ] ;;
+        *) [ "$ptype" = animated ] ;;
+        esac || fail "$name is a $type, described as $ptype"
+        [ "$(x "string($p/@name)")|$(x "string($p/name)")" = "$name|$name" ] ||
+            fail "parameter $i is not $name"
+        [ "$(x "string($p/@default)")" = "$value" ] || fail "$name's default is not $value"
+        known=$(for f in /usr/share/kdenlive/{effects,transitions}/*.xml; do
+            xmllint --xpath "//parameter[@type='$ptype']/@*" "$f" 2>/dev/null || true
+        done | grep -o '[a-z_]*=' | sort -u)
+        for attr in $(x "$p/@*" | grep -o '[a-z_]*='); do
+            grep -qx "$attr" <<<"$known" || fail "Kdenlive's $ptype parameters have no ${attr%=}"
+        done
+        if [ "$ptype" = list ]; then
+            tr ';' '\n' <<<"$(x "string($p/@paramlist)")" | grep -qxF "$value" ||
+                fail "$name's list lacks its default"
+        elif [ "$ptype" = animated ]; then
+            min=$(x "string($p/@min)") max=$(x "string($p/@max)") factor=$(x "string($p/@factor)")
+            awk -v a="$min" -v b="$max" -v f="$factor" 'BEGIN { exit !(a / f == 0 && b / f == 1) }' ||
+                fail "$name shows $min to $max with factor $factor: not the frei0r range 0 to 1"
+        fi
     done
-    ;;
-melt)
+    echo "ok: $file describes the module as Kdenlive's own descriptions do"
+}
+
+# A project file as an editor writes it (frei0r/tests/projects/), rendered by melt beside the
+# clips it names, at this size.
+run_project() {  # OUT_PREFIX PROJECT WANT_PREFIX
+    sed -e "s/@WIDTH@/${size%x*}/g" -e "s/@HEIGHT@/${size#*x}/g" "$projects/$2" >"$2"
+    run_melt "$1" "xml:$2"
+    compare_frames "$1" "$3" in $frames
+}
+
+# melt's profile, two clips, and their frames as melt reads them: in??.png and map??.png.
+melt_setup() {
     need melt
     cat >profile <<EOF
 description=frei0r test
@@ -153,6 +191,25 @@ EOF
         count=$(ls $prefix??.png 2>/dev/null | wc -l)
         [ "$count" -eq $frames ] || fail "melt wrote $count frames $prefix??.png, not $frames"
     done
+}
+
+run_case() {
+case $case_name in
+ffmpeg)
+    make_input in testsrc2
+    # A bare filter renders what the effect does just applied.
+    run_ffmpeg ff0 vexorant
+    render want0 in --
+    compare_frames ff0 want0 in $frames identity-ok
+    for n in 1 2 3; do
+        frei0r_set="frei0r_set$n[@]" vexorant_set="vexorant_set$n[@]"
+        run_ffmpeg ff$n "vexorant:$(ffmpeg_params "${!frei0r_set}")"
+        render want$n in -- "${!vexorant_set}"
+        compare_frames ff$n want$n in $frames
+    done
+    ;;
+melt)
+    melt_setup
     # The filter on one track, parameters by name.
     run_melt mf1 a.nut out=$last -filter frei0r.vexorant "${frei0r_set1[@]}"
     render want1 in -- "${vexorant_set1[@]}"
@@ -170,6 +227,44 @@ EOF
     render nomap2 in -- "${vexorant_set2[@]}"
     if same_image mt2%02d.png nomap2%02d.png; then fail "the transition ignored its map layer"; fi
     echo "ok: the transition renders with its map layer"
+    ;;
+kdenlive)
+    [ -d /usr/share/kdenlive/effects ] || { echo "skipped: kdenlive-data is not installed"; exit 77; }
+    need xmllint
+    check_kdenlive "$build/editors/kdenlive/effects/vexorant.xml" effect frei0r.vexorant
+    check_kdenlive "$build/editors/kdenlive/transitions/vexorant_map.xml" transition \
+        frei0r.vexorant_map
+    melt_setup
+    render wantk1 in -- --set Channel=Saturation --set "Map Gamma=1.5" \
+        --set "Displacement Easing=Ease In & Out" --set "Translate Y=0@1,50@24" \
+        --set "Uniform Scale=off" --set "Scale Y=-25" --set "Edge Behavior=Mirror Repeat" \
+        --set "Anti-Aliasing=2x"
+    render wantk wantk1 map -- --set Channel=Green --set "Translate X=25@1,-25@24" \
+        --set Rotate=45 --set "Edge Behavior=Repeat"
+    run_project kd vexorant.kdenlive wantk
+    ;;
+shotcut)
+    [ -d /usr/share/shotcut/qml/filters ] || { echo "skipped: shotcut-data is not installed"; exit 77; }
+    need qmllint
+    editors=$build/editors/shotcut/vexorant
+    # The linter must take Shotcut's own filter, so that it rejects ours for our faults alone.
+    export QT_SELECT=qt5
+    qmllint /usr/share/shotcut/qml/filters/glitch/{meta,ui}.qml || fail "qmllint rejects Shotcut's"
+    qmllint "$editors/meta.qml" "$editors/ui.qml" || fail "qmllint rejects ours"
+    grep -qx "    mlt_service: 'frei0r.vexorant'" "$editors/meta.qml" ||
+        fail "meta.qml names no frei0r.vexorant"
+    for row in "${table[@]}"; do
+        IFS='|' read -r name type value <<<"$row"
+        grep -qF "'$name'" "$editors/ui.qml" || fail "ui.qml sets no '$name'"
+        if [ "$type" = double ]; then
+            grep -qF "property: '$name'" "$editors/meta.qml" || fail "$name is not keyframable"
+        fi
+    done
+    echo "ok: Shotcut's filter parses and sets every parameter"
+    melt_setup
+    render wants in -- --set Channel=Red --set "Invert Map=on" --set "Translate X=0@1,50@24" \
+        --set Rotate=45 --set "Edge Behavior=Mirror Repeat"
+    run_project sc vexorant.mlt wants
     ;;
 gstreamer)
     need gst-launch-1.0
