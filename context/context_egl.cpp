@@ -137,14 +137,14 @@ EglDisplayState ChildDisplay(EGLDisplay parents) {
 
 const EglDisplayState& Display() {
     static std::mutex mutex;
-    static EglDisplayState* state = nullptr;  // a parent's stays with it
+    static EglDisplayState state;
     static pid_t owner = 0;
     std::lock_guard<std::mutex> lock(mutex);
-    if (!state || owner != getpid()) {
-        state = new EglDisplayState(state ? ChildDisplay(state->display) : FirstDisplay());
+    if (owner != getpid()) {
+        state = owner ? ChildDisplay(state.display) : FirstDisplay();
         owner = getpid();
     }
-    return *state;
+    return state;
 }
 
 // The entry points are loaded once per process: GLEW keeps them in process-wide pointers, and
