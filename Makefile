@@ -9,7 +9,7 @@ DEB_PACKAGES := cmake ninja-build g++ make binutils pkg-config \
   libopenimageio-dev \
   frei0r-plugins-dev ffmpeg melt gstreamer1.0-tools gstreamer1.0-plugins-base \
   gstreamer1.0-plugins-bad slurm-wlm munge \
-  kdenlive-data shotcut-data libxml2-utils qtdeclarative5-dev-tools
+  kdenlive-data shotcut-data libxml2-utils qtdeclarative5-dev-tools python3
 
 # The Windows plug-in: cross compiler, GoogleTest's sources, stb, and wine on a virtual X server
 # for its checks. GLEW for Windows is built from Debian's source package by the build itself.
