@@ -446,9 +446,13 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
         f->SayOnce("a " + SizeText(*f) + " frame has no pixels to render");
         return;
     }
-    if (!in || (kMixer && !map)) {
-        f->SayOnce(std::string("a frame without its ") + (in ? "map" : "input") + " is left black");
+    if (!in) {
+        f->SayOnce("a frame without its input is left black");
         return PassThrough(*f, nullptr, out);
+    }
+    if (kMixer && !map) {
+        f->SayOnce("a frame without its map passes through");
+        return PassThrough(*f, in, out);
     }
     if (!f->instance) return PassThrough(*f, in, out);
     for (const std::string& why : f->refused) {

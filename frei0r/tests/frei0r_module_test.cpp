@@ -379,6 +379,12 @@ TEST(Frei0rModule, AFrameThatCannotBeRenderedPassesThrough) {
     const std::vector<uint32_t> in = Pattern(w, h), map(in.rbegin(), in.rend());
     std::vector<uint32_t> out(in.size());
     f0r_instance_t instance = m.construct(w, h);
+    testing::internal::CaptureStderr();
+    std::fill(out.begin(), out.end(), 0xDEADBEEFu);
+    m.update2(instance, 0, in.data(), nullptr, nullptr, out.data());
+    EXPECT_EQ(out, in) << "a frame without its map";
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("without its map passes through"),
+              std::string::npos);
     // Address space for a thread but not for the frame's worlds, and none for a thread.
     for (const long margin_mb : {32L, 0L}) {
         SCOPED_TRACE(margin_mb ? "memory for the frame refused" : "no thread to render on");
