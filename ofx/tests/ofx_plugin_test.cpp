@@ -516,10 +516,11 @@ class OfxPluginTest : public ::testing::Test {
         if (plugin_.lib) dlclose(plugin_.lib);
     }
 
-    // An instance of the filter context, made from the descriptor as a host makes one.
-    std::unique_ptr<Effect> CreateInstance() {
-        auto instance = std::make_unique<Effect>(descriptor_);
-        SetString(H(&instance->props), kOfxImageEffectPropContext, 0, kOfxImageEffectContextFilter);
+    // An instance made from the descriptor as a host makes one.
+    std::unique_ptr<Effect> CreateInstance(const Effect& descriptor,
+                                           const char* context = kOfxImageEffectContextFilter) {
+        auto instance = std::make_unique<Effect>(descriptor);
+        SetString(H(&instance->props), kOfxImageEffectPropContext, 0, context);
         for (auto& [name, param] : instance->params) {
             if (IsDouble(param)) GetDouble(H(&param.props), kOfxParamPropDefault, 0, &param.d);
             if (IsInt(param)) GetInt(H(&param.props), kOfxParamPropDefault, 0, &param.i);
@@ -594,7 +595,7 @@ TEST_F(OfxPluginTest, FramesEqualTheStandaloneHostsRender) {
     std::string error;
     ASSERT_TRUE(vexo_host::OpenSession(VEXO_MODULE_PATH, &session, &error)) << error;
     {
-        std::unique_ptr<Effect> instance = CreateInstance();
+        std::unique_ptr<Effect> instance = CreateInstance(descriptor_);
         struct Setting {
             const char* name;
             PF_ParamIndex index;
@@ -704,6 +705,82 @@ TEST_F(OfxPluginTest, FramesEqualTheStandaloneHostsRender) {
                 EXPECT_EQ(source.bytes.size(), std::size_t(source.RowBytes()) * kH);
             }
         }
+        EXPECT_EQ(plugin_.Call(kOfxActionDestroyInstance, instance.get()), kOfxStatOK);
+    }
+    vexo_host::CloseSession(&session);
+}
+
+// The general context's optional map clip is the map layer: a second picture displaces the first
+// as the standalone host's map layer does.
+TEST_F(OfxPluginTest, TheGeneralContextsMapClipIsTheMapLayer) {
+    Effect general;
+    ASSERT_EQ(plugin_.Call(kOfxActionDescribe, &general), kOfxStatOK);
+    PropSet in_context;
+    SetString(H(&in_context), kOfxImageEffectPropContext, 0, kOfxImageEffectContextGeneral);
+    ASSERT_EQ(plugin_.Call(kOfxImageEffectActionDescribeInContext, &general, &in_context),
+              kOfxStatOK);
+    ASSERT_EQ(general.clips.size(), 3u);
+    int optional = 0;
+    ASSERT_EQ(GetInt(H(&general.clips.at("Map").props), kOfxImageClipPropOptional, 0, &optional),
+              kOfxStatOK);
+    EXPECT_EQ(optional, 1);
+
+    vexo_host::Session session;
+    std::string error;
+    ASSERT_TRUE(vexo_host::OpenSession(VEXO_MODULE_PATH, &session, &error)) << error;
+    {
+        std::unique_ptr<Effect> instance = CreateInstance(general, kOfxImageEffectContextGeneral);
+        vexo_host::Instance standalone(&session.effect);
+        ASSERT_EQ(vexo_host::SetupInstance(&standalone), PF_Err_NONE);
+        instance->params.at("translateX").d = 12;
+        instance->params.at("translateY").d = 9;
+        ASSERT_EQ(vexo_host::UserSetValue(&standalone, kParamTranslateX, 12), PF_Err_NONE);
+        ASSERT_EQ(vexo_host::UserSetValue(&standalone, kParamTranslateY, 9), PF_Err_NONE);
+
+        const vexo_host::World input = TestWorld(8);
+        vexo_host::World map = vexo_host::MakeWorld(kW, kH, 8);
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    vexo_host::SetChannel(&map, x, y, c, c == 0 ? 1.0f : float(x % 16) / 15.0f);
+                }
+            }
+        }
+        vexo_host::World expected;
+        std::vector<std::string> problems;
+        ASSERT_EQ(vexo_host::RenderFrame(&standalone, vexo_host::FrameLayers{&input, &map},
+                                         vexo_host::FrameOptions{}, &expected, &problems),
+                  PF_Err_NONE);
+
+        Picture source = ToPicture(input, false), map_picture = ToPicture(map, true), output;
+        output.bits = 8;
+        output.bounds = source.bounds;
+        output.bytes.assign(std::size_t(output.RowBytes()) * kH, 0xAB);
+        for (auto& [name, clip] : instance->clips) {
+            SetString(H(&clip.props), kOfxImageEffectPropPixelDepth, 0, kOfxBitDepthByte);
+        }
+        instance->clips.at("Source").picture = &source;
+        instance->clips.at("Map").picture = &map_picture;
+        instance->clips.at("Output").picture = &output;
+        PropSet in;
+        SetDouble(H(&in), kOfxPropTime, 0, 0.0);
+        const double scale[2] = {1.0, 1.0};
+        SetDoubleN(H(&in), kOfxImageEffectPropRenderScale, 2, scale);
+        const int window[4] = {0, 0, kW, kH};
+        SetIntN(H(&in), kOfxImageEffectPropRenderWindow, 4, window);
+        ASSERT_EQ(plugin_.Call(kOfxImageEffectActionRender, instance.get(), &in), kOfxStatOK);
+        int differing = 0;
+        for (int y = 0; y < kH; ++y) {
+            const auto* row = reinterpret_cast<const uint8_t*>(output.Row(kH - 1 - y));
+            for (int x = 0; x < kW; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    const float want = vexo_host::GetChannel(expected, x, y, (c + 1) % 4);
+                    if (std::lround(want * 255.0f) != row[x * 4 + c]) ++differing;
+                }
+            }
+        }
+        EXPECT_EQ(differing, 0);
+        EXPECT_EQ(g_images_out, 0);
         EXPECT_EQ(plugin_.Call(kOfxActionDestroyInstance, instance.get()), kOfxStatOK);
     }
     vexo_host::CloseSession(&session);
