@@ -241,7 +241,16 @@ bool MakeGlobalRecord(LocalGLStruct* block) {
     return block->context != nullptr;
 }
 
+LocalGLStruct* GlobalRenderRecord(PF_InData* in_data) {
+    PF_Handle global = in_data ? in_data->global_data : nullptr;
+    return global ? static_cast<LocalGLStruct*>(static_cast<void*>(*global)) : nullptr;
+}
+
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
+    InitThreadLocalRenderData(GlobalRenderRecord(in_data));
+}
+
+void InitThreadLocalRenderData(LocalGLStruct* block) {
     static std::mutex tls_mutex;
     std::lock_guard<std::mutex> lock(tls_mutex);
     DeleteContextsOfEndedThreads();
@@ -257,8 +266,6 @@ void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* /*out_data*/) {
 
     // Threads get a context once the global record proves one can be made; where global setup
     // could not, the threads make that proof again.
-    PF_Handle global = in_data ? in_data->global_data : nullptr;
-    auto* block = global ? static_cast<LocalGLStruct*>(static_cast<void*>(*global)) : nullptr;
     if (!block) return;
     if (!block->context) {
         if (!TryCreationNow()) return;

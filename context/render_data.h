@@ -78,6 +78,10 @@ extern std::recursive_mutex globalMutex;
 // kFramesPerContextRetry calls for as long as it keeps failing. A failure can pass (a driver
 // restarting after a reset, a display change); a session must not lose the effect for it.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
+// The same with the global record itself; a null record makes no context.
+void InitThreadLocalRenderData(LocalGLStruct* global_record);
+// The global record that `in_data`'s global data handle holds, or null.
+LocalGLStruct* GlobalRenderRecord(PF_InData* in_data);
 
 constexpr int kContextCreationTries = 3;
 constexpr int kFramesPerContextRetry = 30;

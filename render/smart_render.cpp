@@ -55,6 +55,48 @@ PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_
     return err ? err : *checkin_err;
 }
 
+PF_Err RenderResolvedFrame(myParams* p, LocalGLStruct* global_record, PF_OutData* out_data,
+                           bool* clear_output) {
+    *clear_output = false;
+    std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
+    InitThreadLocalRenderData(global_record);
+    // A record without a context must not reach GL: fail the frame as if there were none.
+    if (!(local_render_data && local_render_data->context) && ContextCreationWaiting()) {
+        SendMessageAppendErr("error creating GL context, trying again now and then", out_data,
+                             PF_Err_INTERNAL_STRUCT_DAMAGED, kFramesPerContextRetry);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    if (!local_render_data || !local_render_data->context) {
+        SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    // A driver that rejected one of the shaders would draw undefined colours with the rest, and
+    // rejects the same texts on every try: the thread keeps failing without building again. A
+    // shortage or a lost context can pass, so the next frame builds everything afresh.
+    if (!ProgramsComplete(local_render_data->programs)) {
+        if (local_render_data->programsFailure == kProgramRejected) {
+            SendMessageAppendErr("error building GL programs", out_data,
+                                 PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
+            return PF_Err_INTERNAL_STRUCT_DAMAGED;
+        }
+        ReleaseRenderData();
+        SendMessageAppendErr("error building GL programs, built again on the next frame", out_data,
+                             PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    const PF_Err err =
+        RenderPasses(p, local_render_data->programs, &local_render_data->keptTargets, out_data);
+    // A frame that failed after its readback began leaves no half-read picture behind.
+    *clear_output = err != PF_Err_NONE;
+    if (ReleaseLostRenderData()) {
+        *clear_output = true;
+        SendMessageAppendErr("error: GL context lost, a new one is made on the next frame",
+                             out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, err);
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+    return err;
+}
+
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra) {
     if (!extra || !extra->cb || !extra->input) return PF_Err_BAD_CALLBACK_PARAM;
     myParams p;
@@ -98,40 +140,8 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     PlaceFrame(static_cast<const FramePlacement*>(extra->input->pre_render_data), &p);
     ResolveRenderSettings(defs, bit_depth, in_data->downsample_x, &p);
 
-    std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
-    InitThreadLocalRenderData(in_data, out_data);
-    // A record without a context must not reach GL: fail the frame as if there were none.
-    if (!(local_render_data && local_render_data->context) && ContextCreationWaiting()) {
-        SendMessageAppendErr("error creating GL context, trying again now and then", out_data,
-                             PF_Err_INTERNAL_STRUCT_DAMAGED, kFramesPerContextRetry);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    if (!local_render_data || !local_render_data->context) {
-        SendMessageAppendErr("error on local_render_data.get()", out_data, 0, 0);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    // A driver that rejected one of the shaders would draw undefined colours with the rest, and
-    // rejects the same texts on every try: the thread keeps failing without building again. A
-    // shortage or a lost context can pass, so the next frame builds everything afresh.
-    if (!ProgramsComplete(local_render_data->programs)) {
-        if (local_render_data->programsFailure == kProgramRejected) {
-            SendMessageAppendErr("error building GL programs", out_data,
-                                 PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
-            return PF_Err_INTERNAL_STRUCT_DAMAGED;
-        }
-        ReleaseRenderData();
-        SendMessageAppendErr("error building GL programs, built again on the next frame", out_data,
-                             PF_Err_INTERNAL_STRUCT_DAMAGED, 0);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
-    err = RenderPasses(&p, local_render_data->programs, &local_render_data->keptTargets, out_data);
-    // A frame that failed after its readback began leaves no half-read picture behind.
-    if (err) PF_FILL(nullptr, nullptr, p.outputWorld);
-    if (ReleaseLostRenderData()) {
-        PF_FILL(nullptr, nullptr, p.outputWorld);
-        SendMessageAppendErr("error: GL context lost, a new one is made on the next frame",
-                             out_data, PF_Err_INTERNAL_STRUCT_DAMAGED, err);
-        return PF_Err_INTERNAL_STRUCT_DAMAGED;
-    }
+    bool clear_output = false;
+    err = RenderResolvedFrame(&p, GlobalRenderRecord(in_data), out_data, &clear_output);
+    if (clear_output) PF_FILL(nullptr, nullptr, p.outputWorld);
     return err;
 }

@@ -2,6 +2,7 @@
 // thread's context.
 #pragma once
 #include "AE_Effect.h"
+#include "context/render_data.h"
 #include "render/render_settings.h"
 
 // What the pre-render learnt of the frame and the render needs: where the input layer lies and
@@ -21,5 +22,13 @@ void PlaceFrame(const FramePlacement* placement, myParams* params);
 // checked in again at once. Returns the first checkout error, or else the first check-in error
 // (also left in `checkin_err`).
 PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_err);
+
+// Renders a frame whose settings are resolved and whose buffers are set, on the calling thread's
+// record (made from `global_record` on first use) under globalMutex: what the smart render does
+// once the host's buffers and controls are in hand, for any host. Failures are reported through
+// the message sink. `clear_output` is set when the output may hold part of a picture and must be
+// cleared.
+PF_Err RenderResolvedFrame(myParams* params, LocalGLStruct* global_record, PF_OutData* out_data,
+                           bool* clear_output);
 
 PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra);
