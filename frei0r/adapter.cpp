@@ -6,8 +6,6 @@
 // a frame passed through unchanged, never an exception or an abort in the host. The effect runs
 // on the module's own threads, so the host's thread leaves as it came.
 #include <dlfcn.h>
-#include <pthread.h>
-#include <unistd.h>
 
 // The header declares the entry points without C linkage or visibility of its own.
 #pragma GCC visibility push(default)
@@ -18,7 +16,6 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -26,7 +23,6 @@ extern "C" {
 #include <new>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "standalone/frei0r_params.h"
@@ -35,6 +31,7 @@ extern "C" {
 #include "standalone/session.h"
 #include "standalone/undo.h"
 #include "standalone/world.h"
+#include "threads/module_threads.h"
 
 #ifndef VEXO_FREI0R_NAME
 #error "VEXO_FREI0R_NAME names the module"
@@ -168,147 +165,22 @@ std::size_t HostRowBytes(const void* caller, unsigned width) {
 // when that thread ends. A host's thread that ends while the host calls exit() would release
 // them inside the GL libraries as those tear down (GStreamer: "double free or corruption" at
 // exit), and a host thread with a GL context of its own would have ours made current over it.
-// So the effect runs on threads of this module's own. They are ended, and their records with
-// them, only from a host's call that leaves the module without instances, not at its exit. The
-// module is never unloaded (-z nodelete) so that a thread's code stays mapped.
-struct Worker {
-    std::mutex mutex;
-    std::condition_variable changed;
-    void (*run)(void*) = nullptr;  // set by a caller with its argument, cleared when done
-    void* argument = nullptr;
-    bool retire = false;
-    std::thread thread;
-};
+// So the effect runs on the module's own threads (threads/module_threads.h). They are ended,
+// and their records with them, only from a host's call that leaves the module without
+// instances, not at its exit. The module is never unloaded (-z nodelete) so that a thread's
+// code stays mapped.
 
-// Enough to let a host's threads convert frames while another renders; the effect's GL work is
-// serialised anyway.
-constexpr int kMaxWorkers = 4;
+void MarkInherited() { P().inherited = P().inherited || P().loaded; }
 
-struct Workers {
-    std::mutex mutex;
-    std::condition_variable freed;
-    std::vector<Worker*> idle;
-    int made = 0;
-};
-
-// Replaced, never destroyed, in a forked child: the parent's threads are not the child's, and a
-// lock one of them held would never be let go there.
-Workers* g_workers = new Workers;
-
-// Held shared by every entry point for its whole call and exclusively across fork(), so that a
-// child never inherits a lock or a render half done.
-pthread_rwlock_t g_fork_gate = PTHREAD_RWLOCK_INITIALIZER;
-
-struct ForkGate {
-    ForkGate() { pthread_rwlock_rdlock(&g_fork_gate); }
-    ~ForkGate() { pthread_rwlock_unlock(&g_fork_gate); }
-    ForkGate(const ForkGate&) = delete;
-    ForkGate& operator=(const ForkGate&) = delete;
-};
-
-void LockForFork() { pthread_rwlock_wrlock(&g_fork_gate); }
-void UnlockInParent() { pthread_rwlock_unlock(&g_fork_gate); }
-void StartAfreshInChild() {
-    g_workers = new Workers;
-    P().inherited = P().inherited || P().loaded;
-    // The lock names the parent's thread as its writer: made anew, not unlocked.
-    pthread_rwlock_init(&g_fork_gate, nullptr);
-}
-
-void WatchForks() {
-    static const int watching = pthread_atfork(LockForFork, UnlockInParent, StartAfreshInChild);
-    (void)watching;
-}
-
-void Park(Worker* w) {
-    std::unique_lock<std::mutex> lock(w->mutex);
-    for (;;) {
-        w->changed.wait(lock, [w] { return w->run != nullptr || w->retire; });
-        if (!w->run) return;  // the thread's end releases what the effect left on it
-        w->run(w->argument);
-        w->run = nullptr;
-        w->changed.notify_all();
-    }
-}
-
-Worker* TakeWorker() {
-    Workers& all = *g_workers;
-    std::unique_lock<std::mutex> lock(all.mutex);
-    for (;;) {
-        if (!all.idle.empty()) {
-            Worker* w = all.idle.back();
-            all.idle.pop_back();
-            return w;
-        }
-        if (all.made < kMaxWorkers) {
-            auto* w = new Worker;
-            try {
-                w->thread = std::thread(Park, w);
-            } catch (...) {
-                delete w;
-                if (all.made == 0) throw;  // none to wait for
-                all.freed.wait(lock);
-                continue;
-            }
-            ++all.made;
-            return w;
-        }
-        all.freed.wait(lock);
-    }
-}
-
-void GiveBack(Worker* w) {
-    Workers& all = *g_workers;
-    std::lock_guard<std::mutex> lock(all.mutex);
-    all.idle.push_back(w);
-    all.freed.notify_all();
-}
-
-// Ends every worker once none is busy: each releases its context, programs and kept targets on
-// its own thread as it ends. Later calls start fresh ones. Never called on a worker.
-void RetireWorkers() {
-    Workers& all = *g_workers;
-    std::vector<Worker*> retiring;
-    {
-        std::unique_lock<std::mutex> lock(all.mutex);
-        all.freed.wait(lock, [&] { return int(all.idle.size()) == all.made; });
-        retiring.swap(all.idle);
-        all.made = 0;
-    }
-    for (Worker* w : retiring) {
-        {
-            std::lock_guard<std::mutex> lock(w->mutex);
-            w->retire = true;
-            w->changed.notify_all();
-        }
-        w->thread.join();
-        delete w;
-    }
-}
-
-// RetireWorkers from an entry point, on the host's thread.
+// RetireModuleThreads from an entry point, on the host's thread.
 void Retire(const char* what) {
-    WatchForks();
+    WatchForks(MarkInherited);
     const ForkGate gate;
     try {
-        RetireWorkers();
+        RetireModuleThreads();
     } catch (...) {
         Say(std::string(what) + ": the module's threads could not be ended");
     }
-}
-
-// Runs `task`, which must not throw, on one of the module's threads and returns when it is done.
-template <typename F>
-void RunOnWorker(F& task) {
-    Worker* w = TakeWorker();
-    {
-        std::unique_lock<std::mutex> lock(w->mutex);
-        w->run = [](void* f) { (*static_cast<F*>(f))(); };
-        w->argument = &task;
-        w->changed.notify_all();
-        w->changed.wait(lock, [w] { return w->run == nullptr; });
-    }
-    GiveBack(w);
 }
 
 // Whether the effect is loaded, or failed to: after that, only some entry points use GL.
@@ -324,7 +196,7 @@ enum class GLUse { kWhenLoading, kAlways };
 // throws told on standard error. Returns whether it ran to its end.
 template <typename F>
 bool Guard(const char* what, GLUse gl, F&& body) {
-    WatchForks();
+    WatchForks(MarkInherited);
     const ForkGate gate;
     bool finished = false;
     const auto report = [what](const char* why) {
@@ -349,7 +221,7 @@ bool Guard(const char* what, GLUse gl, F&& body) {
         if (gl == GLUse::kWhenLoading && EffectSettled()) {
             guarded();
         } else {
-            RunOnWorker(guarded);
+            RunOnModuleThread(guarded);
         }
     } catch (...) {
         report("no thread to render on");
