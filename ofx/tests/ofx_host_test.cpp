@@ -30,7 +30,10 @@ struct ProbeRun {
     Frame frame;
 };
 
-ProbeRun Drive(const Options& options, int mode) {
+// Opens the probe, sets its mode, creates the instance and renders kWindow at time 0; `edit`
+// runs between creation and the render.
+template <typename Edit>
+ProbeRun Drive(const Options& options, int mode, Edit&& edit) {
     ProbeRun run;
     std::string error;
     run.session = OpenBundle(VEXO_PROBE_BUNDLE, options, &error);
@@ -39,9 +42,29 @@ ProbeRun Drive(const Options& options, int mode) {
     SetInput(*run.session, kOfxImageEffectSimpleSourceClipName, Source());
     SetParam(*run.session, "mode", 0, {{double(mode)}, ""});
     run.created = CreateInstance(*run.session);
+    if (run.created == kOfxStatOK) edit(*run.session);
     if (run.created == kOfxStatOK) run.rendered = RenderFrame(*run.session, 0, kWindow, &run.frame);
     Close(*run.session);
     return run;
+}
+
+ProbeRun Drive(const Options& options, int mode) {
+    return Drive(options, mode, [](Session&) {});
+}
+
+// Source cropped to kWindow, at float precision.
+int WrongSamples(const Frame& frame) {
+    Picture source = Source();
+    const Picture& out = frame.picture;
+    if (out.width != kWindow.x2 - kWindow.x1 || out.height != kWindow.y2 - kWindow.y1) return -1;
+    int wrong = 0;
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width * 4; ++x) {
+            size_t at = size_t(y + kWindow.y1) * source.width * 4 + kWindow.x1 * 4 + x;
+            wrong += out.rgba[size_t(y) * out.width * 4 + x] != source.rgba[at];
+        }
+    }
+    return wrong;
 }
 
 struct GoodRow {
@@ -49,6 +72,7 @@ struct GoodRow {
     Depth depth;
     bool negative_row_bytes;
     int threads;
+    const char* context = kOfxImageEffectContextFilter;
 };
 
 void PrintTo(const GoodRow& row, std::ostream* out) { *out << row.name; }
@@ -61,35 +85,41 @@ TEST_P(OfxHostGood, CopyComesBackExactly) {
     options.depth = row.depth;
     options.negative_row_bytes = row.negative_row_bytes;
     options.threads = row.threads;
+    options.context = row.context;
     ProbeRun run = Drive(options, kProbeGood);
     ASSERT_TRUE(run.session);
     EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
     EXPECT_EQ(run.rendered, kOfxStatOK);
     EXPECT_EQ(run.frame.render_calls, row.threads);
-    Picture source = Source();
-    const Picture& out = run.frame.picture;
-    ASSERT_EQ(out.width, kWindow.x2 - kWindow.x1);
-    ASSERT_EQ(out.height, kWindow.y2 - kWindow.y1);
-    int wrong = 0;
-    for (int y = 0; y < out.height; ++y) {
-        for (int x = 0; x < out.width * 4; ++x) {
-            float want =
-                source.rgba[size_t(y + kWindow.y1) * source.width * 4 + kWindow.x1 * 4 + x];
-            wrong += out.rgba[size_t(y) * out.width * 4 + x] != want;
-        }
-    }
-    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(WrongSamples(run.frame), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, OfxHostGood,
-                         testing::Values(GoodRow{"Byte", Depth::Byte, false, 1},
-                                         GoodRow{"Float", Depth::Float, false, 1},
-                                         GoodRow{"ByteTopDown", Depth::Byte, true, 1},
-                                         GoodRow{"ShortTopDownThreads", Depth::Short, true, 3},
-                                         GoodRow{"FloatThreads", Depth::Float, false, 4}),
-                         [](const testing::TestParamInfo<GoodRow>& info) {
-                             return info.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Rows, OfxHostGood,
+    testing::Values(GoodRow{"Byte", Depth::Byte, false, 1},
+                    GoodRow{"Float", Depth::Float, false, 1},
+                    GoodRow{"ByteTopDown", Depth::Byte, true, 1},
+                    GoodRow{"ShortTopDownThreads", Depth::Short, true, 3},
+                    GoodRow{"FloatThreads", Depth::Float, false, 4},
+                    GoodRow{"GeneralNoMap", Depth::Float, false, 1, kOfxImageEffectContextGeneral}),
+    [](const testing::TestParamInfo<GoodRow>& info) { return info.param.name; });
+
+// The reset button's instance-changed action fetches an image and sets a value, both allowed
+// there, and the render after it is clean.
+TEST(OfxHost, ButtonActsThroughInstanceChanged) {
+    OfxStatus pressed = kOfxStatFailed;
+    ParamValue mode;
+    ProbeRun run = Drive(Options{}, kProbeLeakImage, [&](Session& session) {
+        pressed = PressButton(session, "reset", 0);
+        mode = GetParam(session, "mode");
+    });
+    ASSERT_TRUE(run.session);
+    EXPECT_EQ(pressed, kOfxStatOK);
+    EXPECT_EQ(mode.numbers, std::vector<double>{kProbeGood});
+    EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
+    EXPECT_EQ(run.rendered, kOfxStatOK);
+    EXPECT_EQ(WrongSamples(run.frame), 0);
+}
 
 struct BadRow {
     const char* name;

@@ -66,6 +66,7 @@ OfxStatus DescribeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     g_effects->getParamSet(effect, &params);
     g_params->paramDefine(params, kOfxParamTypeInteger, "mode", &mode);
     g_props->propSetInt(mode, kOfxParamPropDefault, 0, kProbeGood);
+    g_params->paramDefine(params, kOfxParamTypePushButton, "reset", nullptr);
     return kOfxStatOK;
 }
 
@@ -79,6 +80,19 @@ OfxStatus CreateInstance(OfxImageEffectHandle effect) {
         DefineClip(effect, "Late", true);
     }
     return kOfxStatOK;
+}
+
+// "reset" puts the probe back to good behaviour, looking at Source first: both allowed here.
+OfxStatus InstanceChanged(OfxImageEffectHandle effect, OfxPropertySetHandle in_args) {
+    char* name = nullptr;
+    g_props->propGetString(in_args, kOfxPropName, 0, &name);
+    if (std::strcmp(name, "reset") != 0) return kOfxStatReplyDefault;
+    OfxImageClipHandle source = nullptr;
+    OfxPropertySetHandle image = nullptr;
+    g_effects->clipGetHandle(effect, kOfxImageEffectSimpleSourceClipName, &source, nullptr);
+    if (g_effects->clipGetImage(source, 0, nullptr, &image) != kOfxStatOK) return kOfxStatFailed;
+    g_effects->clipReleaseImage(image);
+    return g_params->paramSetValue(ModeParam(effect), kProbeGood);
 }
 
 OfxStatus RegionOfDefinition(OfxImageEffectHandle effect) {
@@ -200,6 +214,9 @@ OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle
         return DescribeInContext(effect, in_args);
     }
     if (std::strcmp(action, kOfxActionCreateInstance) == 0) return CreateInstance(effect);
+    if (std::strcmp(action, kOfxActionInstanceChanged) == 0) {
+        return InstanceChanged(effect, in_args);
+    }
     if (std::strcmp(action, kOfxImageEffectActionGetRegionOfDefinition) == 0) {
         return RegionOfDefinition(effect);
     }
