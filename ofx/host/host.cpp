@@ -303,6 +303,13 @@ SessionPtr OpenBundle(const std::string& bundle_dir, const Options& options, std
         }
         s.contexts[context] = std::move(effect);
     }
+    std::vector<std::string> broken = Violations(s);
+    if (!broken.empty()) {
+        std::string text = "the plug-in broke the API's rules:";
+        for (const std::string& each : broken) text += "\n  " + each;
+        Fail(error, text);
+        return nullptr;
+    }
     return session;
 }
 
@@ -311,6 +318,7 @@ void SetInput(Session& session, const std::string& clip, const Picture& picture)
 }
 
 OfxStatus CreateInstance(Session& s) {
+    size_t violations_before = ViolationCount(s);
     auto found = s.contexts.find(s.options.context);
     if (found == s.contexts.end() || s.instance) return kOfxStatFailed;
     const Effect& d = *found->second;
@@ -339,7 +347,9 @@ OfxStatus CreateInstance(Session& s) {
         s.instance.reset();
         return status;
     }
+    // Per-clip preferences are the plug-in's to add; the host takes none of them yet.
     auto out = Args(s, "clip preferences outArgs");
+    out->open = true;
     SetDoubles(*out, kOfxImageEffectPropFrameRate, {25.0});
     SetStrings(*out, kOfxImageEffectPropPreMultiplication,
                {s.options.premultiplied ? kOfxImagePreMultiplied : kOfxImageUnPreMultiplied});
@@ -348,7 +358,8 @@ OfxStatus CreateInstance(Session& s) {
     SetInts(*out, kOfxImageEffectFrameVarying, {0});
     status = CallAction(s, kOfxImageEffectActionGetClipPreferences, s.instance.get(), nullptr,
                         out.get());
-    return Accepted(status) ? kOfxStatOK : status;
+    if (!Accepted(status)) return status;
+    return ViolationCount(s) == violations_before ? kOfxStatOK : kOfxStatFailed;
 }
 
 namespace {
@@ -363,6 +374,7 @@ OfxStatus Changed(Session& s, const std::string& name, OfxTime time) {
     SetDoubles(*in, kOfxPropTime, {time});
     SetDoubles(*in, kOfxImageEffectPropRenderScale, {1.0, 1.0});
     s.time = time;
+    size_t violations_before = ViolationCount(s);
     OfxStatus begin =
         CallAction(s, kOfxActionBeginInstanceChanged, s.instance.get(), reason.get(), nullptr);
     OfxStatus status =
@@ -372,7 +384,7 @@ OfxStatus Changed(Session& s, const std::string& name, OfxTime time) {
     for (OfxStatus each : {begin, status, end}) {
         if (!Accepted(each)) return each;
     }
-    return kOfxStatOK;
+    return ViolationCount(s) == violations_before ? kOfxStatOK : kOfxStatFailed;
 }
 
 }  // namespace

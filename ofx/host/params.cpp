@@ -109,13 +109,14 @@ OfxStatus GetValues(Param* param, va_list args) {
     if (param == nullptr) return kOfxStatErrBadHandle;
     const ParamShape* shape = ShapeOf(param->type);
     if (shape == nullptr || shape->components == 0) return kOfxStatErrBadHandle;
-    ParamValue& value = param->value;
-    value.numbers.resize(shape->components);
+    // Renders on several threads read at once: nothing here may write.
+    const ParamValue& value = param->value;
     for (int i = 0; i < shape->components; ++i) {
+        double number = i < static_cast<int>(value.numbers.size()) ? value.numbers[i] : 0.0;
         if (shape->kind == 'i') {
-            *va_arg(args, int*) = static_cast<int>(value.numbers[i]);
+            *va_arg(args, int*) = static_cast<int>(number);
         } else if (shape->kind == 'd') {
-            *va_arg(args, double*) = value.numbers[i];
+            *va_arg(args, double*) = number;
         } else {
             *va_arg(args, char**) = const_cast<char*>(value.text.c_str());
         }
@@ -182,11 +183,12 @@ OfxStatus ParamGetIntegral(OfxParamHandle handle, OfxTime time1, OfxTime time2, 
     Param* param = AsParam(handle);
     const ParamShape* shape = param ? ShapeOf(param->type) : nullptr;
     if (shape == nullptr || shape->kind != 'd') return kOfxStatErrBadHandle;
-    param->value.numbers.resize(shape->components);
+    const std::vector<double>& numbers = param->value.numbers;
     va_list args;
     va_start(args, time2);
     for (int i = 0; i < shape->components; ++i) {
-        *va_arg(args, double*) = param->value.numbers[i] * (time2 - time1);
+        double number = i < static_cast<int>(numbers.size()) ? numbers[i] : 0.0;
+        *va_arg(args, double*) = number * (time2 - time1);
     }
     va_end(args);
     return kOfxStatOK;
