@@ -240,8 +240,16 @@ SessionPtr OpenBundle(const std::string& bundle_dir, const Options& options, std
         Fail(error, "OfxSetHost asked the host to skip the binary");
         return nullptr;
     }
-    if (count() < 1 || (s.plugin = get(0)) == nullptr) {
-        Fail(error, "the binary has no plug-in");
+    for (int i = 0, n = count(); i < n && s.plugin == nullptr; ++i) {
+        OfxPlugin* plugin = get(i);
+        if (plugin != nullptr &&
+            (options.plugin_id.empty() || (plugin->pluginIdentifier != nullptr &&
+                                           options.plugin_id == plugin->pluginIdentifier))) {
+            s.plugin = plugin;
+        }
+    }
+    if (s.plugin == nullptr) {
+        Fail(error, "the binary has no plug-in " + options.plugin_id);
         return nullptr;
     }
     if (s.plugin->pluginApi == nullptr ||

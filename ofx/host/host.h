@@ -14,6 +14,7 @@ namespace vexo::ofxhost {
 enum class Depth { Byte, Short, Float };
 
 struct Options {
+    std::string plugin_id;  // empty: the binary's first plug-in
     std::string context = kOfxImageEffectContextFilter;
     Depth depth = Depth::Float;
     bool premultiplied = true;
