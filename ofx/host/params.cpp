@@ -34,6 +34,19 @@ const ParamShape* ShapeOf(const std::string& type) {
     return nullptr;
 }
 
+unsigned ValueType(const ParamShape* shape) {
+    switch (shape != nullptr ? shape->kind : 0) {
+        case 'i':
+            return kInt;
+        case 'd':
+            return kDouble;
+        case 's':
+            return kString;
+        default:
+            return 0;
+    }
+}
+
 ParamSet* AsParamSet(OfxParamSetHandle handle) {
     auto* set = reinterpret_cast<ParamSet*>(handle);
     return set != nullptr && set->magic == ParamSet{}.magic ? set : nullptr;
@@ -71,6 +84,7 @@ OfxStatus ParamDefine(OfxParamSetHandle handle, const char* type, const char* na
     param->props.what = std::string("parameter ") + name;
     param->props.open = true;
     param->props.log = log;
+    param->props.value_type = ValueType(ShapeOf(type));
     SetStrings(param->props, kOfxPropType, {kOfxTypeParameter});
     SetStrings(param->props, kOfxPropName, {name});
     SetStrings(param->props, kOfxParamPropType, {type});
@@ -254,6 +268,7 @@ void InstantiateParams(Session& session, const ParamSet& descriptor, ParamSet& i
         param->props.what = "parameter " + name;
         param->props.open = true;
         param->props.log = &session.log;
+        param->props.value_type = from.props.value_type;
         CopyValues(from.props, param->props);
         SetStrings(param->props, kOfxPropType, {kOfxTypeParameterInstance});
         const ParamShape* shape = ShapeOf(from.type);

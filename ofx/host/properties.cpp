@@ -81,6 +81,12 @@ OfxStatus Access(PropertySet* set, const char* function, const char* name, PropT
                 call + "the property is " + TypeName(rule->types) + ", not " + TypeName(type));
         return kOfxStatErrValue;
     }
+    bool typed_by_param = rule != nullptr && (rule->types & (rule->types - 1)) != 0;
+    if (typed_by_param && set->value_type != 0 && type != set->value_type) {
+        Violate(set->log, call + "the parameter's values are " + TypeName(set->value_type) +
+                              ", not " + TypeName(type));
+        return kOfxStatErrValue;
+    }
     if (rule != nullptr && rule->dimension > 0 && index + count > rule->dimension) {
         Violate(set->log,
                 call + "beyond the property's dimension " + std::to_string(rule->dimension));

@@ -39,6 +39,8 @@ struct PropertySet {
     bool open = false;            // descriptors: the plug-in may add properties
     Log* log = nullptr;
     void* owner = nullptr;  // an image's session
+    // A parameter's: the type its value-typed properties (default, minimum, ...) must have.
+    unsigned value_type = 0;
     mutable std::mutex mutex;
     std::map<std::string, PropValue> values;
 };

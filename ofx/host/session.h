@@ -133,13 +133,13 @@ const char* DepthName(Depth depth);
 void StorePixel(Depth depth, const float* rgba, unsigned char* out);
 void LoadPixel(Depth depth, const unsigned char* in, float* rgba);
 
-// Fills an image's properties and pixels for a clip, region in pixels.
+// The frame's output buffer over `bounds`, canaries everywhere; then what a render wrote outside
+// the window, or "" where it wrote nowhere else.
 void PrepareOutput(Session& session, const OfxRectI& bounds);
 std::string CheckOutputCanaries(const Session& session, const OfxRectI& window);
 
-// Instance-side parameter helpers.
+// The instance's parameters from the descriptor's: defaults, or the values the test preset.
 void InstantiateParams(Session& session, const ParamSet& descriptor, ParamSet& instance);
-std::string ParamKind(const std::string& type);  // for messages
 
 std::string RectText(const OfxRectD& rect);
 std::string RectText(const OfxRectI& rect);

@@ -172,7 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"WriteOutsideImage", kProbeWriteOutsideImage,
                "render wrote outside the output image"},
         BadRow{"WriteOutsideWindow", kProbeWriteOutsideWindow,
-               "render wrote pixel (2, 2) outside the render window (3, 2)-(33, 21)"}),
+               "render wrote pixel (2, 2) outside the render window (3, 2)-(33, 21)"},
+        BadRow{"IntOnDoubleParam", kProbeIntOnDoubleParam,
+               "propSetInt(\"OfxParamPropMax\", 0) on parameter gain: the parameter's values are "
+               "double"}),
     [](const testing::TestParamInfo<BadRow>& info) { return info.param.name; });
 
 }  // namespace

@@ -15,6 +15,7 @@ enum ProbeMode : int {
     kProbeDefineClipLate,        // defines a clip in create instance
     kProbeWriteOutsideImage,     // writes the pixel after the last of a row
     kProbeWriteOutsideWindow,    // writes the pixel left of the render window
+    kProbeIntOnDoubleParam,      // sets the double parameter's maximum as an int
 };
 
 #endif

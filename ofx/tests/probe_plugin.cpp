@@ -67,6 +67,9 @@ OfxStatus DescribeInContext(OfxImageEffectHandle effect, OfxPropertySetHandle in
     g_params->paramDefine(params, kOfxParamTypeInteger, "mode", &mode);
     g_props->propSetInt(mode, kOfxParamPropDefault, 0, kProbeGood);
     g_params->paramDefine(params, kOfxParamTypePushButton, "reset", nullptr);
+    OfxPropertySetHandle gain = nullptr;
+    g_params->paramDefine(params, kOfxParamTypeDouble, "gain", &gain);
+    g_props->propSetDouble(gain, kOfxParamPropDefault, 0, 1.0);
     return kOfxStatOK;
 }
 
@@ -78,6 +81,12 @@ OfxStatus CreateInstance(OfxImageEffectHandle effect) {
         g_params->paramDefine(params, kOfxParamTypeDouble, "late", nullptr);
     } else if (mode == kProbeDefineClipLate) {
         DefineClip(effect, "Late", true);
+    } else if (mode == kProbeIntOnDoubleParam) {
+        OfxParamSetHandle params = nullptr;
+        OfxPropertySetHandle gain = nullptr;
+        g_effects->getParamSet(effect, &params);
+        g_params->paramGetHandle(params, "gain", nullptr, &gain);
+        g_props->propSetInt(gain, kOfxParamPropMax, 0, 2);
     }
     return kOfxStatOK;
 }
