@@ -187,10 +187,7 @@ OfxStatus CallAction(Session& session, const char* action, const void* handle, P
     for (Image* image : scope.images) {
         Violate(&session.log, image->props.what + ", fetched in " + action +
                                   ", was not released by the action's end");
-        auto found = session.live_images.find(&image->props);
-        image->scope = nullptr;
-        session.released_images.push_back(std::move(found->second));
-        session.live_images.erase(found);
+        RetireImage(session, image);
     }
     return status;
 }

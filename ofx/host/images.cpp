@@ -96,6 +96,7 @@ void FillInput(Session& session, Image& image, const Picture& picture, OfxRectI 
         }
     }
     DescribeImage(session, image, bounds, PictureRect(picture), data, static_cast<int>(row_bytes));
+    image.pristine = image.storage;
 }
 
 OfxStatus GetPropertySet(OfxImageEffectHandle handle, OfxPropertySetHandle* props) {
@@ -186,7 +187,10 @@ OfxStatus ClipGetImage(OfxImageClipHandle handle, OfxTime, const OfxRectD* regio
         auto input = session.inputs.find(clip->name);
         if (input == session.inputs.end()) return kOfxStatFailed;
         const Picture& picture = input->second;
-        OfxRectD asked = region != nullptr ? *region : session.rod;
+        OfxRectI whole = PictureRect(picture);
+        OfxRectD asked = region != nullptr ? *region
+                                           : OfxRectD{double(whole.x1), double(whole.y1),
+                                                      double(whole.x2), double(whole.y2)};
         if (rendering) {
             auto declared = session.rois.find(clip->name);
             OfxRectD roi = declared != session.rois.end() ? declared->second : session.rod;
@@ -199,7 +203,6 @@ OfxStatus ClipGetImage(OfxImageClipHandle handle, OfxTime, const OfxRectD* regio
                 return kOfxStatFailed;
             }
         }
-        OfxRectI whole = PictureRect(picture);
         FillInput(session, *image, picture,
                   session.options.whole_inputs ? whole : Intersect(ToPixels(asked), whole));
     }
@@ -240,9 +243,7 @@ OfxStatus ClipReleaseImage(OfxPropertySetHandle handle) {
         auto& list = image->scope->images;
         list.erase(std::remove(list.begin(), list.end(), image), list.end());
     }
-    image->scope = nullptr;
-    session->released_images.push_back(std::move(found->second));
-    session->live_images.erase(found);
+    RetireImage(*session, image);
     return kOfxStatOK;
 }
 
@@ -308,6 +309,19 @@ const OfxImageEffectSuiteV1 kSuite = {
 };
 
 }  // namespace
+
+void RetireImage(Session& session, Image* image) {
+    if (image->storage != image->pristine) {
+        Violate(&session.log, image->props.what + ", an input, was written to");
+    }
+    // The pixels go; the record stays so that its handle is never handed out again.
+    std::vector<unsigned char>().swap(image->storage);
+    std::vector<unsigned char>().swap(image->pristine);
+    image->scope = nullptr;
+    auto found = session.live_images.find(&image->props);
+    session.released_images.push_back(std::move(found->second));
+    session.live_images.erase(found);
+}
 
 const void* ImageEffectSuite() { return &kSuite; }
 

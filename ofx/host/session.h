@@ -59,7 +59,8 @@ struct Image {
     PropertySet props;
     Clip* clip = nullptr;
     Scope* scope = nullptr;
-    std::vector<unsigned char> storage;  // input images own theirs; outputs share the frame's
+    std::vector<unsigned char> storage;   // input images own theirs; outputs share the frame's
+    std::vector<unsigned char> pristine;  // an input as handed out: the plug-in may not write it
 };
 
 // One action call, on the thread that makes it and on threads the plug-in spawns through the
@@ -121,6 +122,10 @@ void SetCurrentScope(Scope* scope);
 // did not release are violations (and released).
 OfxStatus CallAction(Session& session, const char* action, const void* handle, PropertySet* in_args,
                      PropertySet* out_args);
+
+// Moves a live image to the released ones (the caller holds images_mutex), checking that an
+// input came back as it was handed out.
+void RetireImage(Session& session, Image* image);
 
 // Suites, by name and version as fetchSuite is asked for them.
 const void* FetchSuite(OfxPropertySetHandle host, const char* name, int version);

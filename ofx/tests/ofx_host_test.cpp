@@ -121,6 +121,18 @@ TEST(OfxHost, ButtonActsThroughInstanceChanged) {
     EXPECT_EQ(WrongSamples(run.frame), 0);
 }
 
+TEST(OfxHost, IdentityPassesTheNamedClip) {
+    Options options;
+    options.depth = Depth::Byte;
+    ProbeRun run = Drive(options, kProbeIdentity);
+    ASSERT_TRUE(run.session);
+    EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
+    EXPECT_EQ(run.rendered, kOfxStatOK);
+    EXPECT_EQ(run.frame.identity_clip, kOfxImageEffectSimpleSourceClipName);
+    EXPECT_EQ(run.frame.render_calls, 0);
+    EXPECT_EQ(WrongSamples(run.frame), 0);
+}
+
 struct BadRow {
     const char* name;
     int mode;
@@ -175,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                "render wrote pixel (2, 2) outside the render window (3, 2)-(33, 21)"},
         BadRow{"IntOnDoubleParam", kProbeIntOnDoubleParam,
                "propSetInt(\"OfxParamPropMax\", 0) on parameter gain: the parameter's values are "
-               "double"}),
+               "double"},
+        BadRow{"WriteSource", kProbeWriteSource, "image of clip Source, an input, was written to"}),
     [](const testing::TestParamInfo<BadRow>& info) { return info.param.name; });
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 enum ProbeMode : int {
     kProbeGood,
+    kProbeIdentity,              // answers is-identity with Source
     kProbeFetchBeyondRoi,        // asks for more of Source than its regions of interest said
     kProbeLeakImage,             // never releases Source
     kProbeReleaseTwice,          // releases Source twice
@@ -16,6 +17,7 @@ enum ProbeMode : int {
     kProbeWriteOutsideImage,     // writes the pixel after the last of a row
     kProbeWriteOutsideWindow,    // writes the pixel left of the render window
     kProbeIntOnDoubleParam,      // sets the double parameter's maximum as an int
+    kProbeWriteSource,           // clears a pixel of Source
 };
 
 #endif

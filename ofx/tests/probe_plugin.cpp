@@ -104,6 +104,12 @@ OfxStatus InstanceChanged(OfxImageEffectHandle effect, OfxPropertySetHandle in_a
     return g_params->paramSetValue(ModeParam(effect), kProbeGood);
 }
 
+OfxStatus IsIdentity(OfxImageEffectHandle effect, OfxPropertySetHandle out_args) {
+    if (Mode(effect) != kProbeIdentity) return kOfxStatReplyDefault;
+    g_props->propSetString(out_args, kOfxPropName, 0, kOfxImageEffectSimpleSourceClipName);
+    return kOfxStatReplyYes;
+}
+
 OfxStatus RegionOfDefinition(OfxImageEffectHandle effect) {
     if (Mode(effect) != kProbeImageOutsideRender) return kOfxStatReplyDefault;
     OfxImageClipHandle source = nullptr;
@@ -194,7 +200,9 @@ OfxStatus Render(OfxImageEffectHandle effect, OfxPropertySetHandle in_args) {
             }
         }
     }
-    if (mode == kProbeWriteOutsideImage) {
+    if (mode == kProbeWriteSource) {
+        std::memset(in.At(window.x1, window.y1), 0, in.pixel_bytes);
+    } else if (mode == kProbeWriteOutsideImage) {
         *out.At(out.bounds.x2, window.y1) = 0;
     } else if (mode == kProbeWriteOutsideWindow && window.x1 > out.bounds.x1) {
         std::memset(out.At(window.x1 - 1, window.y1), 0, out.pixel_bytes);
@@ -225,6 +233,9 @@ OfxStatus MainEntry(const char* action, const void* handle, OfxPropertySetHandle
     if (std::strcmp(action, kOfxActionCreateInstance) == 0) return CreateInstance(effect);
     if (std::strcmp(action, kOfxActionInstanceChanged) == 0) {
         return InstanceChanged(effect, in_args);
+    }
+    if (std::strcmp(action, kOfxImageEffectActionIsIdentity) == 0) {
+        return IsIdentity(effect, out_args);
     }
     if (std::strcmp(action, kOfxImageEffectActionGetRegionOfDefinition) == 0) {
         return RegionOfDefinition(effect);
