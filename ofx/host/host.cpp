@@ -17,11 +17,6 @@ OfxRectD ToCanonical(const OfxRectI& r) {
     return {double(r.x1), double(r.y1), double(r.x2), double(r.y2)};
 }
 
-OfxRectI ToPixels(const OfxRectD& r) {
-    return {static_cast<int>(std::floor(r.x1)), static_cast<int>(std::floor(r.y1)),
-            static_cast<int>(std::ceil(r.x2)), static_cast<int>(std::ceil(r.y2))};
-}
-
 std::unique_ptr<PropertySet> Args(Session& session, const std::string& what) {
     auto args = std::make_unique<PropertySet>();
     args->what = what;

@@ -34,12 +34,6 @@ OfxRectI Intersect(const OfxRectI& a, const OfxRectI& b) {
     return r;
 }
 
-// Render scale 1 and square pixels: pixels are canonical coordinates, rounded outwards.
-OfxRectI ToPixels(const OfxRectD& r) {
-    return {static_cast<int>(std::floor(r.x1)), static_cast<int>(std::floor(r.y1)),
-            static_cast<int>(std::ceil(r.x2)), static_cast<int>(std::ceil(r.y2))};
-}
-
 OfxRectI PictureRect(const Picture& picture) {
     return {picture.origin_x, picture.origin_y, picture.origin_x + picture.width,
             picture.origin_y + picture.height};
@@ -399,6 +393,12 @@ std::string CheckOutputCanaries(const Session& session, const OfxRectI& window) 
         }
     }
     return "";
+}
+
+// Render scale 1 and square pixels: pixels are canonical coordinates, rounded outwards.
+OfxRectI ToPixels(const OfxRectD& r) {
+    return {static_cast<int>(std::floor(r.x1)), static_cast<int>(std::floor(r.y1)),
+            static_cast<int>(std::ceil(r.x2)), static_cast<int>(std::ceil(r.y2))};
 }
 
 std::string RectText(const OfxRectD& r) {

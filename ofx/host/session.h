@@ -146,6 +146,7 @@ std::string CheckOutputCanaries(const Session& session, const OfxRectI& window);
 // The instance's parameters from the descriptor's: defaults, or the values the test preset.
 void InstantiateParams(Session& session, const ParamSet& descriptor, ParamSet& instance);
 
+OfxRectI ToPixels(const OfxRectD& rect);
 std::string RectText(const OfxRectD& rect);
 std::string RectText(const OfxRectI& rect);
 
