@@ -58,10 +58,11 @@ struct SessionDeleter {
 using SessionPtr = std::unique_ptr<Session, SessionDeleter>;
 
 // Loads NAME.ofx.bundle (the folder) and runs load, describe and describe in context for each of
-// Filter and General the plug-in declares. Null with `error` set when the bundle cannot be driven.
+// Filter and General the plug-in declares. Null with `error` set when the bundle cannot be driven
+// or broke a rule on the way (the error lists the violations).
 SessionPtr OpenBundle(const std::string& bundle_dir, const Options& options, std::string* error);
 
-// The picture on an input clip (RGBA floats, its region of definition is its size at 0,0).
+// The picture on an input clip; its region of definition is the picture's rectangle.
 void SetInput(Session& session, const std::string& clip, const Picture& picture);
 
 // Before CreateInstance, the value the instance starts with; after, an edit the plug-in is told
