@@ -6,6 +6,12 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
+
 namespace {
 
 struct Worker {
@@ -28,6 +34,7 @@ struct Workers {
 // lock one of them held would never be let go there.
 Workers* g_workers = new Workers;
 
+#if !defined(_WIN32)
 pthread_rwlock_t g_fork_gate = PTHREAD_RWLOCK_INITIALIZER;
 std::atomic<void (*)()> g_in_child{nullptr};
 
@@ -39,6 +46,7 @@ void StartAfreshInChild() {
     // The lock names the parent's thread as its writer: made anew, not unlocked.
     pthread_rwlock_init(&g_fork_gate, nullptr);
 }
+#endif
 
 void Park(Worker* w) {
     std::unique_lock<std::mutex> lock(w->mutex);
@@ -51,6 +59,21 @@ void Park(Worker* w) {
     }
 }
 
+// A parked thread runs this module's code until it is retired. Where the linker cannot mark the
+// module never to be unloaded (-z nodelete), it is pinned as the first thread starts, so that a
+// host that frees it without the unload action leaves no thread in unmapped code.
+void KeepModuleLoaded() {
+#if defined(_WIN32)
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return GetModuleHandleExW(
+                   GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                   reinterpret_cast<LPCWSTR>(&KeepModuleLoaded), &self) != 0;
+    }();
+    (void)pinned;
+#endif
+}
+
 Worker* TakeWorker() {
     Workers& all = *g_workers;
     std::unique_lock<std::mutex> lock(all.mutex);
@@ -61,6 +84,7 @@ Worker* TakeWorker() {
             return w;
         }
         if (all.made < kMaxModuleThreads) {
+            KeepModuleLoaded();
             auto* w = new Worker;
             try {
                 w->thread = std::thread(Park, w);
@@ -86,6 +110,13 @@ void GiveBack(Worker* w) {
 
 }  // namespace
 
+// Windows has no fork(): no child ever inherits the threads, so there is nothing to gate.
+#if defined(_WIN32)
+ForkGate::ForkGate() {}
+ForkGate::~ForkGate() {}
+
+void WatchForks(void (*)()) {}
+#else
 ForkGate::ForkGate() { pthread_rwlock_rdlock(&g_fork_gate); }
 ForkGate::~ForkGate() { pthread_rwlock_unlock(&g_fork_gate); }
 
@@ -94,6 +125,7 @@ void WatchForks(void (*in_child)()) {
     static const int watching = pthread_atfork(LockForFork, UnlockInParent, StartAfreshInChild);
     (void)watching;
 }
+#endif
 
 void RunOnModuleThread(void (*run)(void*), void* argument) {
     Worker* w = TakeWorker();

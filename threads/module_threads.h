@@ -3,7 +3,6 @@
 // these, so that no host thread ever holds a context or per-thread GL state of ours. Each module
 // that links this has threads of its own.
 #pragma once
-#include <pthread.h>
 
 // Runs `run(argument)`, which must not throw, on one of the module's threads and returns when it
 // is done. At most kMaxModuleThreads run at once; a caller beyond waits for one. Throws when no
@@ -24,7 +23,7 @@ constexpr int kMaxModuleThreads = 4;
 void RetireModuleThreads();
 
 // Held shared by every entry point for its whole call and exclusively across fork(), so that a
-// child never inherits a lock or a render half done.
+// child never inherits a lock or a render half done. Nothing where there is no fork().
 struct ForkGate {
     ForkGate();
     ~ForkGate();
