@@ -4,6 +4,7 @@
 # no host pads and at sizes whose rows FFmpeg pads (854 and 62 pixels wide).
 #   hosts_test.sh ffmpeg|melt|kdenlive|shotcut|gstreamer|bad-input|install BIN_DIR WORK_DIR
 #                 [BUILD_DIR]
+# `install` also checks the OpenFX bundle the same install puts where OFX hosts look.
 # Exits 77 (skipped) when the host is not installed.
 set -euo pipefail
 
@@ -313,8 +314,9 @@ bad-input)
     ;;
 install)
     [ -n "$build" ] || fail "install needs the build folder"
-    cmake --install "$build" --prefix "$work/prefix" >/dev/null
-    installed=$work/prefix/lib/frei0r-1
+    # Staged: the OpenFX bundle goes to the folder its hosts search, outside any prefix.
+    DESTDIR=$work/root cmake --install "$build" --prefix /usr >/dev/null
+    installed=$work/root/usr/lib/frei0r-1
     for f in vexorant.so vexorant_map.so VexorantPro.so; do
         [ -f "$installed/$f" ] || fail "$f was not installed in lib/frei0r-1"
     done
@@ -322,6 +324,19 @@ install)
     FREI0R_PATH=$installed run_ffmpeg inst "vexorant:$(ffmpeg_params "${frei0r_set1[@]}")"
     render want1 in -- "${vexorant_set1[@]}"
     compare_frames inst want1 in $frames
+
+    [ -n "${VEXO_OFX_INSTALL_DIR:-}" ] || fail "VEXO_OFX_INSTALL_DIR is not set"
+    ofx=$work/root$VEXO_OFX_INSTALL_DIR
+    bundle=VexorantPro.ofx.bundle/Contents
+    want=$(printf '%s\n' "$bundle/Linux-x86-64/VexorantPro.ofx" \
+        "$bundle/Resources/pro.vexorant.VexorantPro.png")
+    got=$(cd "$ofx" && find . -type f | sed 's|^\./||' | sort)
+    [ "$got" = "$want" ] || fail "the OpenFX folder holds [$got], not [$want]"
+    binary=$ofx/$bundle/Linux-x86-64/VexorantPro.ofx
+    exports=$(nm -D --defined-only "$binary" | awk '{ print $3 }' | sort | paste -sd ' ')
+    [ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin OfxSetHost" ] ||
+        fail "the installed plug-in exports [$exports]"
+    echo "ok: the OpenFX bundle installed in $VEXO_OFX_INSTALL_DIR, exporting $exports"
     ;;
 *)
     fail "unknown case $case_name"
