@@ -1,13 +1,12 @@
 // Loading a bundle and running its actions in the order a host runs them.
 #include "host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
 
+#include "library.h"
 #include "session.h"
 
 namespace vexo::ofxhost {
@@ -207,19 +206,20 @@ SessionPtr OpenBundle(const std::string& bundle_dir, const Options& options, std
         return nullptr;
     }
     s.bundle_dir = dir;
-    s.binary_path =
-        dir + "/Contents/Linux-x86-64/" + leaf.substr(0, leaf.size() - suffix.size()) + ".ofx";
-    s.library = dlopen(s.binary_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    s.binary_path = dir + "/Contents/" + kBinaryFolder + "/" +
+                    leaf.substr(0, leaf.size() - suffix.size()) + ".ofx";
+    std::string why;
+    s.library = OpenLibrary(s.binary_path, &why);
     if (s.library == nullptr) {
-        Fail(error, std::string("dlopen: ") + dlerror());
+        Fail(error, why);
         return nullptr;
     }
     using SetHostFn = OfxStatus (*)(const OfxHost*);
     using CountFn = int (*)();
     using GetFn = OfxPlugin* (*)(int);
-    auto set_host = reinterpret_cast<SetHostFn>(dlsym(s.library, "OfxSetHost"));
-    auto count = reinterpret_cast<CountFn>(dlsym(s.library, "OfxGetNumberOfPlugins"));
-    auto get = reinterpret_cast<GetFn>(dlsym(s.library, "OfxGetPlugin"));
+    auto set_host = reinterpret_cast<SetHostFn>(FindSymbol(s.library, "OfxSetHost"));
+    auto count = reinterpret_cast<CountFn>(FindSymbol(s.library, "OfxGetNumberOfPlugins"));
+    auto get = reinterpret_cast<GetFn>(FindSymbol(s.library, "OfxGetPlugin"));
     if (count == nullptr || get == nullptr) {
         Fail(error, s.binary_path + " exports no OfxGetNumberOfPlugins or OfxGetPlugin");
         return nullptr;
@@ -535,7 +535,7 @@ void Close(Session& s) {
     }
     s.plugin = nullptr;
     if (s.library != nullptr) {
-        dlclose(s.library);
+        CloseLibrary(s.library);
         s.library = nullptr;
     }
 }

@@ -1,8 +1,9 @@
-# cmake -DOBJDUMP=objdump -DMODULE=VexorantPro.aex -DHOST=vexorant.exe -P check_pe.cmake
+# cmake -DOBJDUMP=objdump -DMODULE=VexorantPro.aex -DOFX_MODULE=VexorantPro.ofx
+#       -DHOST=vexorant.exe -P check_pe.cmake
 #
-# The module exports EffectMain and nothing else, and neither file needs a DLL beyond those every
-# Windows installation has: a host loads the module from its own folder, where no compiler
-# runtime sits beside it.
+# The module exports EffectMain and nothing else, the OpenFX binary its three entry points and
+# nothing else, and no file needs a DLL beyond those every Windows installation has: a host
+# loads a plug-in from its own folder, where no compiler runtime sits beside it.
 cmake_minimum_required(VERSION 3.25)
 set(system_dlls kernel32.dll user32.dll gdi32.dll opengl32.dll msvcrt.dll)
 set(failures "")
@@ -57,6 +58,17 @@ if(NOT module_text MATCHES "Characteristics[^\n]*\n(\t[^\n]*\n)*\tDLL\n")
   set(failures "${failures}\n  the module is not a DLL")
 endif()
 check_imports(${MODULE} "${module_text}")
+
+dump(${OFX_MODULE} ofx_text)
+exported_names("${ofx_text}" exports)
+message(STATUS "${OFX_MODULE} exports: ${exports}")
+if(NOT exports STREQUAL "OfxGetNumberOfPlugins;OfxGetPlugin;OfxSetHost")
+  set(failures "${failures}\n  the OpenFX binary exports [${exports}], not just the OFX entry points")
+endif()
+if(NOT ofx_text MATCHES "Characteristics[^\n]*\n(\t[^\n]*\n)*\tDLL\n")
+  set(failures "${failures}\n  the OpenFX binary is not a DLL")
+endif()
+check_imports(${OFX_MODULE} "${ofx_text}")
 
 dump(${HOST} host_text)
 check_imports(${HOST} "${host_text}")
