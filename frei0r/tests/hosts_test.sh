@@ -314,8 +314,12 @@ bad-input)
     ;;
 install)
     [ -n "$build" ] || fail "install needs the build folder"
-    # Staged: the OpenFX bundle goes to the folder its hosts search, outside any prefix.
+    # Staged: the OpenFX bundle goes to the folder its hosts search, outside any prefix, and only
+    # as its own component.
     DESTDIR=$work/root cmake --install "$build" --prefix /usr >/dev/null
+    [ ! -e "$work/root${VEXO_OFX_INSTALL_DIR:-/usr/OFX/Plugins}" ] ||
+        fail "a plain install wrote the OpenFX bundle outside its prefix"
+    DESTDIR=$work/root cmake --install "$build" --prefix /usr --component ofx >/dev/null
     installed=$work/root/usr/lib/frei0r-1
     for f in vexorant.so vexorant_map.so VexorantPro.so; do
         [ -f "$installed/$f" ] || fail "$f was not installed in lib/frei0r-1"
