@@ -10,6 +10,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -99,8 +100,6 @@ TEST(OfxPlugin, DescribesTheControlsAsParameters) {
     EXPECT_EQ(ofx::Described(*general, "Map", kOfxImageClipPropOptional), one("1"));
 }
 
-// --- The render table.
-
 // Seeded noise, premultiplied, y up: some pixels clear, some opaque, the rest between; at byte
 // precision where `bytes`, so that every depth holds it exactly.
 ofx::Picture Noise(int width, int height, int origin_x, int origin_y, unsigned seed, bool bytes) {
@@ -116,6 +115,96 @@ ofx::Picture Noise(int width, int height, int origin_x, int origin_y, unsigned s
     }
     return picture;
 }
+
+// --- Edits: the rules and buttons act through instance-changed, as in the host's interface.
+
+struct EditRow {
+    const char* name;
+    std::vector<std::pair<const char*, double>> edits;  // a user's, in order
+    const char* button;                                 // pressed after the edits, if any
+    std::vector<std::pair<const char*, double>> values;
+    // Parameter, property, text: how a control is shown.
+    std::vector<std::tuple<const char*, const char*, const char*>> shown;
+};
+
+void PrintTo(const EditRow& row, std::ostream* out) { *out << row.name; }
+
+const EditRow kEditRows[] = {
+    {"UniformScaleAtCreation",
+     {},
+     nullptr,
+     {},
+     {{"scaleY", kOfxParamPropEnabled, "0"}, {"scaleX", kOfxPropLabel, "Scale"}}},
+    {"UniformScaleOff",
+     {{"uniformScale", 0}},
+     nullptr,
+     {},
+     {{"scaleY", kOfxParamPropEnabled, "1"}, {"scaleX", kOfxPropLabel, "Scale X"}}},
+    {"ResetTransforms",
+     {{"translateX", 12}, {"rotate", 30}, {"uniformScale", 0}, {"scaleY", 50}, {"red", 0.5}},
+     "resetTransforms",
+     {{"translateX", 0}, {"rotate", 0}, {"uniformScale", 1}, {"scaleY", 100}, {"red", 0.5}},
+     {{"scaleY", kOfxParamPropEnabled, "0"}}},
+    {"ResetMultipliers",
+     {{"translateX", 12}, {"red", 0.5}, {"blue", 2}},
+     "resetMultipliers",
+     {{"translateX", 12}, {"red", 1}, {"blue", 1}},
+     {}},
+    {"ResetAdjustments",
+     {{"invertMap", 1}, {"mapGamma", 2}, {"displacementEasing", 2}, {"channel", 0}},
+     "resetAdjustments",
+     {{"invertMap", 0}, {"mapGamma", 1}, {"displacementEasing", 0}, {"channel", 0}},
+     {}},
+};
+
+class OfxEdits : public testing::TestWithParam<EditRow> {};
+
+TEST_P(OfxEdits, ActThroughInstanceChanged) {
+    const EditRow& row = GetParam();
+    ofx::SessionPtr s = Open(Described(kOfxImageEffectContextFilter));
+    ASSERT_TRUE(s);
+    ofx::SetInput(*s, kOfxImageEffectSimpleSourceClipName, Noise(4, 4, 0, 0, 1, true));
+    ASSERT_EQ(ofx::CreateInstance(*s), kOfxStatOK);
+    for (const auto& [name, value] : row.edits) {
+        EXPECT_EQ(ofx::SetParam(*s, name, 0, {{value}, ""}), kOfxStatOK) << name;
+    }
+    if (row.button) {
+        EXPECT_EQ(ofx::PressButton(*s, row.button, 0), kOfxStatOK);
+    }
+    for (const auto& [name, value] : row.values) {
+        EXPECT_EQ(ofx::GetParam(*s, name).numbers, std::vector<double>{value}) << name;
+    }
+    for (const auto& [name, property, text] : row.shown) {
+        EXPECT_EQ(ofx::Described(*s, std::string("param:") + name, property),
+                  std::vector<std::string>{text})
+            << name << " " << property;
+    }
+    for (const std::string& violation : ofx::Violations(*s)) ADD_FAILURE() << violation;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, OfxEdits, testing::ValuesIn(kEditRows),
+                         [](const testing::TestParamInfo<EditRow>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// Purging the caches drops what the renders keep; the next frame is drawn anew, alike.
+TEST(OfxPlugin, RendersAlikeAfterPurgingCaches) {
+    ofx::SessionPtr s = Open(Described(kOfxImageEffectContextFilter));
+    ASSERT_TRUE(s);
+    ofx::SetInput(*s, kOfxImageEffectSimpleSourceClipName, Noise(61, 37, 0, 0, 5, false));
+    ofx::SetParam(*s, "translateX", 0, {{7}, ""});
+    ofx::SetParam(*s, "mapSoftness", 0, {{3}, ""});
+    ASSERT_EQ(ofx::CreateInstance(*s), kOfxStatOK);
+    ofx::Frame before, after;
+    ASSERT_EQ(ofx::RenderFrame(*s, 0, {0, 0, 61, 37}, &before), kOfxStatOK);
+    EXPECT_EQ(ofx::PurgeCaches(*s), kOfxStatOK);
+    ASSERT_EQ(ofx::RenderFrame(*s, 0, {0, 0, 61, 37}, &after), kOfxStatOK);
+    EXPECT_EQ(after.render_calls, 1);
+    EXPECT_EQ(after.raw, before.raw);
+    for (const std::string& violation : ofx::Violations(*s)) ADD_FAILURE() << violation;
+}
+
+// --- The render table.
 
 // The same pixels as the standalone host's layer: alpha first, rows from the top, placed by its
 // origin as a layer of the composition the source starts.
