@@ -317,6 +317,41 @@ void SetInput(Session& session, const std::string& clip, const Picture& picture)
     session.inputs[clip] = picture;
 }
 
+namespace {
+
+// This host offers one depth to every clip and RGBA only, and takes the output's
+// premultiplication from the plug-in: a clip asked for anything else is a broken rule.
+void HonourClipPreferences(Session& s, const PropertySet& out) {
+    Effect& e = *s.instance;
+    for (const std::string& name : e.clip_order) {
+        Clip& clip = *e.clips.at(name);
+        std::string depth = GetString(out, "OfxImageClipPropDepth_" + name, 0, "");
+        if (!depth.empty() && depth != DepthName(s.options.depth)) {
+            Violate(&s.log, "clip preferences: " + name + " asked at " + depth + ", but the host " +
+                                "declared one depth for all clips, " + DepthName(s.options.depth));
+        }
+        std::string components = GetString(out, "OfxImageClipPropComponents_" + name, 0, "");
+        std::vector<std::string> supported =
+            GetStrings(clip.props, kOfxImageEffectPropSupportedComponents);
+        if (!components.empty() &&
+            (components != kOfxImageComponentRGBA ||
+             std::find(supported.begin(), supported.end(), components) == supported.end())) {
+            Violate(&s.log, "clip preferences: " + name + " asked as " + components +
+                                ", which the host or the clip does not support");
+        }
+    }
+    std::string premult = GetString(out, kOfxImageEffectPropPreMultiplication, 0, "");
+    if (premult != kOfxImageOpaque && premult != kOfxImagePreMultiplied &&
+        premult != kOfxImageUnPreMultiplied) {
+        Violate(&s.log, "clip preferences: no premultiplication state \"" + premult + "\"");
+        return;
+    }
+    SetStrings(e.clips.at(kOfxImageEffectOutputClipName)->props,
+               kOfxImageEffectPropPreMultiplication, {premult});
+}
+
+}  // namespace
+
 OfxStatus CreateInstance(Session& s) {
     size_t violations_before = ViolationCount(s);
     auto found = s.contexts.find(s.options.context);
@@ -347,7 +382,7 @@ OfxStatus CreateInstance(Session& s) {
         s.instance.reset();
         return status;
     }
-    // Per-clip preferences are the plug-in's to add; the host takes none of them yet.
+    // Per-clip entries are the plug-in's to add.
     auto out = Args(s, "clip preferences outArgs");
     out->open = true;
     SetDoubles(*out, kOfxImageEffectPropFrameRate, {25.0});
@@ -359,6 +394,7 @@ OfxStatus CreateInstance(Session& s) {
     status = CallAction(s, kOfxImageEffectActionGetClipPreferences, s.instance.get(), nullptr,
                         out.get());
     if (!Accepted(status)) return status;
+    if (status == kOfxStatOK) HonourClipPreferences(s, *out);
     return ViolationCount(s) == violations_before ? kOfxStatOK : kOfxStatFailed;
 }
 
@@ -522,6 +558,45 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
     if (status == kOfxStatOK && !Accepted(end)) status = end;
     if (status == kOfxStatOK && ViolationCount(s) != violations_before) status = kOfxStatFailed;
     return status;
+}
+
+OfxStatus PurgeCaches(Session& s) {
+    if (!s.instance) return kOfxStatFailed;
+    size_t violations_before = ViolationCount(s);
+    OfxStatus status = CallAction(s, kOfxActionPurgeCaches, s.instance.get(), nullptr, nullptr);
+    if (!Accepted(status)) return status;
+    return ViolationCount(s) == violations_before ? kOfxStatOK : kOfxStatFailed;
+}
+
+namespace {
+
+const Effect* DescribedEffect(const Session& s) {
+    if (s.instance) return s.instance.get();
+    auto found = s.contexts.find(s.options.context);
+    return found != s.contexts.end() ? found->second.get() : nullptr;
+}
+
+}  // namespace
+
+std::vector<std::string> Described(const Session& s, const std::string& object,
+                                   const std::string& property) {
+    const Effect* e = DescribedEffect(s);
+    if (e == nullptr) return {};
+    if (object.empty()) return ValueTexts(e->props, property);
+    const std::string param_prefix = "param:";
+    if (object.rfind(param_prefix, 0) == 0) {
+        auto found = e->params.params.find(object.substr(param_prefix.size()));
+        return found != e->params.params.end() ? ValueTexts(found->second->props, property)
+                                               : std::vector<std::string>{};
+    }
+    auto found = e->clips.find(object);
+    return found != e->clips.end() ? ValueTexts(found->second->props, property)
+                                   : std::vector<std::string>{};
+}
+
+std::vector<std::string> ParamNames(const Session& s) {
+    const Effect* e = DescribedEffect(s);
+    return e != nullptr ? e->params.order : std::vector<std::string>{};
 }
 
 void Close(Session& s) {

@@ -81,6 +81,17 @@ OfxStatus CreateInstance(Session& session);
 // interest, render (split across threads as Options::threads says).
 OfxStatus RenderFrame(Session& session, OfxTime time, const OfxRectI& window, Frame* frame);
 
+// What a host sends when memory runs short.
+OfxStatus PurgeCaches(Session& session);
+
+// A property the plug-in declared or set, each value as text: of the effect (`object` ""), a
+// clip (its name) or a parameter ("param:" and its name); on the instance once there is one,
+// else on the descriptor in the session's context. Empty where absent.
+std::vector<std::string> Described(const Session& session, const std::string& object,
+                                   const std::string& property);
+// The parameters in the order the plug-in defined them.
+std::vector<std::string> ParamNames(const Session& session);
+
 // Destroy instance and unload; also done by the session's deleter. Checks run to the end.
 void Close(Session& session);
 

@@ -54,8 +54,10 @@ void DescribeImage(Session& session, Image& image, const OfxRectI& bounds, const
     SetStrings(p, kOfxPropType, {kOfxTypeImage});
     SetStrings(p, kOfxImageEffectPropPixelDepth, {DepthName(session.options.depth)});
     SetStrings(p, kOfxImageEffectPropComponents, {kOfxImageComponentRGBA});
+    // As the clip has it: the output's is the plug-in's clip preference.
     SetStrings(p, kOfxImageEffectPropPreMultiplication,
-               {session.options.premultiplied ? kOfxImagePreMultiplied : kOfxImageUnPreMultiplied});
+               {GetString(image.clip->props, kOfxImageEffectPropPreMultiplication, 0,
+                          kOfxImagePreMultiplied)});
     SetDoubles(p, kOfxImageEffectPropRenderScale, {1.0, 1.0});
     SetDoubles(p, kOfxImagePropPixelAspectRatio, {1.0});
     SetPointer(p, kOfxImagePropData, data);

@@ -1,6 +1,7 @@
 #include "properties.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "log.h"
@@ -16,6 +17,9 @@ const PropRule kRules[] = {
 // Per-clip properties carry the clip's name after the prefix; the prefix decides the rule.
 const PropRule kClipRules[] = {
     {"OfxImageClipPropRoI_", kDouble, 4},
+    {"OfxImageClipPropComponents_", kString, 1},
+    {"OfxImageClipPropDepth_", kString, 1},
+    {"OfxImageClipPropPAR_", kDouble, 1},
 };
 
 const char* TypeName(unsigned type) {
@@ -331,6 +335,23 @@ std::vector<std::string> GetStrings(const PropertySet& set, const std::string& n
     std::lock_guard<std::mutex> lock(set.mutex);
     const PropValue* value = HostFind(set, name, kString);
     return value ? value->strings : std::vector<std::string>{};
+}
+
+std::vector<std::string> ValueTexts(const PropertySet& set, const std::string& name) {
+    std::lock_guard<std::mutex> lock(set.mutex);
+    auto found = set.values.find(name);
+    std::vector<std::string> texts;
+    if (found == set.values.end()) return texts;
+    const PropValue& value = found->second;
+    for (int i : value.ints) texts.push_back(std::to_string(i));
+    for (double d : value.doubles) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.17g", d);
+        texts.emplace_back(text);
+    }
+    for (const std::string& text : value.strings) texts.push_back(text);
+    for (void* pointer : value.pointers) texts.push_back(pointer != nullptr ? "pointer" : "null");
+    return texts;
 }
 
 bool Has(const PropertySet& set, const std::string& name) {

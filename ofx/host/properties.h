@@ -63,6 +63,8 @@ double GetDouble(const PropertySet& set, const std::string& name, int index, dou
 std::string GetString(const PropertySet& set, const std::string& name, int index,
                       const std::string& fallback);
 std::vector<std::string> GetStrings(const PropertySet& set, const std::string& name);
+// Every value, whatever its type, as text; numbers in a form that reads back exactly.
+std::vector<std::string> ValueTexts(const PropertySet& set, const std::string& name);
 bool Has(const PropertySet& set, const std::string& name);
 
 const OfxPropertySuiteV1* PropertySuite();

@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "context/gl_context.h"
@@ -253,6 +255,105 @@ OfxStatus GetRegionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle
     SetRoI(out_args, kOfxImageEffectSimpleSourceClipName, reach.source);
     if (in->general) SetRoI(out_args, kMapClipName, reach.map);
     return kOfxStatOK;
+}
+
+// --- Identity and clip preferences.
+
+std::string ClipString(OfxImageClipHandle clip, const char* property) {
+    OfxPropertySetHandle props = nullptr;
+    char* value = nullptr;
+    if (!clip || g_effects->clipGetPropertySet(clip, &props) != kOfxStatOK ||
+        g_props->propGetString(props, property, 0, &value) != kOfxStatOK || !value) {
+        return "";
+    }
+    return value;
+}
+
+// Whether a clip's pixels reach the render finite, within 0..1 and premultiplied: a float pixel
+// may be no number or beyond any bound (which the render does not copy), and a straight pixel of
+// no alpha keeps a colour that the render's premultiplication drops.
+bool BoundedPremultiplied(OfxImageClipHandle clip) {
+    const std::string depth = ClipString(clip, kOfxImageEffectPropPixelDepth);
+    return (depth == kOfxBitDepthByte || depth == kOfxBitDepthShort) &&
+           ClipString(clip, kOfxImageEffectPropPreMultiplication) != kOfxImageUnPreMultiplied;
+}
+
+bool Finite(std::initializer_list<double> values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// Whether the settings make the render an exact copy of its input, for a bounded map (a finite
+// map value under gamma 1). The read is placed to 1/512 of a pixel, so a move under 1/1024 reads
+// the pixel itself; supersampling filters the input, View=Map draws the map.
+bool CopiesInput(const myParams& p) {
+    if (p.viewMode != kViewResult || p.aaMode != kAntiAliasingNone || p.mapGamma != 1.0 ||
+        p.scaleFactorX != 1.0 || p.scaleFactorY != 1.0 ||
+        !Finite({p.shiftX, p.shiftY, p.rotationDeg, p.anchorU, p.anchorV})) {
+        return false;
+    }
+    // Every channel's map value times zero: no move at all, whatever the transform.
+    if (p.caEnabled && p.caRed == 0 && p.caGreen == 0 && p.caBlue == 0) return true;
+    // No transform: the move is the unit scale factor's rounding (a few units in the last place,
+    // as GLSL's division allows) times the distance from the anchor, under 1/1024 of a pixel while
+    // that distance stays under 2^12 pixels. Easing and the multipliers could bring a map value
+    // near no number's reach, where the factor is no longer near one.
+    const double reach_x = p.frameSize.x * (1.0 + std::fabs(p.anchorU));
+    const double reach_y = p.frameSize.y * (1.0 + std::fabs(p.anchorV));
+    return !p.caEnabled && p.easingMode == kEasingNone && p.shiftX == 0 && p.shiftY == 0 &&
+           p.rotationDeg == 0 && reach_x < 4096 && reach_y < 4096;
+}
+
+OfxStatus IsIdentity(OfxImageEffectHandle effect, OfxPropertySetHandle in_args,
+                     OfxPropertySetHandle out_args) {
+    Instance* in = InstanceOf(effect);
+    if (!in) return kOfxStatErrBadHandle;
+    const bool map = in->general && ClipConnected(in->map);
+    if (!BoundedPremultiplied(in->source) || !BoundedPremultiplied(in->output) ||
+        (map && !BoundedPremultiplied(in->map))) {
+        return kOfxStatReplyDefault;
+    }
+    double time = 0;
+    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
+    OfxRectD rod{};
+    if (g_effects->clipGetRegionOfDefinition(in->source, time, &rod) != kOfxStatOK) {
+        return kOfxStatReplyDefault;
+    }
+    const OfxRectI frame = ToPixels(rod, ScaleOf(in_args, in->source));
+    myParams p;
+    const FramePlacement whole{OnGrid(frame), OnGrid(frame)};
+    if (Settings(*in, time, whole, ScaleOf(in_args, in->source).x, RenderDepth(*in), nullptr, &p) !=
+            kOfxStatOK ||
+        !CopiesInput(p)) {
+        return kOfxStatReplyDefault;
+    }
+    g_props->propSetString(out_args, kOfxPropName, 0, kOfxImageEffectSimpleSourceClipName);
+    return kOfxStatReplyYes;
+}
+
+// Every clip RGBA at the one depth the host chose; the output premultiplied as the source is,
+// and an opaque source's as premultiplied, since the edges may move transparency in.
+OfxStatus GetClipPreferences(OfxImageEffectHandle effect, OfxPropertySetHandle out_args) {
+    Instance* in = InstanceOf(effect);
+    if (!in) return kOfxStatErrBadHandle;
+    const std::string depth = ClipString(in->output, kOfxImageEffectPropPixelDepth);
+    const std::pair<const char*, OfxImageClipHandle> clips[] = {
+        {kOfxImageEffectSimpleSourceClipName, in->source},
+        {kMapClipName, in->map},
+        {kOfxImageEffectOutputClipName, in->output}};
+    Props p{out_args};
+    for (const auto& [name, clip] : clips) {
+        if (!clip) continue;
+        p.String((std::string("OfxImageClipPropComponents_") + name).c_str(),
+                 kOfxImageComponentRGBA);
+        if (!depth.empty()) {
+            p.String((std::string("OfxImageClipPropDepth_") + name).c_str(), depth.c_str());
+        }
+    }
+    const bool straight =
+        ClipString(in->source, kOfxImageEffectPropPreMultiplication) == kOfxImageUnPreMultiplied;
+    p.String(kOfxImageEffectPropPreMultiplication,
+             straight ? kOfxImageUnPreMultiplied : kOfxImagePreMultiplied);
+    return p.status;
 }
 
 // --- Images. The render code reads and writes alpha-first pixels, rows from the top, at 8 bits
@@ -616,7 +717,8 @@ OfxStatus Describe(OfxImageEffectHandle effect) {
     p.Int(kOfxImageEffectPropTemporalClipAccess, 0);
     p.Int(kOfxImageEffectPropSupportsMultipleClipDepths, 0);
     p.String(kOfxImageEffectPluginRenderThreadSafety, kOfxImageEffectRenderFullySafe);
-    p.Int(kOfxImageEffectPluginPropHostFrameThreading, 0);
+    // The host may split a frame across its threads; each part renders on a module thread.
+    p.Int(kOfxImageEffectPluginPropHostFrameThreading, 1);
     return p.status;
 }
 
@@ -785,6 +887,12 @@ OfxStatus Dispatch(const char* action, const void* handle, OfxPropertySetHandle 
     }
     if (!std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest)) {
         return GetRegionsOfInterest(effect, in_args, out_args);
+    }
+    if (!std::strcmp(action, kOfxImageEffectActionIsIdentity)) {
+        return IsIdentity(effect, in_args, out_args);
+    }
+    if (!std::strcmp(action, kOfxImageEffectActionGetClipPreferences)) {
+        return GetClipPreferences(effect, out_args);
     }
     if (!std::strcmp(action, kOfxImageEffectActionRender)) return Render(effect, in_args);
     if (!std::strcmp(action, kOfxActionInstanceChanged)) return InstanceChanged(effect, in_args);
