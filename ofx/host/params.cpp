@@ -1,5 +1,5 @@
 // The parameter suite: definitions checked against the action they happen in, values typed by
-// the parameter's type and held per name.
+// the parameter's type and held per name, as keys in time where the parameter animates.
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
