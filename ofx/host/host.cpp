@@ -12,10 +12,6 @@
 namespace vexo::ofxhost {
 namespace {
 
-OfxRectD ToCanonical(const OfxRectI& r) {
-    return {double(r.x1), double(r.y1), double(r.x2), double(r.y2)};
-}
-
 std::unique_ptr<PropertySet> Args(Session& session, const std::string& what) {
     auto args = std::make_unique<PropertySet>();
     args->what = what;
@@ -92,8 +88,9 @@ void FillInstance(Session& session, Effect& e) {
     double width = 0, height = 0;
     auto source = session.inputs.find(kOfxImageEffectSimpleSourceClipName);
     if (source != session.inputs.end()) {
-        width = source->second.width;
-        height = source->second.height;
+        // The project is the source's size in canonical coordinates.
+        width = source->second.width / session.options.render_scale.x;
+        height = source->second.height / session.options.render_scale.y;
     }
     SetStrings(p, kOfxPropType, {kOfxTypeImageEffectInstance});
     SetStrings(p, kOfxImageEffectPropContext, {e.context});
@@ -109,16 +106,21 @@ void FillInstance(Session& session, Effect& e) {
     SetInts(p, kOfxPropIsInteractive, {0});
 }
 
-void SetRenderArgs(PropertySet& args, OfxTime time) {
-    SetDoubles(args, kOfxPropTime, {time});
-    SetDoubles(args, kOfxImageEffectPropRenderScale, {1.0, 1.0});
+void SetScale(const Session& session, PropertySet& args) {
+    const OfxPointD scale = session.options.render_scale;
+    SetDoubles(args, kOfxImageEffectPropRenderScale, {scale.x, scale.y});
 }
 
-void SetSequenceArgs(PropertySet& args, OfxTime time) {
+void SetRenderArgs(const Session& session, PropertySet& args, OfxTime time) {
+    SetDoubles(args, kOfxPropTime, {time});
+    SetScale(session, args);
+}
+
+void SetSequenceArgs(const Session& session, PropertySet& args, OfxTime time) {
     SetDoubles(args, kOfxImageEffectPropFrameRange, {time, time});
     SetDoubles(args, kOfxImageEffectPropFrameStep, {1.0});
     SetInts(args, kOfxPropIsInteractive, {0});
-    SetDoubles(args, kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    SetScale(session, args);
     SetInts(args, kOfxImageEffectPropSequentialRenderStatus, {0});
     SetInts(args, kOfxImageEffectPropInteractiveRenderStatus, {0});
 }
@@ -408,7 +410,7 @@ OfxStatus Changed(Session& s, const std::string& name, OfxTime time) {
     SetStrings(*in, kOfxPropName, {name});
     SetStrings(*in, kOfxPropChangeReason, {kOfxChangeUserEdited});
     SetDoubles(*in, kOfxPropTime, {time});
-    SetDoubles(*in, kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    SetScale(s, *in);
     s.time = time;
     size_t violations_before = ViolationCount(s);
     OfxStatus begin =
@@ -427,12 +429,12 @@ OfxStatus Changed(Session& s, const std::string& name, OfxTime time) {
 
 OfxStatus SetParam(Session& s, const std::string& name, OfxTime time, const ParamValue& value) {
     if (!s.instance) {
-        s.preset_values[name] = value;
+        s.preset_values.emplace_back(name, time, value);
         return kOfxStatOK;
     }
     auto found = s.instance->params.params.find(name);
     if (found == s.instance->params.params.end()) return kOfxStatErrUnknown;
-    found->second->value = value;
+    AssignParam(*found->second, time, value);
     return Changed(s, name, time);
 }
 
@@ -444,10 +446,12 @@ OfxStatus PressButton(Session& s, const std::string& name, OfxTime time) {
 ParamValue GetParam(const Session& s, const std::string& name) {
     if (s.instance) {
         auto found = s.instance->params.params.find(name);
-        if (found != s.instance->params.params.end()) return found->second->value;
+        if (found != s.instance->params.params.end()) return ParamValueAt(*found->second, s.time);
     }
-    auto preset = s.preset_values.find(name);
-    return preset != s.preset_values.end() ? preset->second : ParamValue{};
+    for (auto preset = s.preset_values.rbegin(); preset != s.preset_values.rend(); ++preset) {
+        if (std::get<0>(*preset) == name) return std::get<2>(*preset);
+    }
+    return ParamValue{};
 }
 
 OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* frame) {
@@ -458,19 +462,19 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
     *frame = Frame{};
 
     auto sequence = Args(s, "sequence render inArgs");
-    SetSequenceArgs(*sequence, time);
+    SetSequenceArgs(s, *sequence, time);
     OfxStatus status =
         CallAction(s, kOfxImageEffectActionBeginSequenceRender, e, sequence.get(), nullptr);
     if (!Accepted(status)) return status;
 
     auto in = Args(s, "region of definition inArgs");
-    SetRenderArgs(*in, time);
+    SetRenderArgs(s, *in, time);
     auto out = Args(s, "region of definition outArgs");
     auto source = s.inputs.find(kOfxImageEffectSimpleSourceClipName);
     const Picture empty;
     const Picture& src = source != s.inputs.end() ? source->second : empty;
-    OfxRectD rod{double(src.origin_x), double(src.origin_y), double(src.origin_x + src.width),
-                 double(src.origin_y + src.height)};
+    OfxRectD rod = ToCanonical(
+        s, {src.origin_x, src.origin_y, src.origin_x + src.width, src.origin_y + src.height});
     SetDoubles(*out, kOfxImageEffectPropRegionOfDefinition, {rod.x1, rod.y1, rod.x2, rod.y2});
     status = CallAction(s, kOfxImageEffectActionGetRegionOfDefinition, e, in.get(), out.get());
     if (!Accepted(status)) return status;
@@ -480,7 +484,7 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
              GetDouble(*out, kOfxImageEffectPropRegionOfDefinition, 3, rod.y2)};
 
     in = Args(s, "is-identity inArgs");
-    SetRenderArgs(*in, time);
+    SetRenderArgs(s, *in, time);
     SetStrings(*in, kOfxImageEffectPropFieldToRender, {kOfxImageFieldNone});
     SetInts(*in, kOfxImageEffectPropRenderWindow, {window.x1, window.y1, window.x2, window.y2});
     out = Args(s, "is-identity outArgs");
@@ -494,8 +498,8 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
         ReadFrame(s, window, input != s.inputs.end() ? &input->second : &empty, frame);
     } else {
         in = Args(s, "regions of interest inArgs");
-        SetRenderArgs(*in, time);
-        OfxRectD asked = ToCanonical(window);
+        SetRenderArgs(s, *in, time);
+        OfxRectD asked = ToCanonical(s, window);
         SetDoubles(*in, kOfxImageEffectPropRegionOfInterest,
                    {asked.x1, asked.y1, asked.x2, asked.y2});
         out = Args(s, "regions of interest outArgs");
@@ -514,7 +518,7 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
                             GetDouble(*out, name, 2, asked.x2), GetDouble(*out, name, 3, asked.y2)};
         }
 
-        PrepareOutput(s, ToPixels(s.rod));
+        PrepareOutput(s, ToPixels(s, s.rod));
         const Effect& d = s.descriptor;
         bool split =
             GetString(d.props, kOfxImageEffectPluginRenderThreadSafety, 0,
@@ -530,7 +534,7 @@ OfxStatus RenderFrame(Session& s, OfxTime time, const OfxRectI& window, Frame* f
             band.y2 = window.y1 + height * (i + 1) / parts;
             threads.emplace_back([&s, e, band, time, i, &statuses] {
                 auto args = Args(s, "render inArgs");
-                SetRenderArgs(*args, time);
+                SetRenderArgs(s, *args, time);
                 SetStrings(*args, kOfxImageEffectPropFieldToRender, {kOfxImageFieldNone});
                 SetInts(*args, kOfxImageEffectPropRenderWindow,
                         {band.x1, band.y1, band.x2, band.y2});

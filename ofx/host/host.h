@@ -25,6 +25,10 @@ struct Options {
     int threads = 1;
     // Input images cover their whole region of definition instead of just the region asked for.
     bool whole_inputs = false;
+    // The render scale of every action that carries one, as a host rendering a proxy sends it.
+    // Pixels are canonical coordinates times the scale (pixels are square here): the pictures
+    // given to SetInput and the render windows are in pixels at this scale.
+    OfxPointD render_scale{1.0, 1.0};
 };
 
 // RGBA floats, y up: row 0 is the bottom row, at pixel y = origin_y.
@@ -66,12 +70,15 @@ SessionPtr OpenBundle(const std::string& bundle_dir, const Options& options, std
 void SetInput(Session& session, const std::string& clip, const Picture& picture);
 
 // Before CreateInstance, the value the instance starts with; after, an edit the plug-in is told
-// of through the instance-changed action. A constant: the time is that of the edit.
+// of through the instance-changed action. A parameter that animates gets a key at `time`
+// (replacing one there): values at several times are its keys, read linearly between keys for
+// double types and held from each key for others, the first and last key holding beyond them.
+// One that does not animate takes the value as a constant.
 OfxStatus SetParam(Session& session, const std::string& name, OfxTime time,
                    const ParamValue& value);
 // What a user's click does: the instance-changed action for that push button.
 OfxStatus PressButton(Session& session, const std::string& name, OfxTime time);
-// The value the host holds now (the plug-in may have set it).
+// The value the host holds now (the plug-in may have set it), at the time of the last action.
 ParamValue GetParam(const Session& session, const std::string& name);
 
 // Create instance, then get clip preferences.

@@ -58,7 +58,8 @@ void DescribeImage(Session& session, Image& image, const OfxRectI& bounds, const
     SetStrings(p, kOfxImageEffectPropPreMultiplication,
                {GetString(image.clip->props, kOfxImageEffectPropPreMultiplication, 0,
                           kOfxImagePreMultiplied)});
-    SetDoubles(p, kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    const OfxPointD scale = session.options.render_scale;
+    SetDoubles(p, kOfxImageEffectPropRenderScale, {scale.x, scale.y});
     SetDoubles(p, kOfxImagePropPixelAspectRatio, {1.0});
     SetPointer(p, kOfxImagePropData, data);
     SetInts(p, kOfxImagePropBounds, {bounds.x1, bounds.y1, bounds.x2, bounds.y2});
@@ -177,16 +178,14 @@ OfxStatus ClipGetImage(OfxImageClipHandle handle, OfxTime, const OfxRectD* regio
     image->scope = scope;
     if (output) {
         const OutputBuffer& buffer = session.output;
-        DescribeImage(session, *image, buffer.bounds, ToPixels(session.rod), buffer.data,
+        DescribeImage(session, *image, buffer.bounds, ToPixels(session, session.rod), buffer.data,
                       buffer.row_bytes);
     } else {
         auto input = session.inputs.find(clip->name);
         if (input == session.inputs.end()) return kOfxStatFailed;
         const Picture& picture = input->second;
         OfxRectI whole = PictureRect(picture);
-        OfxRectD asked = region != nullptr ? *region
-                                           : OfxRectD{double(whole.x1), double(whole.y1),
-                                                      double(whole.x2), double(whole.y2)};
+        OfxRectD asked = region != nullptr ? *region : ToCanonical(session, whole);
         if (rendering) {
             auto declared = session.rois.find(clip->name);
             OfxRectD roi = declared != session.rois.end() ? declared->second : session.rod;
@@ -199,8 +198,9 @@ OfxStatus ClipGetImage(OfxImageClipHandle handle, OfxTime, const OfxRectD* regio
                 return kOfxStatFailed;
             }
         }
-        FillInput(session, *image, picture,
-                  session.options.whole_inputs ? whole : Intersect(ToPixels(asked), whole));
+        FillInput(
+            session, *image, picture,
+            session.options.whole_inputs ? whole : Intersect(ToPixels(session, asked), whole));
     }
     *out = Handle(image->props);
     std::lock_guard<std::mutex> lock(session.images_mutex);
@@ -251,8 +251,7 @@ OfxStatus ClipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime, OfxRectD
     Session& session = *clip->owner->session;
     auto input = session.inputs.find(clip->name);
     if (input != session.inputs.end()) {
-        OfxRectI r = PictureRect(input->second);
-        *bounds = {double(r.x1), double(r.y1), double(r.x2), double(r.y2)};
+        *bounds = ToCanonical(session, PictureRect(input->second));
     } else {
         *bounds = session.rod;
     }
@@ -397,10 +396,16 @@ std::string CheckOutputCanaries(const Session& session, const OfxRectI& window) 
     return "";
 }
 
-// Render scale 1 and square pixels: pixels are canonical coordinates, rounded outwards.
-OfxRectI ToPixels(const OfxRectD& r) {
-    return {static_cast<int>(std::floor(r.x1)), static_cast<int>(std::floor(r.y1)),
-            static_cast<int>(std::ceil(r.x2)), static_cast<int>(std::ceil(r.y2))};
+// Square pixels: the pixel aspect ratio, which would divide x, is 1.
+OfxRectI ToPixels(const Session& session, const OfxRectD& r) {
+    const OfxPointD s = session.options.render_scale;
+    return {static_cast<int>(std::floor(r.x1 * s.x)), static_cast<int>(std::floor(r.y1 * s.y)),
+            static_cast<int>(std::ceil(r.x2 * s.x)), static_cast<int>(std::ceil(r.y2 * s.y))};
+}
+
+OfxRectD ToCanonical(const Session& session, const OfxRectI& r) {
+    const OfxPointD s = session.options.render_scale;
+    return {r.x1 / s.x, r.y1 / s.y, r.x2 / s.x, r.y2 / s.y};
 }
 
 std::string RectText(const OfxRectD& r) {

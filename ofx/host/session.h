@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host.h"
@@ -20,10 +21,13 @@ struct Session;
 
 struct Param {
     unsigned magic = 0x5041524d;
+    Session* session = nullptr;
     std::string name;
     std::string type;
     PropertySet props;
-    ParamValue value;
+    ParamValue value;  // where there are no keys
+    bool animates = false;
+    std::map<OfxTime, ParamValue> keys;
 };
 
 struct ParamSet {
@@ -99,7 +103,8 @@ struct Session {
     std::unique_ptr<Effect> instance;
 
     std::map<std::string, Picture> inputs;
-    std::map<std::string, ParamValue> preset_values;
+    // Values set before the instance exists, in the order set, each with its time.
+    std::vector<std::tuple<std::string, OfxTime, ParamValue>> preset_values;
 
     // Per frame, read by the checks while the plug-in renders.
     OfxTime time = 0;
@@ -145,8 +150,14 @@ std::string CheckOutputCanaries(const Session& session, const OfxRectI& window);
 
 // The instance's parameters from the descriptor's: defaults, or the values the test preset.
 void InstantiateParams(Session& session, const ParamSet& descriptor, ParamSet& instance);
+// A user's edit at `time`: a key where the parameter animates, else its constant.
+void AssignParam(Param& param, OfxTime time, const ParamValue& value);
+// The value at `time`: between keys as the parameter's type interpolates.
+ParamValue ParamValueAt(const Param& param, OfxTime time);
 
-OfxRectI ToPixels(const OfxRectD& rect);
+// Canonical coordinates and pixels at the session's render scale, pixels rounded outwards.
+OfxRectI ToPixels(const Session& session, const OfxRectD& rect);
+OfxRectD ToCanonical(const Session& session, const OfxRectI& rect);
 std::string RectText(const OfxRectD& rect);
 std::string RectText(const OfxRectI& rect);
 

@@ -73,6 +73,7 @@ struct GoodRow {
     bool negative_row_bytes;
     int threads;
     const char* context = kOfxImageEffectContextFilter;
+    double render_scale = 1;
 };
 
 void PrintTo(const GoodRow& row, std::ostream* out) { *out << row.name; }
@@ -86,6 +87,7 @@ TEST_P(OfxHostGood, CopyComesBackExactly) {
     options.negative_row_bytes = row.negative_row_bytes;
     options.threads = row.threads;
     options.context = row.context;
+    options.render_scale = {row.render_scale, row.render_scale};
     ProbeRun run = Drive(options, kProbeGood);
     ASSERT_TRUE(run.session);
     EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
@@ -101,7 +103,10 @@ INSTANTIATE_TEST_SUITE_P(
                     GoodRow{"ByteTopDown", Depth::Byte, true, 1},
                     GoodRow{"ShortTopDownThreads", Depth::Short, true, 3},
                     GoodRow{"FloatThreads", Depth::Float, false, 4},
-                    GoodRow{"GeneralNoMap", Depth::Float, false, 1, kOfxImageEffectContextGeneral}),
+                    GoodRow{"GeneralNoMap", Depth::Float, false, 1, kOfxImageEffectContextGeneral},
+                    // Regions asked in canonical coordinates come back as the same pixels.
+                    GoodRow{"HalfScaleThreads", Depth::Float, true, 3, kOfxImageEffectContextFilter,
+                            0.5}),
     [](const testing::TestParamInfo<GoodRow>& info) { return info.param.name; });
 
 // The reset button's instance-changed action fetches an image and sets a value, both allowed
@@ -119,6 +124,26 @@ TEST(OfxHost, ButtonActsThroughInstanceChanged) {
     EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
     EXPECT_EQ(run.rendered, kOfxStatOK);
     EXPECT_EQ(WrongSamples(run.frame), 0);
+}
+
+// Values at several times are keys: a double's value is linear between them and held beyond
+// them, at the time of the action that reads it.
+TEST(OfxHost, KeysInterpolateAtTheFramesTime) {
+    std::vector<std::vector<double>> gains;
+    std::vector<OfxStatus> rendered;
+    ProbeRun run = Drive(Options{}, kProbeGood, [&](Session& session) {
+        SetParam(session, "gain", 2, {{1}, ""});
+        SetParam(session, "gain", 10, {{3}, ""});
+        for (OfxTime time : {0.0, 2.0, 6.0, 10.0, 12.0}) {
+            Frame frame;
+            rendered.push_back(RenderFrame(session, time, kWindow, &frame));
+            gains.push_back(GetParam(session, "gain").numbers);
+        }
+    });
+    ASSERT_TRUE(run.session);
+    EXPECT_EQ(rendered, std::vector<OfxStatus>(5, kOfxStatOK));
+    EXPECT_EQ(gains, (std::vector<std::vector<double>>{{1}, {1}, {2}, {3}, {3}}));
+    EXPECT_EQ(Violations(*run.session), std::vector<std::string>{});
 }
 
 TEST(OfxHost, IdentityPassesTheNamedClip) {

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <tuple>
@@ -249,15 +250,29 @@ struct Setting {
     double value;
 };
 
+// A keyframe of a control: its value from that frame on, towards the next key.
+struct Key {
+    ParamIndex index;
+    int frame;
+    double value;
+};
+
 struct Row {
     const char* name;
     std::vector<Setting> settings;
-    bool identity = false;  // what is-identity must answer at 8 bits
-    bool map_clip = false;  // the general context, with a map of another size and origin
-    int width = 61, height = 37;
+    bool identity = false;        // what is-identity must answer at 8 bits
+    bool map_clip = false;        // the general context, with a map of another size and origin
+    int width = 61, height = 37;  // in pixels at the render scale
+    // The pictures are the frame at 1/downsample of its size: a render scale of 1/downsample,
+    // as a host renders a proxy, against the host API's downsampling by the same ratio.
+    int downsample = 1;
+    std::vector<Key> keys = {};
+    int frame = 0;  // the time rendered
 };
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+const std::vector<Key> kTranslateKeys = {{kParamTranslateX, 0, 0}, {kParamTranslateX, 10, 50}};
 
 const Row kRows[] = {
     {"Defaults", {}, true},
@@ -308,6 +323,27 @@ const Row kRows[] = {
      true,
      true},
     {"Large", {{kParamTranslateX, 3.3}, {kParamRotate, 7}}, false, false, 640, 360},
+    // Half size: the softness's radius and the reach follow the scale; translations are
+    // fractions of the frame and do not.
+    {"HalfScaleSoftness",
+     {{kParamMapSoftness, 6}, {kParamTranslateX, 10}},
+     false,
+     false,
+     61,
+     37,
+     2},
+    {"HalfScaleTranslateRotate",
+     {{kParamTranslateX, 12}, {kParamTranslateY, -7}, {kParamRotate, 30}},
+     false,
+     false,
+     61,
+     37,
+     2},
+    // Animated: each frame reads the controls at its own time. At the first key nothing moves,
+    // which is-identity must see at that time too.
+    {"KeyedAtFirstKey", {}, true, false, 61, 37, 1, kTranslateKeys, 0},
+    {"KeyedAtLastKey", {}, false, false, 61, 37, 1, kTranslateKeys, 10},
+    {"KeyedBetweenKeys", {}, false, false, 61, 37, 1, kTranslateKeys, 5},
 };
 
 const char* OfxName(ParamIndex index) {
@@ -329,6 +365,11 @@ vexo_host::World Standalone(vexo_host::Session& session, const Row& row, const o
     for (const Setting& s : row.settings) {
         EXPECT_EQ(vexo_host::UserSetValue(&instance, s.index, s.value), PF_Err_NONE) << s.index;
     }
+    std::map<ParamIndex, std::vector<vexo_host::Keyframe>> streams;
+    for (const Key& key : row.keys) streams[key.index].push_back({key.frame, key.value});
+    for (const auto& [index, keys] : streams) {
+        EXPECT_EQ(vexo_host::UserSetKeys(&instance, index, keys), PF_Err_NONE) << index;
+    }
     const vexo_host::World input = ToWorld(source, depth, source.height);
     vexo_host::World map_world;
     if (map) map_world = ToWorld(*map, depth, source.height);
@@ -336,6 +377,8 @@ vexo_host::World Standalone(vexo_host::Session& session, const Row& row, const o
     std::vector<std::string> problems;
     vexo_host::FrameOptions options;
     options.depth = depth;
+    options.downsample = {1, A_u_long(row.downsample)};
+    options.time = row.frame * instance.time_step;
     EXPECT_EQ(vexo_host::RenderFrame(&instance, {&input, map ? &map_world : nullptr}, options, &out,
                                      &problems),
               PF_Err_NONE);
@@ -353,6 +396,7 @@ OfxRun RenderOfx(const Row& row, const ofx::Options& base, const ofx::Picture& s
     ofx::Options options = base;
     options.plugin_id = kOfxPluginIdentifier;
     options.context = row.map_clip ? kOfxImageEffectContextGeneral : kOfxImageEffectContextFilter;
+    options.render_scale = {1.0 / row.downsample, 1.0 / row.downsample};
     OfxRun run;
     ofx::SessionPtr s = Open(options);
     if (!s) return run;
@@ -361,8 +405,11 @@ OfxRun RenderOfx(const Row& row, const ofx::Options& base, const ofx::Picture& s
     for (const Setting& setting : row.settings) {
         ofx::SetParam(*s, OfxName(setting.index), 0, {{OfxValue(setting)}, ""});
     }
+    for (const Key& key : row.keys) {
+        ofx::SetParam(*s, OfxName(key.index), key.frame, {{OfxValue({key.index, key.value})}, ""});
+    }
     EXPECT_EQ(ofx::CreateInstance(*s), kOfxStatOK);
-    const OfxStatus status = ofx::RenderFrame(*s, 0, window, &run.frame);
+    const OfxStatus status = ofx::RenderFrame(*s, row.frame, window, &run.frame);
     EXPECT_EQ(status, kOfxStatOK) << (ofx::Messages(*s).empty() ? "" : ofx::Messages(*s).back());
     ofx::Close(*s);
     for (const std::string& violation : ofx::Violations(*s)) ADD_FAILURE() << violation;

@@ -167,7 +167,11 @@ OfxStatus Render(OfxImageEffectHandle effect, OfxPropertySetHandle in_args) {
     g_effects->clipGetHandle(effect, kOfxImageEffectSimpleSourceClipName, &source_clip, nullptr);
     g_effects->clipGetHandle(effect, kOfxImageEffectOutputClipName, &output_clip, nullptr);
 
-    OfxRectD region{double(window.x1), double(window.y1), double(window.x2), double(window.y2)};
+    // The window is in pixels, regions in canonical coordinates: pixels over the render scale.
+    double scale[2] = {1, 1};
+    g_props->propGetDoubleN(in_args, kOfxImageEffectPropRenderScale, 2, scale);
+    OfxRectD region{window.x1 / scale[0], window.y1 / scale[1], window.x2 / scale[0],
+                    window.y2 / scale[1]};
     if (mode == kProbeFetchBeyondRoi) {
         region.x1 -= 4;
         region.x2 += 4;
