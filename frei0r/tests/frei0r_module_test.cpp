@@ -293,10 +293,11 @@ uint64_t Resident() {
 // An editor stays open for hours: once its last filter is gone, the contexts, programs and kept
 // targets of the threads that rendered go too.
 TEST(Frei0rModule, MemoryGoesBackWithTheLastInstance) {
-    // glibc raises its thresholds as large blocks come and go, and then keeps the freed tops of
-    // the threads' arenas resident, out of malloc_trim's reach: fixed ones make resident memory
-    // what is still in use.
+    // glibc raises its thresholds as large blocks come and go, and keeps the freed tops of the
+    // threads' arenas resident, out of malloc_trim's reach: a fixed threshold and one arena make
+    // resident memory what is still in use.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_ARENA_MAX, 1);
     Frei0rModule m(VEXO_FREI0R_FILTER);
     ASSERT_NE(m.lib, nullptr) << dlerror();
     // The driver sets itself up once a process, at its first draw: a small frame's worth.
