@@ -110,6 +110,13 @@ std::optional<SampleFormat> StoredFormat(const std::string& path, SampleFormat f
     return SampleFormatOf(in->spec_dimensions(0).format);
 }
 
+// A reader of `path` that keeps alpha straight, as files store it and as writers are given it.
+OIIO::ImageInput::unique_ptr OpenStraight(const std::string& path) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    return OIIO::ImageInput::open(path, &config);
+}
+
 // Writers that store every sample as it is, after a header of at least this many bytes.
 struct Uncompressed {
     const char* format;
@@ -124,13 +131,11 @@ constexpr Uncompressed kUncompressed[] = {{"sgi", 512}, {"fits", 2880}};
 std::string ReadBackProblem(const std::string& temp, const std::string& path,
                             const OIIO::ImageSpec& layout, OIIO::TypeDesc given, const void* pixels,
                             const std::string& format) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);  // as written
-    auto in = OIIO::ImageInput::open(temp, &config);
+    auto in = OpenStraight(temp);
     if (!in) {
         return "left a file that cannot be read back (" + Cause(OIIO::geterror(), temp, path) + ")";
     }
-    const OIIO::ImageSpec& back = in->spec();
+    const OIIO::ImageSpec back = in->spec_dimensions(0);
     const int w = layout.width, h = layout.height;
     if (back.width != w || back.height != h || back.nchannels < layout.nchannels) {
         return "left a file of " + std::to_string(back.width) + " x " +
@@ -200,9 +205,7 @@ ChannelMap MapChannels(const OIIO::ImageSpec& layout) {
 // set, where it is no 2D image.
 OIIO::ImageInput::unique_ptr Open(const std::string& path, OIIO::ImageSpec* layout,
                                   std::string* error) {
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);  // keep alpha straight, as stored
-    auto in = OIIO::ImageInput::open(path, &config);
+    auto in = OpenStraight(path);
     if (!in) {
         Fail(error, "cannot read " + path + ": " + Cause(OIIO::geterror()));
         return nullptr;
