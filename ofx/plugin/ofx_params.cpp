@@ -70,21 +70,6 @@ const OfxParamRow* OfxRowOf(PF_ParamIndex index) {
     return nullptr;
 }
 
-// Sets properties in order and keeps the first failure.
-struct Setter {
-    const OfxPropertySuiteV1* props;
-    OfxPropertySetHandle set;
-    OfxStatus status = kOfxStatOK;
-    void Keep(OfxStatus s) {
-        if (status == kOfxStatOK && s != kOfxStatOK) status = s;
-    }
-    void String(const char* name, const char* value, int index = 0) {
-        Keep(props->propSetString(set, name, index, value));
-    }
-    void Int(const char* name, int value) { Keep(props->propSetInt(set, name, 0, value)); }
-    void Double(const char* name, double value) { Keep(props->propSetDouble(set, name, 0, value)); }
-};
-
 const char* OfxTypeOf(const ParamRow& row) {
     switch (row.type) {
         case PF_Param_FLOAT_SLIDER:
@@ -148,7 +133,7 @@ OfxStatus DefineParams(const OfxPropertySuiteV1* props, const OfxParameterSuiteV
         OfxPropertySetHandle p = nullptr;
         const OfxStatus defined = params->paramDefine(set, type, ofx->name, &p);
         if (defined != kOfxStatOK) return defined;
-        Setter s{props, p};
+        OfxPropertyWriter s{props, p};
         s.String(kOfxPropLabel, ControlLabel(row));
         if (!open_groups.empty()) s.String(kOfxParamPropParent, open_groups.back()->name);
         if (index == kParamDebugStart) in_debug = true;

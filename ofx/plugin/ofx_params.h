@@ -15,6 +15,30 @@ struct OfxParamRow {
     const char* options;  // choices: the popup entries' texts without separators, "|"-separated
 };
 
+// Sets properties of one set in order and keeps the first failure.
+struct OfxPropertyWriter {
+    const OfxPropertySuiteV1* props;
+    OfxPropertySetHandle set;
+    OfxStatus status = kOfxStatOK;
+    void Keep(OfxStatus s) {
+        if (status == kOfxStatOK && s != kOfxStatOK) status = s;
+    }
+    void String(const char* name, const char* value, int index = 0) {
+        Keep(props->propSetString(set, name, index, value));
+    }
+    void Int(const char* name, int value, int index = 0) {
+        Keep(props->propSetInt(set, name, index, value));
+    }
+    void Double(const char* name, double value, int index = 0) {
+        Keep(props->propSetDouble(set, name, index, value));
+    }
+    // A rectangle as a double property of dimension 4: x1, y1, x2, y2.
+    void Rect(const char* name, const OfxRectD& r) {
+        const double values[4] = {r.x1, r.y1, r.x2, r.y2};
+        Keep(props->propSetDoubleN(set, name, 4, values));
+    }
+};
+
 extern const OfxParamRow kOfxParamRows[];
 extern const int kOfxParamRowCount;
 

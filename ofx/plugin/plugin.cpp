@@ -79,21 +79,6 @@ void Tell(OfxImageEffectHandle effect, const std::string& text) {
     }
 }
 
-// Sets properties in order and keeps the first failure.
-struct Props {
-    OfxPropertySetHandle set;
-    OfxStatus status = kOfxStatOK;
-    void Keep(OfxStatus s) {
-        if (status == kOfxStatOK && s != kOfxStatOK) status = s;
-    }
-    void String(const char* name, const char* value, int index = 0) {
-        Keep(g_props->propSetString(set, name, index, value));
-    }
-    void Int(const char* name, int value, int index = 0) {
-        Keep(g_props->propSetInt(set, name, index, value));
-    }
-};
-
 // --- Regions. The frame is the source's region of definition in pixels at the render scale;
 // the render code counts its rows from the top, OpenFX from the bottom.
 
@@ -228,13 +213,13 @@ OfxStatus GetRegionOfDefinition(OfxImageEffectHandle effect, OfxPropertySetHandl
     OfxRectD rod{};
     const OfxStatus status = g_effects->clipGetRegionOfDefinition(in->source, time, &rod);
     if (status != kOfxStatOK) return status;
-    const double values[4] = {rod.x1, rod.y1, rod.x2, rod.y2};
-    return g_props->propSetDoubleN(out_args, kOfxImageEffectPropRegionOfDefinition, 4, values);
+    OfxPropertyWriter out{g_props, out_args};
+    out.Rect(kOfxImageEffectPropRegionOfDefinition, rod);
+    return out.status;
 }
 
 void SetRoI(OfxPropertySetHandle out_args, const char* clip, const OfxRectD& r) {
-    const double values[4] = {r.x1, r.y1, r.x2, r.y2};
-    g_props->propSetDoubleN(out_args, (std::string(kRoIPrefix) + clip).c_str(), 4, values);
+    OfxPropertyWriter{g_props, out_args}.Rect((std::string(kRoIPrefix) + clip).c_str(), r);
 }
 
 OfxStatus GetRegionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle in_args,
@@ -340,7 +325,7 @@ OfxStatus GetClipPreferences(OfxImageEffectHandle effect, OfxPropertySetHandle o
         {kOfxImageEffectSimpleSourceClipName, in->source},
         {kMapClipName, in->map},
         {kOfxImageEffectOutputClipName, in->output}};
-    Props p{out_args};
+    OfxPropertyWriter p{g_props, out_args};
     for (const auto& [name, clip] : clips) {
         if (!clip) continue;
         p.String((std::string("OfxImageClipPropComponents_") + name).c_str(),
@@ -699,7 +684,7 @@ OfxStatus Load() {
 OfxStatus Describe(OfxImageEffectHandle effect) {
     OfxPropertySetHandle set = nullptr;
     if (g_effects->getPropertySet(effect, &set) != kOfxStatOK) return kOfxStatErrBadHandle;
-    Props p{set};
+    OfxPropertyWriter p{g_props, set};
     p.String(kOfxPropLabel, vexo::kEffectName);
     p.String(kOfxImageEffectPluginPropGrouping, vexo::kCategory);
     p.Int(kOfxPropVersion, vexo::kMajorVersion, 0);
@@ -726,7 +711,7 @@ OfxStatus DefineClip(OfxImageEffectHandle effect, const char* name, bool optiona
     OfxPropertySetHandle set = nullptr;
     const OfxStatus status = g_effects->clipDefine(effect, name, &set);
     if (status != kOfxStatOK) return status;
-    Props p{set};
+    OfxPropertyWriter p{g_props, set};
     p.String(kOfxImageEffectPropSupportedComponents, kOfxImageComponentRGBA);
     p.Int(kOfxImageEffectPropSupportsTiles, 1);
     p.Int(kOfxImageEffectPropTemporalClipAccess, 0);
