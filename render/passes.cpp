@@ -438,6 +438,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
     u["gridOrigin"] = IVEC2(Corner(cells));
     u["gridSize"] = VEC2(grid);
+    u["pixelStretch"] = VEC(float(f->p->pixelAspect - 1.0));
     u["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
 }
 

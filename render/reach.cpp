@@ -90,7 +90,8 @@ bool ScaleShare(Interval g, double s, Interval* share) {
 // program's coordinate change bounded on its own, the greys taken independently.
 bool Reach(const myParams& p, Interval g, Interval u, Interval v, Interval* ru, Interval* rv) {
     const double ax = p.anchorU, ay = p.anchorV;
-    const double aspect = double(p.frameSize.y) / double(p.frameSize.x);
+    // A texture coordinate's height over its width as seen, pixels widened to square.
+    const double aspect = double(p.frameSize.y) / (double(p.frameSize.x) * p.pixelAspect);
     // Turns in square pixels about the anchor, by every angle in the range: the bounding box of
     // the corners turned by closely spaced angles, grown by how far an arc strays from them.
     const Interval angle = Product(g, {p.rotationDeg * 0.0174533, p.rotationDeg * 0.0174533});

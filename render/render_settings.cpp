@@ -112,6 +112,7 @@ void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
     GenIdentityMatrix(p);
 
     p->bitDepth = bitDepth;
+    p->pixelAspect = 1.0;
     p->downsampleX = downsample_x.den ? double(downsample_x.num) / double(downsample_x.den) : 1.0;
     p->hasMap = p->mapWorld != nullptr;
     p->channelMode = popup(kParamChannel);

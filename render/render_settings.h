@@ -18,6 +18,7 @@ struct myParams {
     int32_t viewMode;
     double shiftX, shiftY;
     double rotationDeg;
+    double pixelAspect;  // a pixel's width over its height, which the rotation keeps square
     double scaleFactorX, scaleFactorY;
     double anchorU, anchorV;
     int32_t wrapMode;

@@ -312,6 +312,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"translateX", GL_FLOAT},
           {"translateY", GL_FLOAT},
           {"rot", GL_FLOAT},
+          {"pixelStretch", GL_FLOAT},
           {"scaleX", GL_FLOAT},
           {"scaleY", GL_FLOAT},
           {"anchorX", GL_FLOAT},

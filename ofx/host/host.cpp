@@ -71,7 +71,7 @@ void FillClipInstance(Session& session, const Clip& descriptor, Clip& clip, cons
     SetStrings(p, kOfxImageClipPropUnmappedPixelDepth, {DepthName(o.depth)});
     SetStrings(p, kOfxImageClipPropUnmappedComponents, {kOfxImageComponentRGBA});
     SetStrings(p, kOfxImageEffectPropPreMultiplication, {premult});
-    SetDoubles(p, kOfxImagePropPixelAspectRatio, {1.0});
+    SetDoubles(p, kOfxImagePropPixelAspectRatio, {o.pixel_aspect});
     SetDoubles(p, kOfxImageEffectPropFrameRate, {25.0});
     SetDoubles(p, kOfxImageEffectPropUnmappedFrameRate, {25.0});
     SetDoubles(p, kOfxImageEffectPropFrameRange, {0.0, frames - 1});
@@ -89,7 +89,8 @@ void FillInstance(Session& session, Effect& e) {
     auto source = session.inputs.find(kOfxImageEffectSimpleSourceClipName);
     if (source != session.inputs.end()) {
         // The project is the source's size in canonical coordinates.
-        width = source->second.width / session.options.render_scale.x;
+        width =
+            source->second.width * session.options.pixel_aspect / session.options.render_scale.x;
         height = source->second.height / session.options.render_scale.y;
     }
     SetStrings(p, kOfxPropType, {kOfxTypeImageEffectInstance});
@@ -98,7 +99,7 @@ void FillInstance(Session& session, Effect& e) {
     SetDoubles(p, kOfxImageEffectPropProjectSize, {width, height});
     SetDoubles(p, kOfxImageEffectPropProjectOffset, {0.0, 0.0});
     SetDoubles(p, kOfxImageEffectPropProjectExtent, {width, height});
-    SetDoubles(p, kOfxImageEffectPropProjectPixelAspectRatio, {1.0});
+    SetDoubles(p, kOfxImageEffectPropProjectPixelAspectRatio, {session.options.pixel_aspect});
     SetDoubles(p, kOfxImageEffectInstancePropEffectDuration, {1.0});
     SetDoubles(p, kOfxImageEffectPropFrameRate, {25.0});
     SetInts(p, kOfxImageEffectInstancePropSequentialRender, {0});

@@ -26,9 +26,11 @@ struct Options {
     // Input images cover their whole region of definition instead of just the region asked for.
     bool whole_inputs = false;
     // The render scale of every action that carries one, as a host rendering a proxy sends it.
-    // Pixels are canonical coordinates times the scale (pixels are square here): the pictures
-    // given to SetInput and the render windows are in pixels at this scale.
+    // Pixels are canonical coordinates times the scale (x also divided by the pixel aspect
+    // ratio): the pictures given to SetInput and the render windows are in pixels at this scale.
     OfxPointD render_scale{1.0, 1.0};
+    // Of the project, every clip and image: a pixel's width over its height.
+    double pixel_aspect = 1.0;
 };
 
 // RGBA floats, y up: row 0 is the bottom row, at pixel y = origin_y.

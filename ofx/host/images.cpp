@@ -60,7 +60,7 @@ void DescribeImage(Session& session, Image& image, const OfxRectI& bounds, const
                           kOfxImagePreMultiplied)});
     const OfxPointD scale = session.options.render_scale;
     SetDoubles(p, kOfxImageEffectPropRenderScale, {scale.x, scale.y});
-    SetDoubles(p, kOfxImagePropPixelAspectRatio, {1.0});
+    SetDoubles(p, kOfxImagePropPixelAspectRatio, {session.options.pixel_aspect});
     SetPointer(p, kOfxImagePropData, data);
     SetInts(p, kOfxImagePropBounds, {bounds.x1, bounds.y1, bounds.x2, bounds.y2});
     SetInts(p, kOfxImagePropRegionOfDefinition, {rod.x1, rod.y1, rod.x2, rod.y2});
@@ -396,16 +396,18 @@ std::string CheckOutputCanaries(const Session& session, const OfxRectI& window) 
     return "";
 }
 
-// Square pixels: the pixel aspect ratio, which would divide x, is 1.
+// Canonical x is pixels widened by the pixel aspect ratio, then both axes divided by the scale.
 OfxRectI ToPixels(const Session& session, const OfxRectD& r) {
     const OfxPointD s = session.options.render_scale;
-    return {static_cast<int>(std::floor(r.x1 * s.x)), static_cast<int>(std::floor(r.y1 * s.y)),
-            static_cast<int>(std::ceil(r.x2 * s.x)), static_cast<int>(std::ceil(r.y2 * s.y))};
+    const double sx = s.x / session.options.pixel_aspect;
+    return {static_cast<int>(std::floor(r.x1 * sx)), static_cast<int>(std::floor(r.y1 * s.y)),
+            static_cast<int>(std::ceil(r.x2 * sx)), static_cast<int>(std::ceil(r.y2 * s.y))};
 }
 
 OfxRectD ToCanonical(const Session& session, const OfxRectI& r) {
     const OfxPointD s = session.options.render_scale;
-    return {r.x1 / s.x, r.y1 / s.y, r.x2 / s.x, r.y2 / s.y};
+    const double sx = s.x / session.options.pixel_aspect;
+    return {r.x1 / sx, r.y1 / s.y, r.x2 / sx, r.y2 / s.y};
 }
 
 std::string RectText(const OfxRectD& r) {

@@ -135,8 +135,8 @@ bool ClipConnected(OfxImageClipHandle clip) {
 // The render's settings from the parameters at `time`, for a frame placed as `placement` says
 // at render scale `scale`. Only the map's presence is read of `map`; the other buffers are left
 // unset.
-OfxStatus Settings(const Instance& in, double time, const FramePlacement& placement, double scale,
-                   int16_t depth, PF_LayerDef* map, myParams* p) {
+OfxStatus Settings(const Instance& in, double time, const FramePlacement& placement,
+                   const Scale& scale, int16_t depth, PF_LayerDef* map, myParams* p) {
     PF_ParamDef defs[kParamCount];
     const OfxStatus status = ReadParamsAt(g_params, in.params, time, defs);
     if (status != kOfxStatOK) return status;
@@ -144,8 +144,10 @@ OfxStatus Settings(const Instance& in, double time, const FramePlacement& placem
     PlaceFrame(&placement, p);
     p->mapWorld = map;
     // The blur's radius follows the scale as the host's downsampling: a ratio it can hold.
-    const PF_RationalScale downsample{A_long(std::lround(scale * 65536.0)), 65536};
+    const PF_RationalScale downsample{A_long(std::lround(scale.x * 65536.0)), 65536};
     ResolveRenderSettings(defs, depth, downsample, p);
+    // A pixel's shape as seen: the clip's, stretched by a scale that differs between the axes.
+    p->pixelAspect = scale.par * scale.y / scale.x;
     return kOfxStatOK;
 }
 
@@ -186,7 +188,7 @@ OfxStatus ReachOf(const Instance& in, double time, const Scale& scale, const Ofx
     const OfxRectI frame = ToPixels(rod, scale);
     myParams p;
     const FramePlacement whole{OnGrid(frame), OnGrid(frame)};
-    const OfxStatus read = Settings(in, time, whole, scale.x, RenderDepth(in), nullptr, &p);
+    const OfxStatus read = Settings(in, time, whole, scale, RenderDepth(in), nullptr, &p);
     if (read != kOfxStatOK) return read;
     const Region window = Intersect(OnFrame(ToPixels(asked, scale), frame),
                                     Region{0, 0, int64_t(p.frameSize.x), int64_t(p.frameSize.y)});
@@ -303,11 +305,11 @@ OfxStatus IsIdentity(OfxImageEffectHandle effect, OfxPropertySetHandle in_args,
     if (g_effects->clipGetRegionOfDefinition(in->source, time, &rod) != kOfxStatOK) {
         return kOfxStatReplyDefault;
     }
-    const OfxRectI frame = ToPixels(rod, ScaleOf(in_args, in->source));
+    const Scale scale = ScaleOf(in_args, in->source);
+    const OfxRectI frame = ToPixels(rod, scale);
     myParams p;
     const FramePlacement whole{OnGrid(frame), OnGrid(frame)};
-    if (Settings(*in, time, whole, ScaleOf(in_args, in->source).x, RenderDepth(*in), nullptr, &p) !=
-            kOfxStatOK ||
+    if (Settings(*in, time, whole, scale, RenderDepth(*in), nullptr, &p) != kOfxStatOK ||
         !CopiesInput(p)) {
         return kOfxStatReplyDefault;
     }
@@ -624,8 +626,8 @@ OfxStatus Render(OfxImageEffectHandle effect, OfxPropertySetHandle in_args) {
     }
     myParams p;
     const FramePlacement placement{OnGrid(frame), OnGrid(source->bounds)};
-    if (Settings(*in, time, placement, scale.x, int16_t(depth), map ? &map_world.def : nullptr,
-                 &p) != kOfxStatOK) {
+    if (Settings(*in, time, placement, scale, int16_t(depth), map ? &map_world.def : nullptr, &p) !=
+        kOfxStatOK) {
         Tell(effect, "the parameters could not be read");
         return kOfxStatFailed;
     }

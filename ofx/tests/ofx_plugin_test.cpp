@@ -205,6 +205,42 @@ TEST(OfxPlugin, RendersAlikeAfterPurgingCaches) {
     for (const std::string& violation : ofx::Violations(*s)) ADD_FAILURE() << violation;
 }
 
+// A turn is a turn as the picture is seen: at a quarter turn, a point 8 pixels right of the
+// anchor lands 8 pixels' width (8 times the aspect ratio in rows) above or below it.
+TEST(OfxPlugin, TurnsAsThePictureIsSeenWhateverThePixelsShape) {
+    for (const double aspect : {2.0, 1.0, 0.5}) {
+        SCOPED_TRACE(aspect);
+        ofx::Options options = Described(kOfxImageEffectContextGeneral);
+        options.pixel_aspect = aspect;
+        ofx::SessionPtr s = Open(options);
+        ASSERT_TRUE(s);
+        ofx::Picture dot{64, 64, 0, 0, std::vector<float>(64 * 64 * 4, 0.0f)};
+        ofx::Picture white{64, 64, 0, 0, std::vector<float>(64 * 64 * 4, 1.0f)};
+        for (int y : {31, 32}) {
+            for (int x : {39, 40}) std::fill_n(&dot.rgba[(y * 64 + x) * 4], 4, 1.0f);
+        }
+        ofx::SetInput(*s, kOfxImageEffectSimpleSourceClipName, dot);
+        ofx::SetInput(*s, "Map", white);
+        ofx::SetParam(*s, "rotate", 0, {{90}, ""});
+        ofx::SetParam(*s, "anchorX", 0, {{50}, ""});
+        ofx::SetParam(*s, "anchorY", 0, {{50}, ""});
+        ASSERT_EQ(ofx::CreateInstance(*s), kOfxStatOK);
+        ofx::Frame frame;
+        ASSERT_EQ(ofx::RenderFrame(*s, 0, {0, 0, 64, 64}, &frame), kOfxStatOK);
+        double sum = 0, x_sum = 0, y_sum = 0;
+        for (int y = 0; y < 64; ++y) {
+            for (int x = 0; x < 64; ++x) {
+                const double a = frame.picture.rgba[(y * 64 + x) * 4 + 3];
+                sum += a, x_sum += a * (x + 0.5), y_sum += a * (y + 0.5);
+            }
+        }
+        ASSERT_GT(sum, 0);
+        EXPECT_NEAR(x_sum / sum, 32, 0.25);
+        EXPECT_NEAR(std::fabs(y_sum / sum - 32), 8 * aspect, 0.25);
+        for (const std::string& violation : ofx::Violations(*s)) ADD_FAILURE() << violation;
+    }
+}
+
 // --- The render table.
 
 // The same pixels as the standalone host's layer: alpha first, rows from the top, placed by its

@@ -60,8 +60,11 @@ uniform float translateX;
 uniform float translateY;
 #ifdef VEXO_ROT_ZERO
 const float rot = 0.0;
+const float pixelStretch = 0.0;
 #else
 uniform float rot;
+// A pixel's width over its height, less one: square pixels are zero, as an unset uniform is.
+uniform float pixelStretch;
 #endif
 #ifdef VEXO_SCALE_ONE
 const float scaleX = 1.0;
@@ -88,13 +91,16 @@ uniform int dstL;
 #endif
 
 // The move, in frame pixels, from the pixel at `x` (frame pixels) to the position it samples:
-// rotated in square pixels about the anchor, translated, scaled about the anchor. Taken as a move
-// rather than a position, so that no displacement is exactly none.
+// rotated as the picture is seen (pixels widened to square) about the anchor, translated, scaled
+// about the anchor. Taken as a move rather than a position, so that no displacement is exactly
+// none.
 vec2 modifyCoords(vec2 x, float translateXF, float translateYF, float rotF, float scaleXF, float scaleYF) {
     float sn = sin(rotF);
     float cs = cos(rotF);
     vec2 d = x - vec2(anchorX, anchorY) * resV;
-    vec2 turned = vec2(d.x * cs + d.y * sn, -d.x * sn + d.y * cs);
+    float aspect = 1.0 + pixelStretch;
+    vec2 seen = vec2(d.x * aspect, d.y);
+    vec2 turned = vec2((seen.x * cs + seen.y * sn) / aspect, -seen.x * sn + seen.y * cs);
     vec2 shift = vec2(translateXF, translateYF) * resV;
     return vec2(scaleXF, scaleYF) * (turned - shift) - d;
 }

@@ -11,6 +11,7 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("inPlace", VEC4({1.0f, 1.0f, 0.0f, 0.0f}));
     u->emplace("sampleOrigin", IVEC2({0, 0}));
     u->emplace("gridSize", VEC2({w, h}));
+    u->emplace("pixelStretch", VEC(0.0f));  // square pixels
     u->emplace("wrapL", IVEC(0));
     u->emplace("bicubicIn", IVEC(0));
     u->emplace("mapFetchL", IVEC(0));
