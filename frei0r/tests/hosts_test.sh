@@ -101,6 +101,7 @@ run_ffmpeg() {  # OUT_PREFIX FILTER_ARGS
 # Kdenlive's description against its own of other services: the root and service it names, only
 # parameter types and attributes its own descriptions use, and the module's parameters by name,
 # in order, with their frei0r defaults and sliders that reach 0 to 1 and no further.
+declare -A known_attrs
 check_kdenlive() {  # FILE ROOT SERVICE
     local file=$1 root=$2 service=$3 i name type value p ptype known attr min max factor
     xmllint --noout "$file" || fail "$file is not well-formed XML"
@@ -122,9 +123,13 @@ check_kdenlive() {  # FILE ROOT SERVICE
         [ "$(x "string($p/@name)")|$(x "string($p/name)")" = "$name|$name" ] ||
             fail "parameter $i is not $name"
         [ "$(x "string($p/@default)")" = "$value" ] || fail "$name's default is not $value"
-        known=$(for f in /usr/share/kdenlive/{effects,transitions}/*.xml; do
-            xmllint --xpath "//parameter[@type='$ptype']/@*" "$f" 2>/dev/null || true
-        done | grep -o '[a-z_]*=' | sort -u)
+        # Read once per type: Kdenlive ships hundreds of descriptions.
+        if [ -z "${known_attrs[$ptype]+set}" ]; then
+            known_attrs[$ptype]=$(for f in /usr/share/kdenlive/{effects,transitions}/*.xml; do
+                xmllint --xpath "//parameter[@type='$ptype']/@*" "$f" 2>/dev/null || true
+            done | grep -o '[a-z_]*=' | sort -u)
+        fi
+        known=${known_attrs[$ptype]}
         for attr in $(x "$p/@*" | grep -o '[a-z_]*='); do
             grep -qx "$attr" <<<"$known" || fail "Kdenlive's $ptype parameters have no ${attr%=}"
         done
