@@ -4,6 +4,13 @@
 //   frame/CONFIG/WxH/Dbit       frames per second of the plain module
 //   breakdown/CONFIG/WxH/Dbit   the same frames with the GL calls timed per stage (ms per frame)
 //   memcpy/LAYERS/WxH/Dbit      the floor for the transfers: the layers copied up, the output down
+//   looks/frame/WxH/Dbit        a session changing its look every few frames: each look's first
+//                               frame beside a steady frame of it (ms)
+//   looks/breakdown/WxH/Dbit    the same, every frame's program builds and draws timed (ms)
+//
+// Mesa keeps the code it generates for a program on disk, and finds it again for the same
+// program in any later session: MESA_SHADER_CACHE_DISABLE=true makes every look of the looks
+// cases new to the driver too, as it is the first time a machine sees it.
 //
 // Options of its own (before or among Google Benchmark's): --vexo_module=PATH (default: the
 // module beside the executable), --vexo_input=IMAGE and --vexo_map=IMAGE (render these frames,
@@ -13,6 +20,7 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -298,6 +307,130 @@ void BM_Breakdown(benchmark::State& state, Case c) {
     Finish(state, std::move(instance));
 }
 
+// A session that changes its look every few frames, each look the one before with one more
+// control changed across what selects the displacement's program. The first look is the render
+// thread's first, whose first frame makes its context.
+struct Look {
+    const char* name;
+    std::vector<Edit> edits;
+};
+
+const std::vector<Look>& Looks() {
+    static const std::vector<Look> looks = {
+        {"still", {{kParamTranslateX, 10}, {kParamTranslateY, -5}, {kParamScaleX, 120}}},
+        {"rotated", {{kParamRotate, 15}}},
+        {"green", {{kParamChannel, kChannelGreen}}},
+        {"chromatic", {{kParamRedMultiplier, 1.05}, {kParamBlueMultiplier, 0.95}}},
+        {"softness10", {{kParamMapSoftness, 10}}},
+        {"aa2x", {{kParamAntiAliasing, kAntiAliasing2x}}},
+    };
+    return looks;
+}
+
+constexpr int kFramesPerLook = 4;
+
+struct LookTimes {
+    double first_ms = 0, steady_ms = 0;
+    // Armed frames only: the first frame's program builds and draws, and a steady frame's draws.
+    double build_ms = 0, first_draw_ms = 0, steady_draw_ms = 0;
+};
+
+double DrawMs(const vexo_bench::FrameTimes& t) {
+    double ms = 0;
+    for (vexo_bench::Stage s : {vexo_bench::kInputPass, vexo_bench::kMapPass, vexo_bench::kBlurH,
+                                vexo_bench::kBlurV, vexo_bench::kUpsample, vexo_bench::kDisplace,
+                                vexo_bench::kReduce, vexo_bench::kOtherDraw})
+        ms += t.ms[s];
+    return ms;
+}
+
+// One session on a thread of its own, so that every look is new to the thread's programs. A
+// steady frame is the median of a look's frames past its first.
+bool RenderLooks(const Case& c, bool armed, std::vector<LookTimes>* times, std::string* error) {
+    auto instance = MakeInstance(Config{"looks", true, {}}, error);
+    if (!instance) return false;
+    const Frames& frames = FramesFor(c.width, c.height, c.depth);
+    World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
+    for (const Look& look : Looks()) {
+        for (const Edit& e : look.edits) {
+            if (vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
+                *error = std::string("setting a control of look ") + look.name + " failed";
+                return false;
+            }
+        }
+        std::vector<double> ms, draw_ms;
+        LookTimes t;
+        for (int frame = 0; frame < kFramesPerLook; ++frame) {
+            if (armed) vexo_bench::BeginFrame(vexo_bench::Timing::kWall);
+            const auto start = std::chrono::steady_clock::now();
+            const bool ok = RenderOne(instance.get(), frames, true, c.depth, &output, error);
+            ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+            const vexo_bench::FrameTimes stages =
+                armed ? vexo_bench::EndFrame() : vexo_bench::FrameTimes{};
+            if (!ok) return false;
+            draw_ms.push_back(DrawMs(stages));
+            if (frame == 0) t.build_ms = stages.ms[vexo_bench::kBuild];
+        }
+        const auto median_past_first = [](std::vector<double> v) {
+            std::sort(v.begin() + 1, v.end());
+            return v[1 + (v.size() - 1) / 2];
+        };
+        t.first_ms = ms[0];
+        t.steady_ms = median_past_first(ms);
+        t.first_draw_ms = draw_ms[0];
+        t.steady_draw_ms = median_past_first(draw_ms);
+        times->push_back(t);
+    }
+    const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
+    if (!problems.empty()) *error = problems.front();
+    return problems.empty();
+}
+
+void BM_LookChanges(benchmark::State& state, Case c, bool armed) {
+    if (armed) vexo_bench::InstallDrawHooks();
+    std::vector<LookTimes> sum(Looks().size());
+    for (auto _ : state) {
+        std::vector<LookTimes> times;
+        std::string error;
+        bool ok = false;
+        std::thread([&] { ok = RenderLooks(c, armed, &times, &error); }).join();
+        if (!ok) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        for (size_t k = 0; k < times.size(); ++k) {
+            sum[k].first_ms += times[k].first_ms;
+            sum[k].steady_ms += times[k].steady_ms;
+            sum[k].build_ms += times[k].build_ms;
+            sum[k].first_draw_ms += times[k].first_draw_ms;
+            sum[k].steady_draw_ms += times[k].steady_draw_ms;
+        }
+    }
+    if (armed) vexo_bench::UninstallDrawHooks();
+    const auto per_session = [](double total) {
+        return benchmark::Counter(total, benchmark::Counter::kAvgIterations);
+    };
+    double worst = 0;
+    // The thread's first look is reported steady only: its first frame made the context.
+    state.counters[std::string(Looks()[0].name) + "_steady_ms"] = per_session(sum[0].steady_ms);
+    for (size_t k = 1; k < Looks().size(); ++k) {
+        const std::string name = Looks()[k].name;
+        const LookTimes& t = sum[k];
+        state.counters[name + "_first_ms"] = per_session(t.first_ms);
+        state.counters[name + "_steady_ms"] = per_session(t.steady_ms);
+        if (armed) {
+            state.counters[name + "_first_build_ms"] = per_session(t.build_ms);
+            state.counters[name + "_first_draw_ms"] = per_session(t.first_draw_ms);
+            state.counters[name + "_steady_draw_ms"] = per_session(t.steady_draw_ms);
+        }
+        if (t.steady_ms > 0) worst = std::max(worst, t.first_ms / t.steady_ms);
+    }
+    state.counters["worst_first_over_steady"] = worst;
+    if (armed) state.SetLabel("glFinish-bounded wall time");
+}
+
 // What any GPU path must at least pay: each layer's bytes copied once up and the output's once
 // down, between buffers that stay allocated.
 void BM_Memcpy(benchmark::State& state, Case c, bool with_map) {
@@ -357,6 +490,18 @@ void RegisterSizes() {
     }
 }
 
+void RegisterLooks(A_long width, A_long height) {
+    static const Config looks{"looks", true, {}};
+    for (bool armed : {false, true}) {
+        const std::string name =
+            std::string("looks/") + (armed ? "breakdown/" : "frame/") + SizeName(width, height, 8);
+        benchmark::RegisterBenchmark(name.c_str(), BM_LookChanges, Case{&looks, width, height, 8},
+                                     armed)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+}
+
 void Register() {
     std::vector<std::pair<A_long, A_long>> sizes = {{1920, 1080}, {3840, 2160}};
     if (g_options.input.empty()) {
@@ -365,6 +510,7 @@ void Register() {
         const Frames& probe = FramesFor(0, 0, 8);
         sizes = {{probe.input.def.width, probe.input.def.height}};
     }
+    RegisterLooks(sizes.front().first, sizes.front().second);
     for (const auto& [width, height] : sizes) {
         for (int depth : {8, 32}) {
             const std::string size = SizeName(width, height, depth);

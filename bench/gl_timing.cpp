@@ -80,6 +80,8 @@ PFNGLDRAWELEMENTSINSTANCEDPROC g_draw_elements_instanced = nullptr;
 PFNGLCLEARBUFFERFVPROC g_clear_buffer_fv = nullptr;
 PFNGLCLEARBUFFERIVPROC g_clear_buffer_iv = nullptr;
 PFNGLDELETEFRAMEBUFFERSPROC g_delete_framebuffers = nullptr;
+PFNGLCOMPILESHADERPROC g_compile_shader = nullptr;
+PFNGLLINKPROGRAMPROC g_link_program = nullptr;
 
 // Mesa's software rasterizers answer timer queries, but their results do not bracket the
 // rasterization of the draws between them (an input pass read 11 ms by query and 55 ms bounded
@@ -242,12 +244,26 @@ void GLAPIENTRY HookDeleteFramebuffers(GLsizei n, const GLuint* framebuffers) {
     Timed(frame, kFree, false, [&] { g_delete_framebuffers(n, framebuffers); });
 }
 
+// Building a program is front-end work only: a software rasterizer generates its code at the
+// program's first draw in each new state, which the draw's own stage pays.
+void GLAPIENTRY HookCompileShader(GLuint shader) {
+    ArmedFrame* frame = Armed();
+    if (!frame) return g_compile_shader(shader);
+    Timed(frame, kBuild, false, [&] { g_compile_shader(shader); });
+}
+
+void GLAPIENTRY HookLinkProgram(GLuint program) {
+    ArmedFrame* frame = Armed();
+    if (!frame) return g_link_program(program);
+    Timed(frame, kBuild, false, [&] { g_link_program(program); });
+}
+
 }  // namespace
 
 const char* StageName(Stage stage) {
     static const char* const names[kStageCount] = {
         "upload_in", "upload_map", "alloc",  "clear", "input", "map",      "blur_h", "blur_v",
-        "upsample",  "displace",   "reduce", "draw",  "wait",  "readback", "free"};
+        "upsample",  "displace",   "reduce", "draw",  "wait",  "readback", "free",   "build"};
     return stage >= 0 && stage < kStageCount ? names[stage] : "?";
 }
 
@@ -272,6 +288,8 @@ void InstallDrawHooks() {
     Swap(&__glewClearBufferfv, &g_clear_buffer_fv, &HookClearBufferfv);
     Swap(&__glewClearBufferiv, &g_clear_buffer_iv, &HookClearBufferiv);
     Swap(&__glewDeleteFramebuffers, &g_delete_framebuffers, &HookDeleteFramebuffers);
+    Swap(&__glewCompileShader, &g_compile_shader, &HookCompileShader);
+    Swap(&__glewLinkProgram, &g_link_program, &HookLinkProgram);
 }
 
 void UninstallDrawHooks() {
@@ -281,6 +299,8 @@ void UninstallDrawHooks() {
     Restore(&__glewClearBufferfv, g_clear_buffer_fv, &HookClearBufferfv);
     Restore(&__glewClearBufferiv, g_clear_buffer_iv, &HookClearBufferiv);
     Restore(&__glewDeleteFramebuffers, g_delete_framebuffers, &HookDeleteFramebuffers);
+    Restore(&__glewCompileShader, g_compile_shader, &HookCompileShader);
+    Restore(&__glewLinkProgram, g_link_program, &HookLinkProgram);
     // Program names are reused once their contexts go.
     g_programs.clear();
 }

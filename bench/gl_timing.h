@@ -27,7 +27,8 @@ enum Stage {
     kOtherDraw,  // a draw none of the above matches
     kWait,       // the module's own glFinish before the readback
     kReadback,
-    kFree,  // texture and framebuffer deletion
+    kFree,   // texture and framebuffer deletion
+    kBuild,  // shader compiles and program links
     kStageCount
 };
 

@@ -11,14 +11,14 @@
 
 namespace {
 
-// Key layout, low bit first: 1 (in use), map source, channel (4 bits), invert, easing (3 bits),
+// Key layout, low bit first: 1 (in use), map source, hue or saturation channel, easing (3 bits),
 // gamma one, rotation zero, scale one, chromatic aberration, map view, input upsampled in place,
 // edge mode (2 bits), map layer read by texel.
 constexpr uint32_t kInUse = 1u << 0;
-constexpr int kAuxShift = 1, kSrcShift = 2, kInvertShift = 6, kEasingShift = 7;
-constexpr uint32_t kGammaOne = 1u << 10, kRotZero = 1u << 11, kScaleOne = 1u << 12;
-constexpr int kCAShift = 13, kDstShift = 14, kBicubicShift = 15, kWrapShift = 16,
-              kMapFetchShift = 18;
+constexpr int kAuxShift = 1, kHsvShift = 2, kEasingShift = 3;
+constexpr uint32_t kGammaOne = 1u << 6, kRotZero = 1u << 7, kScaleOne = 1u << 8;
+constexpr int kCAShift = 9, kDstShift = 10, kBicubicShift = 11, kWrapShift = 12,
+              kMapFetchShift = 14;
 
 // An absent uniform reads as GL's default, 0, as the general program would see it.
 int32_t IntOf(const UniformMap& u, const char* name) {
@@ -31,21 +31,8 @@ float FloatOf(const UniformMap& u, const char* name) {
     return it == u.end() || it->second.type != kUniformFloat ? 0.0f : it->second.value.f[0];
 }
 
-// The channels the shader reads; every other value gives a grey of 0, as 0 does.
-int32_t Channel(int32_t srcL) {
-    switch (srcL) {
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 6:
-        case 7:
-        case 8:
-            return srcL;
-        default:
-            return 0;
-    }
-}
+// The channels whose grey goes through the colour conversion.
+bool HueOrSaturation(int32_t srcL) { return srcL == 6 || srcL == 7; }
 
 // No easing at 1 and below; 3 in, 4 out, every other value in and out (2).
 int32_t Easing(int32_t easingL) {
@@ -58,8 +45,7 @@ int32_t Easing(int32_t easingL) {
 uint32_t DisplaceVariantKey(const UniformMap& u) {
     uint32_t key = kInUse;
     key |= uint32_t(IntOf(u, "usingAuxTex") == 1) << kAuxShift;
-    key |= uint32_t(Channel(IntOf(u, "srcL"))) << kSrcShift;
-    key |= uint32_t(IntOf(u, "invert") == 1) << kInvertShift;
+    key |= uint32_t(HueOrSaturation(IntOf(u, "srcL"))) << kHsvShift;
     key |= uint32_t(Easing(IntOf(u, "easingL"))) << kEasingShift;
     // Compared as the shader compares them, in single precision.
     if (FloatOf(u, "gammaF") == 1.0f) key |= kGammaOne;
@@ -95,8 +81,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
         source += '\n';
     };
     define("VEXO_AUX", (key >> kAuxShift) & 1u);
-    define("VEXO_SRC", (key >> kSrcShift) & 15u);
-    define("VEXO_INVERT", (key >> kInvertShift) & 1u);
+    define("VEXO_SRC_HSV", (key >> kHsvShift) & 1u);
     define("VEXO_EASING", (key >> kEasingShift) & 7u);
     if (key & kGammaOne) define("VEXO_GAMMA_ONE", 1);
     if (key & kRotZero) define("VEXO_ROT_ZERO", 1);

@@ -649,21 +649,24 @@ TEST_F(RenderTest, ARegionIsTheCropOfTheWholeFrame) {
     }
 }
 
-// A look keyframed through more channels than the cache holds, supersampled in over a hundred
-// tiles a frame: new programs are bounded by frames, whatever a frame's tiles and keys.
+// A look keyframed through more easings and edge modes than the cache holds, supersampled in
+// over a hundred tiles a frame: new programs are bounded by frames, whatever a frame's tiles and
+// keys.
 TEST_F(RenderTest, ALookChangingEveryFrameLinksBoundedProgramsHoweverManyTiles) {
     const World input = Noise(64, 36, 8, 5);
-    const int channels[] = {kChannelRed, kChannelGreen,      kChannelBlue,     kChannelAlpha,
-                            kChannelHue, kChannelSaturation, kChannelLuminance};
+    const int easings[] = {kEasingNone, kEasingIn, kEasingOut, kEasingInOut};
+    const int edges[] = {kEdgeNone, kEdgeRepeat, kEdgeMirrorRepeat};
     uint64_t builds = 0;
     std::thread([&] {
         Set(kParamAntiAliasing, kAntiAliasing4x);
+        Set(kParamDisplacementEasing, kEasingInOut);
+        Set(kParamEdgeBehavior, kEdgeEdgeRepeat);
         Render(input);  // the thread's six programs and its first look
         SetSupersamplingBudgetForTesting(4096);
         const uint64_t start = ProgramBuildsOnThisThread();
         for (int frame = 0; frame < 12; ++frame) {
-            Set(kParamChannel, channels[frame % 7]);
-            Set(kParamInvertMap, frame >= 7);
+            Set(kParamDisplacementEasing, easings[frame % 4]);
+            Set(kParamEdgeBehavior, edges[frame / 4]);
             Render(input);
         }
         builds = ProgramBuildsOnThisThread() - start;

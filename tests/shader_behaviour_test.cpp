@@ -653,7 +653,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     DisplaceSettings previous;
     for (int k = 0; k < kMaxDisplaceVariants + 4; ++k) {
         DisplaceSettings s;
-        s.srcL = 1 + k % 4, s.invert = (k / 4) % 2, s.easingL = 1 + k / 8;
+        s.easingL = 1 + k % 4, s.gammaF = (k / 4) % 2 ? 0.5f : 1.0f, s.usingCA = k / 8;
         if (k >= kMaxDisplaceVariants) {
             // Every slot taken: the new look waits its turn, drawn by the general program, while
             // the last one goes on being drawn.
@@ -674,7 +674,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
     // The latest look is kept, not linked again.
     DisplaceSettings latest;  // k = kMaxDisplaceVariants + 3
-    latest.srcL = 4, latest.easingL = 2;
+    latest.easingL = 4, latest.usingCA = 1;
     EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram),
               made.back());
 
@@ -718,7 +718,7 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
     std::vector<UniformMap> uniforms;
     for (int k = 0; k < looks; ++k) {
         DisplaceSettings s;
-        s.srcL = 1 + k % 4, s.invert = k / 4 == 1, s.easingL = k / 4 == 2 ? 3 : 1;
+        s.easingL = 1 + k % 4, s.gammaF = k / 4 == 1 ? 0.7f : 1.0f, s.usingCA = k / 4 == 2;
         s.translateX = 0.2f, s.translateY = -0.1f, s.resV = {float(w), float(h)};
         uniforms.push_back(DisplaceUniforms(s, inTex, mapTex));
     }
@@ -743,6 +743,26 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
     // Plain least-recently-used would build on every one of these frames.
     const uint64_t later_frames = uint64_t(looks * (rounds - 1));
     EXPECT_LE(ProgramBuildsOnThisThread() - after_first_round, later_frames / 4);
+    DeleteDisplaceVariants(&variants);
+}
+
+// A session moving through channels and inversion keeps drawing with the program it has: each
+// new one would stall its first frame for the driver's code generation.
+TEST_F(ShaderBehaviourTest, ChannelAndInversionChangesBuildNoProgram) {
+    DisplaceVariants variants{};
+    DisplaceSettings s;
+    s.srcL = 8;
+    const GLuint first =
+        FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram);
+    ASSERT_NE(first, programs_.displaceProgram);
+    const uint64_t builds = ProgramBuildsOnThisThread();
+    for (int channel : {1, 2, 3, 4}) {
+        s.srcL = channel, s.invert = channel % 2;
+        EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram),
+                  first)
+            << "channel " << channel;
+    }
+    EXPECT_EQ(ProgramBuildsOnThisThread(), builds);
     DeleteDisplaceVariants(&variants);
 }
 

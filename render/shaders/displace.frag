@@ -35,16 +35,16 @@ const int usingAuxTex = VEXO_AUX;
 #else
 uniform int usingAuxTex;
 #endif
-#ifdef VEXO_SRC
-const int srcL = VEXO_SRC;
-#else
+// The channel and the inversion stay uniforms in every program: a few selects a pixel, where a
+// program per channel made each change of channel a new program to build. Only whether the
+// channel takes the colour conversion (hue, saturation) is fixed.
 uniform int srcL;
-#endif
-#ifdef VEXO_INVERT
-const int invert = VEXO_INVERT;
+#ifdef VEXO_SRC_HSV
+const bool srcHsv = VEXO_SRC_HSV == 1;
 #else
-uniform int invert;
+const bool srcHsv = true;
 #endif
+uniform int invert;
 uniform float offsetF;
 #ifdef VEXO_EASING
 const int easingL = VEXO_EASING;
@@ -343,8 +343,8 @@ void main() {
     else if (srcL == 2) grey = m.g;
     else if (srcL == 3) grey = m.b;
     else if (srcL == 4) grey = m.a;
-    else if (srcL == 6) grey = rgb2hsv(m.rgb).x;
-    else if (srcL == 7) grey = rgb2hsv(m.rgb).y;
+    else if (srcHsv && srcL == 6) grey = rgb2hsv(m.rgb).x;
+    else if (srcHsv && srcL == 7) grey = rgb2hsv(m.rgb).y;
     else if (srcL == 8) grey = (m.r + m.g + m.b) * 0.33333333;
 
     if (invert == 1) grey = 1.0 - grey;
