@@ -15,6 +15,7 @@ extern "C" {
 #pragma GCC visibility pop
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -126,6 +127,7 @@ struct Frei0rInstance {
     // frames pass through, rather than render controls other than those the user asked for.
     std::vector<std::string> refused;
     World input, map, output;
+    World frame;  // the host's output frame as the effect's output; no storage of its own
     std::set<std::string> said;  // a frame fault repeats every frame; it is told once
 
     void SayOnce(const std::string& text) {
@@ -270,27 +272,58 @@ void SetParam(Frei0rInstance* f, const void* value, int index) {
     ForgetInstance(f->instance.get());
 }
 
-// Host frames are red, green, blue, alpha; the host's worlds alpha first.
+// Host frames are red, green, blue, alpha; the host's worlds alpha first. Read as one word, a
+// pixel's bytes turn by one byte either way: a rotation, four pixels at a time, which compilers
+// keep in vector registers where a byte-by-byte shuffle stays a byte loop.
+template <int kLeft, typename Word>
+Word Rotated(Word v) {
+    return v << kLeft | v >> (32 - kLeft);
+}
+
+// `src` may be `dst`.
+template <bool kToWorld>
+void TurnRow(const uint8_t* src, uint8_t* dst, std::size_t pixels) {
+    constexpr int kLeft = kToWorld == (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) ? 8 : 24;
+    using Quad = uint32_t __attribute__((vector_size(16)));
+    std::size_t x = 0;
+    for (; x + 4 <= pixels; x += 4) {
+        Quad v;
+        std::memcpy(&v, src + 4 * x, sizeof v);
+        v = Rotated<kLeft>(v);
+        std::memcpy(dst + 4 * x, &v, sizeof v);
+    }
+    for (; x < pixels; ++x) {
+        uint32_t v;
+        std::memcpy(&v, src + 4 * x, sizeof v);
+        v = Rotated<kLeft>(v);
+        std::memcpy(dst + 4 * x, &v, sizeof v);
+    }
+}
+
 void ToWorld(const uint32_t* frame, std::size_t row_bytes, World* world) {
     for (A_long y = 0; y < world->def.height; ++y) {
-        const uint8_t* src = reinterpret_cast<const uint8_t*>(frame) + std::size_t(y) * row_bytes;
-        uint8_t* dst =
-            reinterpret_cast<uint8_t*>(world->def.data) + std::ptrdiff_t(y) * world->def.rowbytes;
-        for (A_long x = 0; x < world->def.width; ++x, src += 4, dst += 4) {
-            dst[0] = src[3], dst[1] = src[0], dst[2] = src[1], dst[3] = src[2];
-        }
+        TurnRow<true>(
+            reinterpret_cast<const uint8_t*>(frame) + std::size_t(y) * row_bytes,
+            reinterpret_cast<uint8_t*>(world->def.data) + std::ptrdiff_t(y) * world->def.rowbytes,
+            std::size_t(world->def.width));
     }
 }
 
 void FromWorld(const World& world, std::size_t row_bytes, uint32_t* frame) {
     for (A_long y = 0; y < world.def.height; ++y) {
-        uint8_t* dst = reinterpret_cast<uint8_t*>(frame) + std::size_t(y) * row_bytes;
-        const uint8_t* src = reinterpret_cast<const uint8_t*>(world.def.data) +
-                             std::ptrdiff_t(y) * world.def.rowbytes;
-        for (A_long x = 0; x < world.def.width; ++x, src += 4, dst += 4) {
-            dst[0] = src[1], dst[1] = src[2], dst[2] = src[3], dst[3] = src[0];
-        }
+        TurnRow<false>(reinterpret_cast<const uint8_t*>(world.def.data) +
+                           std::ptrdiff_t(y) * world.def.rowbytes,
+                       reinterpret_cast<uint8_t*>(frame) + std::size_t(y) * row_bytes,
+                       std::size_t(world.def.width));
     }
+}
+
+// Whether two of the host's frames share any byte.
+bool Overlaps(const Frei0rInstance& f, const uint32_t* a, const uint32_t* b) {
+    if (!a || !b) return false;
+    const std::size_t bytes = f.row_bytes * (f.height - 1) + std::size_t(f.width) * 4;
+    const auto at = [](const uint32_t* p) { return reinterpret_cast<std::uintptr_t>(p); };
+    return at(a) < at(b) + bytes && at(b) < at(a) + bytes;
 }
 
 void PassThrough(const Frei0rInstance& f, const uint32_t* in, uint32_t* out) {
@@ -337,13 +370,26 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
         f->SayOnce("a " + SizeText(*f) + " frame is too large to render; passed through");
         return PassThrough(*f, in, out);
     }
-    if (f->output.storage.empty()) {
+    if (f->input.storage.empty()) {
         f->input = MakeWorld(A_long(f->width), A_long(f->height), 8);
         if (kMixer) f->map = MakeWorld(A_long(f->width), A_long(f->height), 8);
-        f->output = MakeWorld(A_long(f->width), A_long(f->height), 8);
     }
     ToWorld(in, f->row_bytes, &f->input);
     if (kMixer) ToWorld(map, f->row_bytes, &f->map);
+    // The effect renders into the host's own frame, turned to the host's order where it lies:
+    // no world of ours to fill, and no copy out. Not where that frame is an input too: the
+    // effect clears its output first, and a frame that fails must come back as it went in.
+    const bool into_frame = !Overlaps(*f, out, in) && !(kMixer && Overlaps(*f, out, map)) &&
+                            f->row_bytes <= std::size_t(std::numeric_limits<A_long>::max());
+    World* output = &f->output;
+    if (into_frame) {
+        output = &f->frame;
+        output->def = f->input.def;
+        output->def.data = reinterpret_cast<PF_PixelPtr>(out);
+        output->def.rowbytes = A_long(f->row_bytes);
+    } else if (f->output.storage.empty()) {
+        f->output = MakeWorld(A_long(f->width), A_long(f->height), 8);
+    }
 
     FrameOptions options;
     options.depth = 8;
@@ -353,10 +399,11 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
     options.time = std::isfinite(units) && std::fabs(units) < 2e9 ? A_long(std::lround(units)) : 0;
     std::string shown;
     options.message = &shown;
+    options.given_output = output;
     std::vector<std::string> problems;
     const PF_Err err =
         RenderFrame(f->instance.get(), FrameLayers{&f->input, kMixer ? &f->map : nullptr}, options,
-                    &f->output, &problems);
+                    output, &problems);
     for (const std::string& problem : problems) f->SayOnce(problem);
     if (err) {
         f->SayOnce("a " + SizeText(*f) + " frame failed to render (" +
@@ -364,7 +411,11 @@ void Update(Frei0rInstance* f, double time, const uint32_t* in, const uint32_t* 
                    "); passed through");
         return PassThrough(*f, in, out);
     }
-    FromWorld(f->output, f->row_bytes, out);
+    if (!into_frame) return FromWorld(f->output, f->row_bytes, out);
+    for (unsigned y = 0; y < f->height; ++y) {
+        uint8_t* row = reinterpret_cast<uint8_t*>(out) + std::size_t(y) * f->row_bytes;
+        TurnRow<false>(row, row, f->width);
+    }
 }
 
 // A frame the module's thread could not finish (memory for its worlds refused, no thread to

@@ -23,9 +23,10 @@ struct FrameOptions {
     // The part of the layer asked for, as a viewer or a render farm's tile asks; the whole layer
     // when absent.
     std::optional<PF_LRect> region;
-    // Test seam: the buffer handed to the effect as its output instead of the one the host makes
-    // from the pre-render's answer (poisoned, padded, or of another size), even for an empty
-    // result. May be `output` itself.
+    // The buffer handed to the effect as its output instead of the one the host makes from the
+    // pre-render's answer, even for an empty result: a host's own frame (the frei0r modules'),
+    // or a test's (poisoned, padded, or of another size). May be `output` itself, which is then
+    // never copied and may point at pixels it does not own.
     World* given_output = nullptr;
     // Reads the input (or the map) as it is at another frame than the one rendered, for a
     // checkout at another time; false, with `error` set, when there is none. Without it the

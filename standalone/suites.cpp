@@ -1,5 +1,6 @@
 #include "standalone/suites.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -254,18 +255,32 @@ PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWor
     r.top = std::max<A_long>(r.top, 0);
     r.right = std::min<A_long>(r.right, world->width);
     r.bottom = std::min<A_long>(r.bottom, world->height);
+    if (r.left >= r.right || r.top >= r.bottom) return PF_Err_NONE;
     const PF_Pixel c = color ? *color : PF_Pixel{0, 0, 0, 0};
+    unsigned char pixel[16];
+    if (deep) {
+        const float f[4] = {c.alpha / 255.f, c.red / 255.f, c.green / 255.f, c.blue / 255.f};
+        std::memcpy(pixel, f, sizeof f);
+    } else {
+        std::memcpy(pixel, &c, sizeof c);
+    }
+    // Every effect clears its whole output each frame: a frame's worth of memset (transparent
+    // black), or one row copied down, not a call per pixel.
+    const bool one_byte =
+        std::all_of(pixel + 1, pixel + pixel_bytes, [&](unsigned char b) { return b == pixel[0]; });
+    const std::size_t row_bytes = std::size_t(r.right - r.left) * std::size_t(pixel_bytes);
+    char* first = reinterpret_cast<char*>(world->data) + std::ptrdiff_t(r.top) * world->rowbytes +
+                  std::ptrdiff_t(r.left) * pixel_bytes;
     for (A_long y = r.top; y < r.bottom; ++y) {
-        char* row = reinterpret_cast<char*>(world->data) + std::ptrdiff_t(y) * world->rowbytes;
-        for (A_long x = r.left; x < r.right; ++x) {
-            char* px = row + std::ptrdiff_t(x) * pixel_bytes;
-            if (deep) {
-                const float f[4] = {c.alpha / 255.f, c.red / 255.f, c.green / 255.f,
-                                    c.blue / 255.f};
-                std::memcpy(px, f, sizeof f);
-            } else {
-                std::memcpy(px, &c, sizeof c);
+        char* row = first + std::ptrdiff_t(y - r.top) * world->rowbytes;
+        if (one_byte) {
+            std::memset(row, pixel[0], row_bytes);
+        } else if (y == r.top) {
+            for (std::size_t x = 0; x < row_bytes; x += std::size_t(pixel_bytes)) {
+                std::memcpy(row + x, pixel, std::size_t(pixel_bytes));
             }
+        } else {
+            std::memcpy(row, first, row_bytes);
         }
     }
     return PF_Err_NONE;

@@ -407,6 +407,34 @@ TEST(Frei0rModule, AFrameThatCannotBeRenderedPassesThrough) {
     m.destruct(instance);
 }
 
+// A host may filter in place, its input frame its output too: the frame is the one two buffers
+// get, and a frame the GPU cannot take comes back as it went in, not cleared.
+TEST(Frei0rModule, AFrameFilteredInPlaceIsTheFrameOfTwoBuffers) {
+    Frei0rModule m(VEXO_FREI0R_FILTER);
+    ASSERT_NE(m.lib, nullptr) << dlerror();
+    struct Case {
+        unsigned width;
+        bool renders;  // false: wider than any GPU's textures
+    };
+    for (const Case c : {Case{61, true}, Case{65552, false}}) {
+        SCOPED_TRACE(std::to_string(c.width) + " pixels wide");
+        const unsigned h = 6;
+        f0r_instance_t instance = m.construct(c.width, h);
+        m.SetDouble(instance, "Translate X", 0.6);
+        const std::vector<uint32_t> in = Pattern(c.width, h);
+        testing::internal::CaptureStderr();
+        const std::vector<uint32_t> expected = c.renders ? Render(m, instance, in) : in;
+        std::vector<uint32_t> frame = in;
+        m.update(instance, 0, frame.data(), frame.data());
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(frame, expected);
+        if (c.renders) {
+            EXPECT_NE(frame, in);
+        }
+        m.destruct(instance);
+    }
+}
+
 // A driver restarting after a reset refuses contexts for a while, global setup's too: frames pass
 // through meanwhile, and render again once it can. Run with a preloaded library that fails the
 // first contexts (see the CMake list).
