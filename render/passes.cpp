@@ -341,9 +341,10 @@ PF_Err PlaceMap(Frame* f) {
 
 std::vector<double> CellFilter(int side);
 
-// The map softness on cells of `side` pixels: the mean of each cell's pixels as the edge mode
-// has them, blurred across the cells, in the cells target, which is then the displacement's map,
-// read linearly between the cells' centres. The map target, if any, is done with.
+// The map softness on cells of `side` pixels: each cell taken from the pixels around it as the
+// edge mode has them (SetCellFilter), blurred across the cells, in the cells target, which is
+// then the displacement's map, read as a B-spline between the cells' centres. The map target, if
+// any, is done with. `take` is the program that takes the cells.
 PF_Err BlurCells(Frame* f, int side, uint32_t take) {
     myParams& p = *f->p;
     const Region cells = SoftnessCellRegion(p, EvaluatedRegion(p, f->window));

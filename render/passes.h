@@ -20,7 +20,7 @@ void SetSupersamplingBudgetForTesting(uint64_t bytes);
 void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
                    int cells = 1);
 
-// The filter that takes the map's cells of `side` pixels (2 to 5) from the frame's pixels, for the
+// The filter that takes the map's cells of `side` pixels (2 or 4) from the frame's pixels, for the
 // cells' `program`: set on it as arrays the uniform map does not carry, the map getting the
 // entries that say so to the draw.
 void SetCellFilter(uint32_t program, int side, UniformMap* uniforms);
