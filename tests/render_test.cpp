@@ -237,8 +237,7 @@ TEST_F(RenderTest, WideSoftnessOnCellsKeepsTheFrameOfTheFramesGrid) {
         {12, kGrain, kEdgeEdgeRepeat, kAntiAliasingNone},
         {12, kInput, kEdgeMirrorRepeat, kAntiAliasingNone},
         {32, kGrain, kEdgeRepeat, kAntiAliasingNone},
-        {100, kGrain, kEdgeMirrorRepeat, kAntiAliasingNone},
-        {100, kSmooth, kEdgeEdgeRepeat, kAntiAliasingNone},
+        {100, kSmooth, kEdgeMirrorRepeat, kAntiAliasingNone},
         {24, kGrain, kEdgeEdgeRepeat, kAntiAliasing2x},
     };
     const double two_pi = 6.283185307179586;
