@@ -84,6 +84,8 @@ const std::vector<Config>& Configs() {
         {"chromatic", true, with({{kParamRedMultiplier, 1.05}, {kParamBlueMultiplier, 0.95}})},
         {"aa2x", true, with({{kParamAntiAliasing, kAntiAliasing2x}})},
         {"aa4x", true, with({{kParamAntiAliasing, kAntiAliasing4x}})},
+        // A wide softness, blurred on cells; last, so that the size table's indices hold.
+        {"softness30", true, with({{kParamMapSoftness, 30}})},
     };
     return configs;
 }

@@ -13,7 +13,7 @@ namespace {
 
 // Key layout, low bit first: 1 (in use), map source, hue or saturation channel, easing (3 bits),
 // gamma one, rotation zero, scale one, chromatic aberration, map view, input upsampled in place,
-// edge mode (2 bits), map layer read by texel.
+// edge mode (2 bits), how the map is read (2 bits).
 constexpr uint32_t kInUse = 1u << 0;
 constexpr int kAuxShift = 1, kHsvShift = 2, kEasingShift = 3;
 constexpr uint32_t kGammaOne = 1u << 6, kRotZero = 1u << 7, kScaleOne = 1u << 8;
@@ -55,7 +55,7 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     key |= uint32_t(IntOf(u, "dstL") == 1) << kDstShift;
     key |= uint32_t(IntOf(u, "bicubicIn") == 1) << kBicubicShift;
     key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
-    key |= uint32_t(IntOf(u, "mapFetchL") == 1) << kMapFetchShift;
+    key |= uint32_t(std::clamp(IntOf(u, "mapFetchL"), 0, 2)) << kMapFetchShift;
     return key;
 }
 
@@ -90,7 +90,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
     define("VEXO_DST", (key >> kDstShift) & 1u ? 1u : 2u);
     define("VEXO_BICUBIC", (key >> kBicubicShift) & 1u);
     define("VEXO_WRAP", (key >> kWrapShift) & 3u);
-    define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 1u);
+    define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 3u);
     return WithDefines(text, source);
 }
 
@@ -147,6 +147,18 @@ void BlurByTexelPrograms(DisplaceVariants* v, uint32_t programs[2]) {
     }
 }
 
+uint32_t SoftnessCellsProgram(DisplaceVariants* v, int side, int taps, bool by_texel) {
+    if (side != 2 && side != 4) return 0;
+    uint32_t& program = v->blurCells[(side == 4 ? 2 : 0) + (by_texel ? 1 : 0)];
+    if (program == 0) {
+        std::string defines = "#define CELL_TAPS " + std::to_string(taps) +
+                              "\n#define CELL_PAIRS " + std::to_string((taps + 1) / 2) + "\n";
+        if (by_texel) defines += "#define VEXO_BY_TEXEL 1\n";
+        program = BuildFragment(WithDefines(blurCells, defines));
+    }
+    return program;
+}
+
 int CountDisplaceVariants(const DisplaceVariants& v) {
     int n = 0;
     for (uint32_t key : v.keys) n += key != 0;
@@ -163,4 +175,5 @@ void DeleteDisplaceVariants(DisplaceVariants* v) {
     v->clock = 0;
     v->lastBuild = 0;
     for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
+    for (uint32_t& program : v->blurCells) DeleteProgram(&program);
 }

@@ -28,15 +28,20 @@ struct DisplaceVariants {
     // The horizontal and vertical blur programs that read texels one by one where a kernel
     // crosses the frame's edge, for the repeating edge modes: 0 until first used.
     uint32_t blurByTexel[2];
+    // The programs that take the map's cells for a softness blurred on a coarser grid, for cells
+    // of 2 and of 4 pixels, each reading pixels filtered in pairs or (for the repeating edge
+    // modes) one by one: 0 until first used.
+    uint32_t blurCells[4];
 };
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
 // whether the channel is hue or saturation, easing, gamma of 1, no rotation, scale of 100 %,
-// chromatic aberration and view, and how the map is read, each reduced to the cases the shader
-// tells apart. Never 0. The first frame of each new key pays the driver's code generation for
-// the new program, on llvmpipe several steady frames' time: which channel, and the inversion,
-// which cost a program no measurable time as uniforms, stay out of it. No rotation stays in: a
-// rotation of 0 as a uniform costs an unrotated 1080p frame about 5 ms on llvmpipe.
+// chromatic aberration and view, and how the map is read (its own target, the map layer itself,
+// or cells), each reduced to the cases the shader tells apart. Never 0. The first frame of each
+// new key pays the driver's code generation for the new program, on llvmpipe several steady
+// frames' time: which channel, and the inversion, which cost a program no measurable time as
+// uniforms, stay out of it. No rotation stays in: a rotation of 0 as a uniform costs an
+// unrotated 1080p frame about 5 ms on llvmpipe.
 uint32_t DisplaceVariantKey(const UniformMap& uniforms);
 
 // `text` (a displacement fragment text with its version line first) with the key's settings
@@ -59,6 +64,11 @@ uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& unifor
 // The blur programs for the repeating edge modes (horizontal, vertical), linked in the current
 // context on first use and kept with the variants; 0 in `programs` where one does not build.
 void BlurByTexelPrograms(DisplaceVariants* variants, uint32_t programs[2]);
+
+// The program that takes the map's cells of `side` pixels (2 or 4) with a filter of `taps` pixels
+// along an axis, for the repeating edge modes when `by_texel`, linked in the current context on
+// first use and kept with the variants; 0 for any other side and where it does not build.
+uint32_t SoftnessCellsProgram(DisplaceVariants* variants, int side, int taps, bool by_texel);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

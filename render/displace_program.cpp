@@ -37,3 +37,10 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
         out[1] = by_texel[1];
     }
 }
+
+uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,
+                              DisplaceVariants* spare) {
+    DisplaceVariants* variants = VariantsBeside(programs);
+    return SoftnessCellsProgram(variants ? variants : spare, side, taps,
+                                wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT);
+}

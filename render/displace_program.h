@@ -18,3 +18,9 @@ uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms)
 // own for every other edge mode, and wherever those do not build.
 void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* spare,
                   uint32_t out[2]);
+
+// The program that takes the map's cells of `side` pixels with a filter of `taps` pixels, for the
+// edge mode `wrap`: the calling thread's own when `programs` are its record's, else made in
+// `spare` (which the caller deletes); 0 where there is none.
+uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,
+                              DisplaceVariants* spare);

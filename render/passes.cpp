@@ -63,11 +63,11 @@ struct Frame {
     Region inputPart;      // the frame pixels the input buffer holds
     Region mapPart;        // the frame pixels the map target holds
     int32_t mapValue = 0;  // the channel the softened map holds alone (MapValue), or 0
-    PX_FBO upload, map, mapUpload, blur, output, superResult;
+    PX_FBO upload, map, mapUpload, blur, cells, output, superResult;
     bool rendered = false;
 
     ~Frame() {
-        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &output, &superResult}) {
+        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &cells, &output, &superResult}) {
             KeepTarget(rendered ? kept : nullptr, t);
         }
         if (rendered) {
@@ -339,11 +339,65 @@ PF_Err PlaceMap(Frame* f) {
     return PF_Err_NONE;
 }
 
+std::vector<double> CellFilter(int side);
+
+// The map softness on cells of `side` pixels: each cell taken from the pixels around it as the
+// edge mode has them (SetCellFilter), blurred across the cells, in the cells target, which is
+// then the displacement's map, read as a B-spline between the cells' centres. The map target, if
+// any, is done with. `take` is the program that takes the cells.
+PF_Err BlurCells(Frame* f, int side, uint32_t take) {
+    myParams& p = *f->p;
+    const Region cells = SoftnessCellRegion(p, EvaluatedRegion(p, f->window));
+    const int32_t format = MapFormat(*f);
+    if (!MakeTarget(f, &f->cells, cells, GL_CLAMP_TO_EDGE, Fill::kDrawn, format) ||
+        !MakeTarget(f, &f->blur, cells, GL_CLAMP_TO_EDGE, Fill::kDrawn, format)) {
+        return OutOfMemory("the map softness", cells, f->out_data);
+    }
+    UniformMap& u = f->uniforms;
+    const PX_FBO& source = p.hasMap ? f->map : f->upload;
+    u["videoTexture"] = TEXRECT(source.renderBuffer.id);
+    u["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
+    u["gridOrigin"] = IVEC2(Corner(cells));
+    u["resV"] = VEC2(p.frameSize);
+    u["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
+    u["cellSide"] = IVEC(side);
+    SetCellFilter(take, side, &u);
+    // A placed map already holds the value alone, in red.
+    u["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
+    Draw(&f->cells, take, u);
+    KeepTarget(f->kept, &f->map);
+    // The cells beyond the frame hold what the edge mode gives there: the blur reads them as any.
+    u["videoTexture"] = TEXRECT(f->cells.renderBuffer.id);
+    u["srcOrigin"] = IVEC2(Corner(cells));
+    u["channelL"] = IVEC(0);
+    const uint32_t blur[2] = {f->programs->blurWProgram, f->programs->blurHProgram};
+    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &u, side);
+    Draw(&f->blur, blur[0], u);
+    u["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
+    Draw(&f->cells, blur[1], u);
+    KeepTarget(f->kept, &f->blur);
+    u["displaceTex"] = TEXRECT(f->cells.renderBuffer.id);
+    u["mapOrigin"] = IVEC2(Corner(cells));
+    u["mapFetchL"] = IVEC(2);
+    u["mapCells"] = VEC(float(side));
+    p.hasMap = true;
+    return PF_Err_NONE;
+}
+
 // The map softness: the map (or, without a map layer, the input) blurred into the map target,
 // which is then the displacement's map.
 PF_Err BlurMap(Frame* f) {
     myParams& p = *f->p;
     if (!(p.blurRadius > 0.1)) return PF_Err_NONE;
+    if (const int side = SoftnessCells(p); side > 1) {
+        // Where the cells' program does not build, the frame's grid, whose reach the cells' holds.
+        DisplaceVariants spare{};
+        const uint32_t take = SoftnessCellsProgram(*f->programs, side, int(CellFilter(side).size()),
+                                                   p.wrapMode, &spare);
+        const PF_Err err = take ? BlurCells(f, side, take) : PF_Err_NONE;
+        DeleteDisplaceVariants(&spare);
+        if (take) return err;
+    }
     if (!p.hasMap) {
         if (const PF_Err err = MakeMapTarget(f)) return err;
     }
@@ -371,25 +425,114 @@ PF_Err BlurMap(Frame* f) {
     return PF_Err_NONE;
 }
 
-}  // namespace
-
-void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms) {
-    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
-    constexpr int kMaxPairs = 102;
-    const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
+// The softness kernel on the frame's grid, one weight per texel from offset `*origin`, and the
+// sum of its taps' weights: taps at most a pixel apart, each split by linear filtering between
+// the two texels around it.
+std::vector<double> FrameKernel(double r, int* origin, double* total) {
     const int steps = int(std::ceil(r));
     const double stride = r / steps;
-    // Texel weights from offset -steps - 1: each tap's linear filtering splits its Gaussian
-    // weight between the two texels around it.
     std::vector<double> texels(size_t(2 * steps + 3), 0.0);
-    double total = 0.0;
+    *total = 0.0;
     for (int i = -steps; i <= steps; ++i) {
         const double x = double(i) / steps, weight = std::exp(-0.5 * x * x / 0.06);
         const double at = i * stride, below = std::floor(at);
         const size_t k = size_t(int64_t(below) + steps + 1);
         texels[k] += weight * (1.0 - (at - below));
         texels[k + 1] += weight * (at - below);
-        total += weight;
+        *total += weight;
+    }
+    *origin = -steps - 1;
+    return texels;
+}
+
+double Variance(const std::vector<double>& texels, int origin) {
+    double sum = 0.0, moment = 0.0;
+    for (size_t k = 0; k < texels.size(); ++k) {
+        const double x = double(int64_t(k) + origin);
+        sum += texels[k];
+        moment += texels[k] * x * x;
+    }
+    return moment / sum;
+}
+
+// The B-spline of the mean of `side` pixels that takes a cell from the frame's pixels along an
+// axis: the mean taken `CellFilterOrder` times over, from the cell's first pixel less
+// (order - 1) (side - 1) / 2 on. The mean alone folds fine grain into the cells' low frequencies,
+// where the Gaussian keeps it; each further mean folds less. Five for cells of 2 pixels, whose
+// Gaussian is the narrowest; three hold cells of 4 to the same.
+int CellFilterOrder(int side) { return side <= 2 ? 5 : 3; }
+
+std::vector<double> CellFilter(int side) {
+    std::vector<double> taps{1.0};
+    for (int pass = 0; pass < CellFilterOrder(side); ++pass) {
+        std::vector<double> wider(taps.size() + size_t(side) - 1, 0.0);
+        for (size_t k = 0; k < taps.size(); ++k) {
+            for (int i = 0; i < side; ++i) wider[k + size_t(i)] += taps[k] / side;
+        }
+        taps = wider;
+    }
+    return taps;
+}
+
+// The kernel on cells of `side` pixels that, after the cell filter and the cubic B-spline read
+// between cells, spreads a pixel as far as `frame` does: the filter's variance, order
+// (side^2 - 1) / 12, and the B-spline's, side^2 / 3 wherever it reads, are left out of the
+// cells' Gaussian. Sampled at whole cells, its width set so that the sampled weights have the
+// variance left.
+std::vector<double> CellKernel(const std::vector<double>& frame, int frame_origin, double r,
+                               int side, int* origin) {
+    const double cells = side;
+    const double spread =
+        CellFilterOrder(side) * (cells * cells - 1.0) / 12.0 + cells * cells / 3.0;
+    const double target =
+        std::max((Variance(frame, frame_origin) - spread) / (cells * cells), 0.05);
+    const int steps = int(std::ceil(r / cells));
+    std::vector<double> texels(size_t(2 * steps + 1));
+    double width = target;
+    for (int pass = 0; pass < 8; ++pass) {
+        for (int i = -steps; i <= steps; ++i) {
+            texels[size_t(i + steps)] = std::exp(-0.5 * double(i) * i / width);
+        }
+        width *= target / Variance(texels, -steps);
+    }
+    *origin = -steps;
+    return texels;
+}
+
+}  // namespace
+
+void SetCellFilter(uint32_t program, int side, UniformMap* uniforms) {
+    constexpr int kMaxTaps = 16, kMaxPairs = 8;
+    const std::vector<double> filter = CellFilter(std::clamp(side, 1, (kMaxTaps + 2) / 3));
+    float taps[kMaxTaps] = {}, pairs[2 * kMaxPairs] = {};
+    const int count = int(filter.size()), pair_count = (count + 1) / 2;
+    for (int k = 0; k < count; ++k) taps[k] = float(filter[size_t(k)]);
+    // Each pair placed to 1/512 of a texel, as the blur's pairs are.
+    for (int j = 0; j < pair_count; ++j) {
+        const double a = filter[size_t(2 * j)],
+                     b = 2 * j + 1 < count ? filter[size_t(2 * j + 1)] : 0;
+        pairs[2 * j] = float(2 * j + std::floor(b / (a + b) * 512.0 + 0.5) / 512.0);
+        pairs[2 * j + 1] = float(a + b);
+    }
+    glUseProgram(program);
+    glUniform2fv(glGetUniformLocation(program, "cellPairs"), pair_count, pairs);
+    glUniform1fv(glGetUniformLocation(program, "cellTaps"), count, taps);
+    (*uniforms)["cellPairs[0]"] = VEC2({pairs[0], pairs[1]});
+    (*uniforms)["cellTaps[0]"] = VEC(taps[0]);
+}
+
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
+                   int cells) {
+    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
+    constexpr int kMaxPairs = 102;
+    const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
+    int origin = 0;
+    double total = 0.0;
+    std::vector<double> texels = FrameKernel(r, &origin, &total);
+    if (cells > 1) {
+        texels = CellKernel(texels, origin, r, cells, &origin);
+        total = 0.0;
+        for (const double w : texels) total += w;
     }
     size_t first = 0, end = texels.size();
     while (texels[first] == 0.0) ++first;
@@ -409,7 +552,7 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
         weights[k - first] = float(weight * (1.0 - part));
         weights[k - first + 1] = float(weight * part);
     }
-    const int start = int(first) - steps - 1, groups = (2 * n + 3) / 4;
+    const int start = int(first) + origin, groups = (2 * n + 3) / 4;
     for (int i = 0; i < n; ++i) pairs[2 * i] += float(start);
     for (const uint32_t program : programs) {
         if (program == 0) continue;
@@ -435,6 +578,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     u.emplace("displaceTex", TEXRECT(0));
     u.emplace("mapFetchL", IVEC(0));
     u.emplace("mapOrigin", IVEC2({0, 0}));
+    u.emplace("mapCells", VEC(1.0f));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
     u["gridOrigin"] = IVEC2(Corner(cells));
     u["gridSize"] = VEC2(grid);

@@ -11,13 +11,19 @@
 // that small frames tile.
 void SetSupersamplingBudgetForTesting(uint64_t bytes);
 
-// The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `programs`: taps
-// at most a pixel apart, each split by linear filtering between the two texels around it, as one
-// weight per texel, read in pairs by one filtered fetch placed (to 1/512 of a texel) by their
-// weights; and the weights that placing gives each texel, for texels read one by one. Set on
-// each program, as arrays the uniform map does not carry; the map gets the entries that say so
-// to the draw.
-void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms);
+// The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `programs`, on the
+// frame's grid or on `cells` of that many pixels a side (SoftnessCells): taps at most a texel
+// apart, each split by linear filtering between the two texels around it, as one weight per texel,
+// read in pairs by one filtered fetch placed (to 1/512 of a texel) by their weights; and the
+// weights that placing gives each texel, for texels read one by one. Set on each program, as arrays
+// the uniform map does not carry; the map gets the entries that say so to the draw.
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
+                   int cells = 1);
+
+// The filter that takes the map's cells of `side` pixels (2 or 4) from the frame's pixels, for the
+// cells' `program`: set on it as arrays the uniform map does not carry, the map getting the
+// entries that say so to the draw.
+void SetCellFilter(uint32_t program, int side, UniformMap* uniforms);
 
 // Runs every pass with the calling thread's programs; its context must be current and
 // globalMutex held. The passes draw only what the output buffer shows and what it reads: the map

@@ -15,6 +15,9 @@ constexpr int64_t kSamplingMargin = 4;
 constexpr double kRelativeMargin = 1e-4;
 // Far beyond any layer, and still a whole number an int64_t holds.
 constexpr double kFar = double(int64_t(1) << 40);
+// The smallest softness radii blurred on cells of 2 and of 4 pixels.
+constexpr double kSoftnessCells2Radius = 12.0;
+constexpr double kSoftnessCells4Radius = 32.0;
 
 struct Interval {
     double lo, hi;
@@ -215,8 +218,50 @@ bool InputReach(const myParams& p, const Region& evaluated, Region* reach) {
     return true;
 }
 
+namespace {
+
+int g_softness_cells_for_testing = 0;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+}  // namespace
+
+int SoftnessCells(const myParams& p) {
+    if (!(p.blurRadius > 0.1)) return 1;
+    if (g_softness_cells_for_testing > 0) return g_softness_cells_for_testing;
+    // Below these radii the cells' own spread (the filter that takes them, the read between them)
+    // would take a visible share of the Gaussian's width. A supersampled frame reads a map on the
+    // frame's grid linearly between its pixels, which the read between cells departs from
+    // further: it takes cells from twice the radii.
+    const double wider = p.aaFactor > 1.0f ? 2.0 : 1.0;
+    if (p.blurRadius >= kSoftnessCells4Radius * wider) return 4;
+    if (p.blurRadius >= kSoftnessCells2Radius * wider) return 2;
+    return 1;
+}
+
+void SetSoftnessCellsForTesting(int side) { g_softness_cells_for_testing = side; }
+
+Region SoftnessCellRegion(const myParams& p, const Region& evaluated) {
+    if (evaluated.empty()) return Region{};
+    const int64_t side = SoftnessCells(p);
+    // The kernel reaches its radius in cells to each side, and a pair's filtered read one more.
+    const int64_t reach = int64_t(std::ceil(std::min(p.blurRadius, 100.0) / double(side))) + 1;
+    // The B-spline read between cells takes two either side of a position.
+    const Region read{FloorDiv(evaluated.left, side) - 2, FloorDiv(evaluated.top, side) - 2,
+                      FloorDiv(evaluated.right + side - 1, side) + 3,
+                      FloorDiv(evaluated.bottom + side - 1, side) + 3};
+    return Grow(read, reach + 1);
+}
+
 Region MapReach(const myParams& p, const Region& evaluated) {
     if (evaluated.empty()) return Region{};
+    if (const int64_t side = SoftnessCells(p); side > 1) {
+        // A cell's filter reaches at most twice the side beyond the cell to either side.
+        const Region cells = SoftnessCellRegion(p, evaluated);
+        const Region pixels{cells.left * side, cells.top * side, cells.right * side,
+                            cells.bottom * side};
+        return ForEdgeMode(Grow(pixels, 2 * side), p);
+    }
     const int64_t blur = p.blurRadius > 0.1 ? int64_t(std::ceil(p.blurRadius)) : 0;
     return ForEdgeMode(Grow(evaluated, blur + kSamplingMargin), p);
 }

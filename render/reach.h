@@ -42,3 +42,18 @@ bool InputReach(const myParams& p, const Region& evaluated, Region* reach);
 // The part of the map the passes read while `evaluated` is displaced: the blur's and the
 // filter's reach around it, ready for the edge mode.
 Region MapReach(const myParams& p, const Region& evaluated);
+
+// The side, in frame pixels, of the square cells the map softness blurs on: 1 is the frame's own
+// grid. A Gaussian as wide as a large radius keeps nothing that cells a few times narrower lose,
+// and the blur's cost falls with the cube of the side.
+int SoftnessCells(const myParams& p);
+
+// Test seam: the softness blurs on cells of `side` pixels whatever its radius; 0 restores the
+// module's choice, 1 is the frame's own grid.
+void SetSoftnessCellsForTesting(int side);
+
+// The cells (of SoftnessCells, counted from the frame's first pixel) that a softness on cells
+// blurs while `evaluated` is displaced: those the displacement reads between and the kernel's
+// reach around them. Not held to the frame: cells beyond its edge hold the pixels the edge mode
+// gives there, so the blur needs no edge mode of its own.
+Region SoftnessCellRegion(const myParams& p, const Region& evaluated);

@@ -327,6 +327,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"gridSize", GL_FLOAT_VEC2},
           {"inOrigin", GL_INT_VEC2},
           {"mapFetchL", GL_INT},
+          {"mapCells", GL_FLOAT},
           {"mapOrigin", GL_INT_VEC2},
           {"bicubicIn", GL_INT},
           {"wrapL", GL_INT}},

@@ -18,8 +18,11 @@ uniform ivec2 mapOrigin;  // the frame pixel of the map texture's first texel
 #ifdef VEXO_MAP_FETCH
 const int mapFetchL = VEXO_MAP_FETCH;
 #else
-uniform int mapFetchL;  // 1: the map is the map layer itself, read by texel in the host's order
+// 1: the map is the map layer itself, read by texel in the host's order; 2: the softened map on
+// cells of mapCells pixels a side
+uniform int mapFetchL;
 #endif
+uniform float mapCells;
 #ifdef VEXO_BICUBIC
 const int bicubicIn = VEXO_BICUBIC;
 #else
@@ -315,6 +318,34 @@ vec4 mapTexel(ivec2 cell) {
     return m;
 }
 
+// The softened map on its cells at x (frame pixels), as a cubic B-spline of the cells around it
+// (read as four filtered fetches, each placed to 1/512 of a cell): smooth where a linear read
+// would ripple at the cells' spacing. A supersampled read between a frame's edge pixel and the
+// one beyond, where a map on the frame's grid has the edge mode decide, takes the edge pixel's
+// own value under Edge Repeat, and none of the one beyond where there is none.
+vec4 cellsAt(vec2 x) {
+    float share = 1.0;
+    if (bicubicIn == 1 && wrapL == 3) x = clamp(x, vec2(0.5), resV - 0.5);
+    if (bicubicIn == 1 && wrapL == 0) {
+        vec2 s = x - 0.5;
+        vec2 i = floor(s);
+        vec2 f = s - i;
+        vec2 within = mix(vec2(0.0), 1.0 - f, greaterThanEqual(i, vec2(0.0))) +
+                      mix(vec2(0.0), f, lessThan(i + 1.0, resV));
+        share = within.x * within.y;
+    }
+    // Cells at whole numbers, their centres the cells' own.
+    vec2 s = x / mapCells - 0.5;
+    vec2 i = floor(s);
+    vec4 wx = cubic(s.x - i.x), wy = cubic(s.y - i.y);
+    vec4 g = vec4(wx.x + wx.y, wx.z + wx.w, wy.x + wy.y, wy.z + wy.w);
+    vec4 at = vec4(i.x - 1.0, i.x + 1.0, i.y - 1.0, i.y + 1.0) + vec4(wx.y, wx.w, wy.y, wy.w) / g;
+    at = floor(at * 512.0 + 0.5) * (1.0 / 512.0) + 0.5 - vec4(mapOrigin.xx, mapOrigin.yy);
+    vec4 m = g.z * (g.x * texture(displaceTex, at.xz) + g.y * texture(displaceTex, at.yz)) +
+             g.w * (g.x * texture(displaceTex, at.xw) + g.y * texture(displaceTex, at.yw));
+    return share * m;
+}
+
 // The map where the cell's centre lies: a direct frame reads its own pixel, a supersampled one
 // the map (which stays at the frame's size) between pixels, or the input upsampled at the cell.
 vec4 mapAt(ivec2 cell, vec2 x) {
@@ -322,6 +353,7 @@ vec4 mapAt(ivec2 cell, vec2 x) {
         return bicubicIn == 1 ? upsampledAt(vec2(cell)) : texelAt(inTex, inOrigin, cell);
     }
     if (mapFetchL == 1) return mapTexel(cell);
+    if (mapFetchL == 2) return cellsAt(x);
     if (bicubicIn == 1) return linearAt(displaceTex, mapOrigin, x - 0.5);
     return texelAt(displaceTex, mapOrigin, cell);
 }

@@ -15,6 +15,7 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("wrapL", IVEC(0));
     u->emplace("bicubicIn", IVEC(0));
     u->emplace("mapFetchL", IVEC(0));
+    u->emplace("mapCells", VEC(1.0f));
     u->emplace("channelL", IVEC(0));
 }
 
