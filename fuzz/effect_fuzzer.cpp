@@ -356,13 +356,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (LiveHandles() != 1) Fault("host handles alive: " + std::to_string(LiveHandles()));
 
     // Frames make and delete every GL object within themselves: once this thread has its
-    // context, the count in it changes only by the displacement programs it keeps for looks and
-    // the last frame's targets it keeps for the next.
+    // context, the count in it changes only by the programs it keeps (for looks, and the blurs
+    // made on first use) and the last frame's targets it keeps for the next.
     if (local_render_data && local_render_data->context) {
         std::lock_guard<std::recursive_mutex> lock(globalMutex);
         SetCurrentContext(local_render_data->context);
         int alive = LiveGLObjects() - KeptGLObjects(local_render_data->keptTargets, 256);
-        for (uint32_t program : local_render_data->displaceVariants.programs) alive -= program != 0;
+        const DisplaceVariants& kept = local_render_data->displaceVariants;
+        for (uint32_t program : kept.programs) alive -= program != 0;
+        for (uint32_t program : kept.blurByTexel) alive -= program != 0;
+        for (uint32_t program : kept.blurCells) alive -= program != 0;
         if (KeptBytes(local_render_data->keptTargets) > kKeptTargetBudget)
             Fault("kept targets beyond the budget");
         if (baseline_objects < 0) baseline_objects = alive;
