@@ -173,6 +173,24 @@ int16_t RenderDepth(const Instance& in) {
     return bytes ? 8 : 32;
 }
 
+// The action's time.
+double TimeOf(OfxPropertySetHandle in_args) {
+    double time = 0;
+    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
+    return time;
+}
+
+// The settings for the whole frame at `time`: the source's region of definition, that region in
+// pixels at `scale`, and the parameters over it.
+OfxStatus WholeFrameSettings(const Instance& in, double time, const Scale& scale, OfxRectD* rod,
+                             OfxRectI* frame, myParams* p) {
+    const OfxStatus got = g_effects->clipGetRegionOfDefinition(in.source, time, rod);
+    if (got != kOfxStatOK) return got;
+    *frame = ToPixels(*rod, scale);
+    const FramePlacement whole{OnGrid(*frame), OnGrid(*frame)};
+    return Settings(in, time, whole, scale, RenderDepth(in), nullptr, p);
+}
+
 // What each clip must hold to draw `asked` (canonical): the source where the displacement can
 // take its pixels from (as the picture, and as the map in the filter context), the map where the
 // passes read it. The same computation the pre-render makes for the host's API.
@@ -183,12 +201,9 @@ struct Reach {
 OfxStatus ReachOf(const Instance& in, double time, const Scale& scale, const OfxRectD& asked,
                   Reach* reach) {
     OfxRectD rod{};
-    const OfxStatus got = g_effects->clipGetRegionOfDefinition(in.source, time, &rod);
-    if (got != kOfxStatOK) return got;
-    const OfxRectI frame = ToPixels(rod, scale);
+    OfxRectI frame{};
     myParams p;
-    const FramePlacement whole{OnGrid(frame), OnGrid(frame)};
-    const OfxStatus read = Settings(in, time, whole, scale, RenderDepth(in), nullptr, &p);
+    const OfxStatus read = WholeFrameSettings(in, time, scale, &rod, &frame, &p);
     if (read != kOfxStatOK) return read;
     const Region window = Intersect(OnFrame(ToPixels(asked, scale), frame),
                                     Region{0, 0, int64_t(p.frameSize.x), int64_t(p.frameSize.y)});
@@ -210,8 +225,7 @@ OfxStatus GetRegionOfDefinition(OfxImageEffectHandle effect, OfxPropertySetHandl
                                 OfxPropertySetHandle out_args) {
     Instance* in = InstanceOf(effect);
     if (!in) return kOfxStatErrBadHandle;
-    double time = 0;
-    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
+    const double time = TimeOf(in_args);
     OfxRectD rod{};
     const OfxStatus status = g_effects->clipGetRegionOfDefinition(in->source, time, &rod);
     if (status != kOfxStatOK) return status;
@@ -228,8 +242,7 @@ OfxStatus GetRegionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle
                                OfxPropertySetHandle out_args) {
     Instance* in = InstanceOf(effect);
     if (!in) return kOfxStatErrBadHandle;
-    double time = 0;
-    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
+    const double time = TimeOf(in_args);
     double asked[4] = {};
     g_props->propGetDoubleN(in_args, kOfxImageEffectPropRegionOfInterest, 4, asked);
     Reach reach;
@@ -299,17 +312,11 @@ OfxStatus IsIdentity(OfxImageEffectHandle effect, OfxPropertySetHandle in_args,
         (map && !BoundedPremultiplied(in->map))) {
         return kOfxStatReplyDefault;
     }
-    double time = 0;
-    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
     OfxRectD rod{};
-    if (g_effects->clipGetRegionOfDefinition(in->source, time, &rod) != kOfxStatOK) {
-        return kOfxStatReplyDefault;
-    }
-    const Scale scale = ScaleOf(in_args, in->source);
-    const OfxRectI frame = ToPixels(rod, scale);
+    OfxRectI frame{};
     myParams p;
-    const FramePlacement whole{OnGrid(frame), OnGrid(frame)};
-    if (Settings(*in, time, whole, scale, RenderDepth(*in), nullptr, &p) != kOfxStatOK ||
+    if (WholeFrameSettings(*in, TimeOf(in_args), ScaleOf(in_args, in->source), &rod, &frame, &p) !=
+            kOfxStatOK ||
         !CopiesInput(p)) {
         return kOfxStatReplyDefault;
     }
@@ -565,9 +572,8 @@ PF_Err RenderOnModuleThread(myParams* p, std::string* message) {
 OfxStatus Render(OfxImageEffectHandle effect, OfxPropertySetHandle in_args) {
     Instance* in = InstanceOf(effect);
     if (!in) return kOfxStatErrBadHandle;
-    double time = 0;
+    const double time = TimeOf(in_args);
     int rw[4] = {};
-    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
     g_props->propGetIntN(in_args, kOfxImageEffectPropRenderWindow, 4, rw);
     const OfxRectI window{rw[0], rw[1], rw[2], rw[3]};
     const Scale scale = ScaleOf(in_args, in->source);
@@ -810,10 +816,9 @@ OfxStatus InstanceChanged(OfxImageEffectHandle effect, OfxPropertySetHandle in_a
     if (!in) return kOfxStatErrBadHandle;
     char* type = nullptr;
     char* name = nullptr;
-    double time = 0;
     g_props->propGetString(in_args, kOfxPropType, 0, &type);
     g_props->propGetString(in_args, kOfxPropName, 0, &name);
-    g_props->propGetDouble(in_args, kOfxPropTime, 0, &time);
+    const double time = TimeOf(in_args);
     if (!type || !name || std::strcmp(type, kOfxTypeParameter) != 0) return kOfxStatReplyDefault;
     PF_ParamIndex changed = 0;
     for (int i = 0; i < kOfxParamRowCount; ++i) {
