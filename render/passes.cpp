@@ -345,6 +345,21 @@ std::vector<double> CellFilter(int side);
 // edge mode has them (SetCellFilter), blurred across the cells, in the cells target, which is
 // then the displacement's map, read as a B-spline between the cells' centres. The map target, if
 // any, is done with. `take` is the program that takes the cells.
+// The first softness pass reads the map's source (the placed map, or the input that is its own
+// map) into a target starting at `grid`'s corner.
+void ReadMapSource(Frame* f, const Region& grid) {
+    const myParams& p = *f->p;
+    UniformMap& u = f->uniforms;
+    const PX_FBO& source = p.hasMap ? f->map : f->upload;
+    u["videoTexture"] = TEXRECT(source.renderBuffer.id);
+    u["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
+    u["gridOrigin"] = IVEC2(Corner(grid));
+    u["resV"] = VEC2(p.frameSize);
+    u["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
+    // A placed map already holds the value alone, in red.
+    u["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
+}
+
 PF_Err BlurCells(Frame* f, int side, uint32_t take) {
     myParams& p = *f->p;
     const Region cells = SoftnessCellRegion(p, EvaluatedRegion(p, f->window));
@@ -354,16 +369,9 @@ PF_Err BlurCells(Frame* f, int side, uint32_t take) {
         return OutOfMemory("the map softness", cells, f->out_data);
     }
     UniformMap& u = f->uniforms;
-    const PX_FBO& source = p.hasMap ? f->map : f->upload;
-    u["videoTexture"] = TEXRECT(source.renderBuffer.id);
-    u["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
-    u["gridOrigin"] = IVEC2(Corner(cells));
-    u["resV"] = VEC2(p.frameSize);
-    u["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
+    ReadMapSource(f, cells);
     u["cellSide"] = IVEC(side);
     SetCellFilter(take, side, &u);
-    // A placed map already holds the value alone, in red.
-    u["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
     Draw(&f->cells, take, u);
     KeepTarget(f->kept, &f->map);
     // The cells beyond the frame hold what the edge mode gives there: the blur reads them as any.
@@ -404,14 +412,7 @@ PF_Err BlurMap(Frame* f) {
     if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
-    const PX_FBO& source = p.hasMap ? f->map : f->upload;
-    f->uniforms["videoTexture"] = TEXRECT(source.renderBuffer.id);
-    f->uniforms["srcOrigin"] = IVEC2(Corner(p.hasMap ? f->mapPart : f->inputPart));
-    f->uniforms["gridOrigin"] = IVEC2(Corner(f->mapPart));
-    f->uniforms["resV"] = VEC2(p.frameSize);
-    f->uniforms["wrapL"] = IVEC(EdgeIndexMode(p.wrapMode));
-    // A placed map already holds the value alone, in red.
-    f->uniforms["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
+    ReadMapSource(f, f->mapPart);
     DisplaceVariants spare{};
     uint32_t blur[2];
     BlurPrograms(*f->programs, p.wrapMode, &spare, blur);
