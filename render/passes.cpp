@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "gl/fbo.h"
@@ -726,4 +727,24 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     if (TakeGLOutOfMemory()) return OutOfMemory("the frame", frame, out_data);
     f.rendered = true;
     return PF_Err_NONE;
+}
+
+bool CopyInputFrame(const myParams& p) {
+    if (p.bitDepth != 8 || !CopiesInput(p)) return false;
+    const Region frame{0, 0, int64_t(p.frameSize.x), int64_t(p.frameSize.y)};
+    const Region out = OnFrame(p, *p.outputWorld);
+    const Region window = Intersect(out, frame);
+    const Region in = OnFrame(p, *p.inputWorld);
+    if (!window.empty() && (window.left < in.left || window.top < in.top ||
+                            window.right > in.right || window.bottom > in.bottom)) {
+        return false;
+    }
+    for (int64_t y = window.top; y < window.bottom; ++y) {
+        const auto* from = reinterpret_cast<const char*>(p.inputWorld->data) +
+                           (y - in.top) * p.inputWorld->rowbytes + (window.left - in.left) * 4;
+        auto* to = reinterpret_cast<char*>(p.outputWorld->data) +
+                   (y - out.top) * p.outputWorld->rowbytes + (window.left - out.left) * 4;
+        std::memcpy(to, from, size_t(window.width()) * 4);
+    }
+    return true;
 }

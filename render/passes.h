@@ -34,3 +34,8 @@ void SetCellFilter(uint32_t program, int side, UniformMap* uniforms);
 // through the message sink; the output then holds no picture, and nothing is kept.
 PF_Err RenderPasses(myParams* params, const GLPrograms& programs, KeptTargets* kept,
                     PF_OutData* out_data);
+
+// An 8-bit frame whose settings copy the input (CopiesInput), where the passes would draw the
+// input byte for byte: when the input holds all the output shows of the frame, copied on the
+// calling thread without GL (the rest of the output left as it is). Whether it was.
+bool CopyInputFrame(const myParams& params);

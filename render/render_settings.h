@@ -55,3 +55,6 @@ void SendDisplaceUniforms(UniformMap& uniforms, myParams* params);
 // already be set.
 void ResolveRenderSettings(const PF_ParamDef defs[], int16_t bitDepth,
                            const PF_RationalScale& downsample_x, myParams* params);
+// Whether the settings make the render an exact copy of its input, for a bounded map (a finite
+// map value under gamma 1): no move reaches a pixel's neighbour.
+bool CopiesInput(const myParams& params);

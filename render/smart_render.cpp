@@ -58,6 +58,7 @@ PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_
 PF_Err RenderResolvedFrame(myParams* p, LocalGLStruct* global_record, PF_OutData* out_data,
                            bool* clear_output) {
     *clear_output = false;
+    if (CopyInputFrame(*p)) return PF_Err_NONE;
     std::lock_guard<std::recursive_mutex> render_lock(globalMutex);
     InitThreadLocalRenderData(global_record);
     // A record without a context must not reach GL: fail the frame as if there were none.

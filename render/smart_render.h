@@ -23,8 +23,9 @@ void PlaceFrame(const FramePlacement* placement, myParams* params);
 // (also left in `checkin_err`).
 PF_Err CheckoutControls(PF_InData* in_data, PF_ParamDef defs[], PF_Err* checkin_err);
 
-// Renders a frame whose settings are resolved and whose buffers are set, on the calling thread's
-// record (made from `global_record` on first use) under globalMutex: what the smart render does
+// Renders a frame whose settings are resolved and whose buffers are set: a copy of the input where
+// that is the picture (CopyInputFrame), otherwise on the calling thread's record (made from
+// `global_record` on first use) under globalMutex: what the smart render does
 // once the host's buffers and controls are in hand, for any host. Failures are reported through
 // the message sink. `clear_output` is set when the output may hold part of a picture and must be
 // cleared.

@@ -278,31 +278,6 @@ bool BoundedPremultiplied(OfxImageClipHandle clip) {
            ClipString(clip, kOfxImageEffectPropPreMultiplication) != kOfxImageUnPreMultiplied;
 }
 
-bool Finite(std::initializer_list<double> values) {
-    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
-}
-
-// Whether the settings make the render an exact copy of its input, for a bounded map (a finite
-// map value under gamma 1). The read is placed to 1/512 of a pixel, so a move under 1/1024 reads
-// the pixel itself; supersampling filters the input, View=Map draws the map.
-bool CopiesInput(const myParams& p) {
-    if (p.viewMode != kViewResult || p.aaMode != kAntiAliasingNone || p.mapGamma != 1.0 ||
-        p.scaleFactorX != 1.0 || p.scaleFactorY != 1.0 ||
-        !Finite({p.shiftX, p.shiftY, p.rotationDeg, p.anchorU, p.anchorV})) {
-        return false;
-    }
-    // Every channel's map value times zero: no move at all, whatever the transform.
-    if (p.caEnabled && p.caRed == 0 && p.caGreen == 0 && p.caBlue == 0) return true;
-    // No transform: the move is the unit scale factor's rounding (a few units in the last place,
-    // as GLSL's division allows) times the distance from the anchor, under 1/1024 of a pixel while
-    // that distance stays under 2^12 pixels. Easing and the multipliers could bring a map value
-    // near no number's reach, where the factor is no longer near one.
-    const double reach_x = p.frameSize.x * (1.0 + std::fabs(p.anchorU));
-    const double reach_y = p.frameSize.y * (1.0 + std::fabs(p.anchorV));
-    return !p.caEnabled && p.easingMode == kEasingNone && p.shiftX == 0 && p.shiftY == 0 &&
-           p.rotationDeg == 0 && reach_x < 4096 && reach_y < 4096;
-}
-
 OfxStatus IsIdentity(OfxImageEffectHandle effect, OfxPropertySetHandle in_args,
                      OfxPropertySetHandle out_args) {
     Instance* in = InstanceOf(effect);
