@@ -311,13 +311,17 @@ PF_Err PlaceMap(Frame* f) {
         FBOHelper::ClearFBO(&f->map);
         return PF_Err_NONE;
     }
+    const Region at = OnFrame(p, *p.mapWorld);
+    const bool direct = ReadsMapLayerDirect(p, at);
+    // Read texel by texel, bytes convert to the values a float upload holds, without the
+    // driver's conversion of every texel on the way up.
+    const int32_t format = direct && p.bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
     if (!MakeTarget(f, &f->mapUpload, p.mapWorld->width, p.mapWorld->height, p.wrapMode,
-                    Fill::kUpload)) {
+                    Fill::kUpload, format)) {
         return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
     }
     UploadToTexture(f->mapUpload.renderBuffer.id, p.mapWorld, p.bitDepth, kSampled);
-    const Region at = OnFrame(p, *p.mapWorld);
-    if (ReadsMapLayerDirect(p, at)) {
+    if (direct) {
         SetSampling(f->mapUpload, p.wrapMode, kHostOrder);
         f->uniforms["displaceTex"] = TEXRECT(f->mapUpload.renderBuffer.id);
         f->uniforms["mapFetchL"] = IVEC(1);
