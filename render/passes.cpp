@@ -243,6 +243,24 @@ Region OnFrame(const myParams& p, const PF_LayerDef& world) {
     return Region{x, y, x + world.width, y + world.height};
 }
 
+// The part of the frame the output buffer shows.
+Region OutputWindow(const myParams& p) {
+    return Intersect(OnFrame(p, *p.outputWorld),
+                     Region{0, 0, int64_t(p.frameSize.x), int64_t(p.frameSize.y)});
+}
+
+// A buffer's pixels at `part` of the frame, which it holds, as a buffer of their own.
+PF_LayerDef WorldPart(const myParams& p, const PF_LayerDef& world, const Region& part) {
+    const Region at = OnFrame(p, world);
+    PF_LayerDef view = world;
+    view.data = reinterpret_cast<PF_PixelPtr>(reinterpret_cast<char*>(world.data) +
+                                              (part.top - at.top) * world.rowbytes +
+                                              (part.left - at.left) * (p.bitDepth == 32 ? 16 : 4));
+    view.width = A_long(part.width());
+    view.height = A_long(part.height());
+    return view;
+}
+
 // The upload is the input: its samplers read the host's channels in the passes' order, the
 // values a pass that only reordered them would have drawn.
 PF_Err UploadInput(Frame* f) {
@@ -668,13 +686,7 @@ PF_Err DisplaceSupersampled(Frame* f) {
 // and the rest stays cleared.
 void ReadBack(Frame* f) {
     const myParams& p = *f->p;
-    PF_LayerDef overlap = *p.outputWorld;
-    const Region at = OnFrame(p, overlap);
-    overlap.data = reinterpret_cast<PF_PixelPtr>(
-        reinterpret_cast<char*>(overlap.data) + (f->window.top - at.top) * overlap.rowbytes +
-        (f->window.left - at.left) * (p.bitDepth == 32 ? 16 : 4));
-    overlap.width = A_long(f->window.width());
-    overlap.height = A_long(f->window.height());
+    PF_LayerDef overlap = WorldPart(p, *p.outputWorld, f->window);
     FBOHelper::FBOtoEffectWorld(f->output, &overlap, p.bitDepth, GL_COLOR_ATTACHMENT0);
 }
 
@@ -695,7 +707,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     f.out_data = out_data;
     f.limits = QueryLimits();
     const Region frame{0, 0, int64_t(p->frameSize.x), int64_t(p->frameSize.y)};
-    f.window = Intersect(OnFrame(*p, *p->outputWorld), frame);
+    f.window = OutputWindow(*p);
     f.inputPart = OnFrame(*p, *p->inputWorld);
     f.mapPart = MapReach(*p, EvaluatedRegion(*p, f.window));
     f.mapValue = MapValue(*p);
@@ -735,20 +747,19 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
 
 bool CopyInputFrame(const myParams& p) {
     if (p.bitDepth != 8 || !CopiesInput(p)) return false;
-    const Region frame{0, 0, int64_t(p.frameSize.x), int64_t(p.frameSize.y)};
-    const Region out = OnFrame(p, *p.outputWorld);
-    const Region window = Intersect(out, frame);
+    const Region window = OutputWindow(p);
+    if (window.empty()) return true;
     const Region in = OnFrame(p, *p.inputWorld);
-    if (!window.empty() && (window.left < in.left || window.top < in.top ||
-                            window.right > in.right || window.bottom > in.bottom)) {
+    if (window.left < in.left || window.top < in.top || window.right > in.right ||
+        window.bottom > in.bottom) {
         return false;
     }
-    for (int64_t y = window.top; y < window.bottom; ++y) {
-        const auto* from = reinterpret_cast<const char*>(p.inputWorld->data) +
-                           (y - in.top) * p.inputWorld->rowbytes + (window.left - in.left) * 4;
-        auto* to = reinterpret_cast<char*>(p.outputWorld->data) +
-                   (y - out.top) * p.outputWorld->rowbytes + (window.left - out.left) * 4;
-        std::memcpy(to, from, size_t(window.width()) * 4);
+    const PF_LayerDef from = WorldPart(p, *p.inputWorld, window);
+    const PF_LayerDef to = WorldPart(p, *p.outputWorld, window);
+    for (A_long y = 0; y < to.height; ++y) {
+        std::memcpy(reinterpret_cast<char*>(to.data) + std::ptrdiff_t(y) * to.rowbytes,
+                    reinterpret_cast<const char*>(from.data) + std::ptrdiff_t(y) * from.rowbytes,
+                    size_t(to.width) * 4);
     }
     return true;
 }
