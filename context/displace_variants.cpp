@@ -55,7 +55,7 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     key |= uint32_t(IntOf(u, "dstL") == 1) << kDstShift;
     key |= uint32_t(IntOf(u, "bicubicIn") == 1) << kBicubicShift;
     key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
-    key |= uint32_t(std::clamp(IntOf(u, "mapFetchL"), 0, 2)) << kMapFetchShift;
+    key |= uint32_t(std::clamp(IntOf(u, "mapFetchL"), 0, 3)) << kMapFetchShift;
     return key;
 }
 
@@ -159,6 +159,19 @@ uint32_t SoftnessCellsProgram(DisplaceVariants* v, int side, int taps, bool by_t
     return program;
 }
 
+bool PackedBlurPrograms(DisplaceVariants* v, uint32_t programs[4]) {
+    bool built = true;
+    for (int i = 0; i < 4; ++i) {
+        if (v->blurPacked[i] == 0) {
+            const std::string stage = "#define VEXO_PACKED_STAGE " + std::to_string(i) + "\n";
+            v->blurPacked[i] = BuildFragment(WithDefines(blurPacked, stage));
+        }
+        programs[i] = v->blurPacked[i];
+        built = built && programs[i] != 0;
+    }
+    return built;
+}
+
 int CountDisplaceVariants(const DisplaceVariants& v) {
     int n = 0;
     for (uint32_t key : v.keys) n += key != 0;
@@ -176,4 +189,5 @@ void DeleteDisplaceVariants(DisplaceVariants* v) {
     v->lastBuild = 0;
     for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
     for (uint32_t& program : v->blurCells) DeleteProgram(&program);
+    for (uint32_t& program : v->blurPacked) DeleteProgram(&program);
 }

@@ -32,15 +32,24 @@ struct DisplaceVariants {
     // of 2 and of 4 pixels, each reading pixels filtered in pairs or (for the repeating edge
     // modes) one by one: 0 until first used.
     uint32_t blurCells[4];
+    // The four stages of the softness blurred four pixels a texel (pack, across, down, unpack):
+    // 0 until first used.
+    uint32_t blurPacked[4];
 };
+
+// The blur programs a record keeps beside its variants, at most.
+constexpr int kMaxBlurPrograms =
+    int(sizeof(DisplaceVariants::blurByTexel) + sizeof(DisplaceVariants::blurCells) +
+        sizeof(DisplaceVariants::blurPacked)) /
+    int(sizeof(uint32_t));
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
 // whether the channel is hue or saturation, easing, gamma of 1, no rotation, scale of 100 %,
 // chromatic aberration and view, and how the map is read (its own target, the map layer itself,
-// or cells), each reduced to the cases the shader tells apart. Never 0. The first frame of each
-// new key pays the driver's code generation for the new program, on llvmpipe several steady
-// frames' time: which channel, and the inversion, which cost a program no measurable time as
-// uniforms, stay out of it. No rotation stays in: a rotation of 0 as a uniform costs an
+// cells, or four pixels a texel), each reduced to the cases the shader tells apart. Never 0. The
+// first frame of each new key pays the driver's code generation for the new program, on llvmpipe
+// several steady frames' time: which channel, and the inversion, which cost a program no measurable
+// time as uniforms, stay out of it. No rotation stays in: a rotation of 0 as a uniform costs an
 // unrotated 1080p frame about 5 ms on llvmpipe.
 uint32_t DisplaceVariantKey(const UniformMap& uniforms);
 
@@ -69,6 +78,10 @@ void BlurByTexelPrograms(DisplaceVariants* variants, uint32_t programs[2]);
 // along an axis, for the repeating edge modes when `by_texel`, linked in the current context on
 // first use and kept with the variants; 0 for any other side and where it does not build.
 uint32_t SoftnessCellsProgram(DisplaceVariants* variants, int side, int taps, bool by_texel);
+
+// The stages of the softness blurred four pixels a texel, linked in the current context on first
+// use and kept with the variants. Whether all four built.
+bool PackedBlurPrograms(DisplaceVariants* variants, uint32_t programs[4]);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

@@ -38,6 +38,11 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
     }
 }
 
+bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]) {
+    DisplaceVariants* variants = VariantsBeside(programs);
+    return PackedBlurPrograms(variants ? variants : spare, out);
+}
+
 uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,
                               DisplaceVariants* spare) {
     DisplaceVariants* variants = VariantsBeside(programs);

@@ -24,3 +24,7 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
 // `spare` (which the caller deletes); 0 where there is none.
 uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,
                               DisplaceVariants* spare);
+
+// The stages of the softness blurred four pixels a texel: the calling thread's own when
+// `programs` are its record's, else made in `spare` (which the caller deletes). Whether all built.
+bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]);

@@ -23,6 +23,7 @@ namespace {
 // never more memory.
 constexpr uint64_t kSupersamplingBudget = uint64_t(32) << 20;
 uint64_t g_supersampling_budget = kSupersamplingBudget;
+bool g_packed_softness = true;
 
 struct Limits {
     GLint texture = 0;
@@ -65,10 +66,19 @@ struct Frame {
     Region mapPart;        // the frame pixels the map target holds
     int32_t mapValue = 0;  // the channel the softened map holds alone (MapValue), or 0
     PX_FBO upload, map, mapUpload, blur, cells, output, superResult;
+    // The softness four pixels a texel: its stages' programs where it blurs so (BlursPacked),
+    // its targets (the source, blurred across, then down), and where the map layer it reads
+    // itself lies, if it does.
+    uint32_t packedStages[4] = {};
+    PX_FBO packed[3];
+    Region packedLayer;
+    DisplaceVariants spare{};  // programs made for this frame alone
     bool rendered = false;
 
     ~Frame() {
-        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &cells, &output, &superResult}) {
+        DeleteDisplaceVariants(&spare);
+        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &cells, &output, &superResult,
+                          &packed[0], &packed[1], &packed[2]}) {
             KeepTarget(rendered ? kept : nullptr, t);
         }
         if (rendered) {
@@ -301,10 +311,38 @@ int32_t MapFormat(const Frame& f) { return f.mapValue ? GL_R32F : GL_RGBA32F; }
 // Where the displacement reads only texel centres of a map layer that lies on the frame's grid
 // (a direct frame without softness), it reads the layer itself, in the host's order, and
 // premultiplies each texel as the map pass would: no map target is made.
-bool ReadsMapLayerDirect(const myParams& p, const Region& at) {
+// Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
+constexpr int kMaxPairs = 102;
+
+// The softness kernel as the blurs read it: pairs of texels, each read by one filtered fetch
+// placed by their weights to 1/512 of a texel, which any texel position of a texture up to 16384
+// wide holds exactly (a GPU places it to 1/256); and the weights that placing gives each texel,
+// for the texels read one by one.
+struct PairedKernel {
+    float pairs[2 * kMaxPairs] = {};  // each pair's place (texels from the pixel) and weight
+    float weights[4 * ((2 * kMaxPairs + 3) / 4)] = {};  // from `start` on
+    int count = 0;                                      // pairs
+    int start = 0;                                      // the first texel's offset from the pixel
+};
+
+// A layer whose corner a shader's integers hold.
+bool NearFrame(const Region& at) {
     const int64_t reach = int64_t(1) << 30;
-    return !(p.blurRadius > 0.1) && p.aaFactor <= 1.0f && at.left > -reach && at.left < reach &&
-           at.top > -reach && at.top < reach;
+    return at.left > -reach && at.left < reach && at.top > -reach && at.top < reach;
+}
+
+bool ReadsMapLayerDirect(const myParams& p, const Region& at) {
+    return !(p.blurRadius > 0.1) && p.aaFactor <= 1.0f && NearFrame(at);
+}
+
+// Whether the softness blurs four pixels a texel: over a map of one value a pixel, on the frame's
+// grid or on cells, where the stages' programs build and their targets, which hold the rows the
+// kernel reaches beyond the map's, fit the context.
+bool BlursPacked(Frame* f) {
+    const myParams& p = *f->p;
+    return p.blurRadius > 0.1 && f->mapValue && g_packed_softness &&
+           Fits(f->mapPart.width(), f->mapPart.height() + 2 * kMaxPairs, f->limits) &&
+           PackedBlurPrograms(*f->programs, &f->spare, f->packedStages);
 }
 
 // The map target of the map part, its samplers told where it lies.
@@ -346,6 +384,11 @@ PF_Err PlaceMap(Frame* f) {
         f->uniforms["mapOrigin"] = IVEC2({int32_t(at.left), int32_t(at.top)});
         return PF_Err_NONE;
     }
+    // The packed softness reads the layer itself, as this pass would place it.
+    if (f->packedStages[0] && SoftnessCells(p) <= 1 && NearFrame(at)) {
+        f->packedLayer = at;
+        return PF_Err_NONE;
+    }
     if (const PF_Err err = MakeMapTarget(f)) return err;
     PlaceQuad(&p, double(at.width()), double(at.height()), double(at.left - f->mapPart.left),
               double(at.top - f->mapPart.top), double(f->mapPart.width()),
@@ -362,6 +405,7 @@ PF_Err PlaceMap(Frame* f) {
     return PF_Err_NONE;
 }
 
+PairedKernel PairKernel(double radius, int cells);
 std::vector<double> CellFilter(int side);
 
 // The map softness on cells of `side` pixels: each cell taken from the pixels around it as the
@@ -383,12 +427,75 @@ void ReadMapSource(Frame* f, const Region& grid) {
     u["channelL"] = IVEC(p.hasMap && f->mapValue ? kChannelRed : f->mapValue);
 }
 
+// The map softness over a map of one value a pixel, four pixels of a row a texel
+// (blurPacked.frag), on the frame's grid or on cells of `side` pixels: `out` of that grid blurred
+// from the source the uniforms name (ReadMapSource, as the caller amends it) into the last packed
+// target, which holds `*down`: packed columns (of four) and rows. Across, each packed texel's
+// pixels take the packed texels from `first` to `last` beyond it; down, the rows the kernel
+// reaches from the first row of `out` to its last.
+PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
+    const uint32_t(&stages)[4] = f->packedStages;
+    const myParams& p = *f->p;
+    const PairedKernel k = PairKernel(p.blurRadius, side);
+    const int64_t taps = 2 * int64_t(k.count);
+    const int64_t first = FloorDiv(k.start, 4), last = FloorDiv(k.start + taps + 2, 4);
+    const int64_t left = FloorDiv(out.left, 4), right = FloorDiv(out.right - 1, 4) + 1;
+    *down = Region{left, out.top, right, out.bottom};
+    const Region across{left, out.top + k.start, right, out.bottom + k.start + taps - 1};
+    const Region source{left + first, across.top, right + last, across.bottom};
+    const Region* parts[3] = {&source, &across, down};
+    for (int i = 0; i < 3; ++i) {
+        if (!MakeTarget(f, &f->packed[i], *parts[i], GL_CLAMP_TO_EDGE, Fill::kDrawn)) {
+            return OutOfMemory("the map softness", *parts[i], f->out_data);
+        }
+    }
+    UniformMap& u = f->uniforms;
+    u["packOrigin"] = IVEC2(Corner(source));
+    Draw(&f->packed[0], stages[0], u);
+    // Output channel c of a packed texel takes texel offset t at column 4 (j + q) + i.
+    const int count = int(last - first + 1);
+    std::vector<float> matrices(size_t(16 * count), 0.0f);
+    for (int c = 0; c < 4; ++c) {
+        for (int64_t t = 0; t < taps; ++t) {
+            const int64_t column = c + k.start + t, q = FloorDiv(column, 4) - first;
+            matrices[size_t(16 * q + 4 * (column - 4 * FloorDiv(column, 4)) + c)] += k.weights[t];
+        }
+    }
+    glUseProgram(stages[1]);
+    glUniformMatrix4fv(glGetUniformLocation(stages[1], "acrossTaps"), count, GL_FALSE,
+                       matrices.data());
+    Matrix44f head;
+    std::copy(matrices.begin(), matrices.begin() + 16, head.m);
+    u["acrossTaps[0]"] = MAT44(head);
+    u["acrossCount"] = IVEC(count);
+    u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
+    Draw(&f->packed[1], stages[1], u);
+    KeepTarget(f->kept, &f->packed[0]);
+    SetBlurKernel({stages[2]}, p.blurRadius, &u, side);
+    u["rowShift"] = VEC(float(-k.start));
+    u["videoTexture"] = TEXRECT(f->packed[1].renderBuffer.id);
+    Draw(&f->packed[2], stages[2], u);
+    KeepTarget(f->kept, &f->packed[1]);
+    return PF_Err_NONE;
+}
+
+// The packed blur's result (holding `down`) into `into`, which holds `out` of the same grid.
+void Unpack(Frame* f, const Region& down, const Region& out, PX_FBO* into) {
+    UniformMap& u = f->uniforms;
+    u["gridOrigin"] = IVEC2(Corner(out));
+    u["packedLeft"] = IVEC(int32_t(down.left));
+    u["videoTexture"] = TEXRECT(f->packed[2].renderBuffer.id);
+    Draw(into, f->packedStages[3], u);
+    KeepTarget(f->kept, &f->packed[2]);
+}
+
 PF_Err BlurCells(Frame* f, int side, uint32_t take) {
     myParams& p = *f->p;
     const Region cells = SoftnessCellRegion(p, EvaluatedRegion(p, f->window));
     const int32_t format = MapFormat(*f);
     if (!MakeTarget(f, &f->cells, cells, GL_CLAMP_TO_EDGE, Fill::kDrawn, format) ||
-        !MakeTarget(f, &f->blur, cells, GL_CLAMP_TO_EDGE, Fill::kDrawn, format)) {
+        (!f->packedStages[0] &&
+         !MakeTarget(f, &f->blur, cells, GL_CLAMP_TO_EDGE, Fill::kDrawn, format))) {
         return OutOfMemory("the map softness", cells, f->out_data);
     }
     UniformMap& u = f->uniforms;
@@ -401,17 +508,72 @@ PF_Err BlurCells(Frame* f, int side, uint32_t take) {
     u["videoTexture"] = TEXRECT(f->cells.renderBuffer.id);
     u["srcOrigin"] = IVEC2(Corner(cells));
     u["channelL"] = IVEC(0);
-    const uint32_t blur[2] = {f->programs->blurWProgram, f->programs->blurHProgram};
-    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &u, side);
-    Draw(&f->blur, blur[0], u);
-    u["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
-    Draw(&f->cells, blur[1], u);
-    KeepTarget(f->kept, &f->blur);
+    if (f->packedStages[0]) {
+        u["channelL"] = IVEC(kChannelRed);
+        u["wrapL"] = IVEC(-1);
+        u["layerL"] = IVEC(0);
+        Region down;
+        if (const PF_Err err = BlurPacked(f, side, cells, &down)) return err;
+        Unpack(f, down, cells, &f->cells);
+    } else {
+        const uint32_t blur[2] = {f->programs->blurWProgram, f->programs->blurHProgram};
+        SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &u, side);
+        Draw(&f->blur, blur[0], u);
+        u["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
+        Draw(&f->cells, blur[1], u);
+        KeepTarget(f->kept, &f->blur);
+    }
     u["displaceTex"] = TEXRECT(f->cells.renderBuffer.id);
     u["mapOrigin"] = IVEC2(Corner(cells));
     u["mapFetchL"] = IVEC(2);
     u["mapCells"] = VEC(float(side));
     p.hasMap = true;
+    return PF_Err_NONE;
+}
+
+// The packed softness on the frame's grid, from the map layer itself where PlaceMap left it.
+PF_Err BlurPackedFrame(Frame* f) {
+    const myParams& p = *f->p;
+    UniformMap& u = f->uniforms;
+    ReadMapSource(f, f->mapPart);
+    u["layerL"] = IVEC(!f->packedLayer.empty());
+    if (!f->packedLayer.empty()) {
+        u["videoTexture"] = TEXRECT(f->mapUpload.renderBuffer.id);
+        u["srcOrigin"] = IVEC2(Corner(f->packedLayer));
+        u["channelL"] = IVEC(f->mapValue);
+    }
+    Region down;
+    if (const PF_Err err = BlurPacked(f, 1, f->mapPart, &down)) return err;
+    KeepTarget(f->kept, &f->mapUpload);
+    if (p.aaFactor <= 1.0f) {
+        // A direct frame reads only its own pixels of the map, each a channel of a packed texel.
+        u["displaceTex"] = TEXRECT(f->packed[2].renderBuffer.id);
+        u["mapOrigin"] = IVEC2(Corner(down));
+        u["mapFetchL"] = IVEC(3);
+        return PF_Err_NONE;
+    }
+    if (!f->map.renderBuffer.id) {
+        if (const PF_Err err = MakeMapTarget(f)) return err;
+    }
+    Unpack(f, down, f->mapPart, &f->map);
+    return PF_Err_NONE;
+}
+
+// The map softness on the frame's grid, a pixel a texel, into the map target; programs made for
+// the frame go in `spare`.
+PF_Err BlurPixels(Frame* f, DisplaceVariants* spare) {
+    myParams& p = *f->p;
+    if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
+        return OutOfMemory("the map softness", f->mapPart, f->out_data);
+    }
+    ReadMapSource(f, f->mapPart);
+    uint32_t blur[2];
+    BlurPrograms(*f->programs, p.wrapMode, spare, blur);
+    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &f->uniforms);
+    Draw(&f->blur, blur[0], f->uniforms);
+    f->uniforms["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
+    Draw(&f->map, blur[1], f->uniforms);
+    KeepTarget(f->kept, &f->blur);
     return PF_Err_NONE;
 }
 
@@ -422,31 +584,16 @@ PF_Err BlurMap(Frame* f) {
     if (!(p.blurRadius > 0.1)) return PF_Err_NONE;
     if (const int side = SoftnessCells(p); side > 1) {
         // Where the cells' program does not build, the frame's grid, whose reach the cells' holds.
-        DisplaceVariants spare{};
         const uint32_t take = SoftnessCellsProgram(*f->programs, side, int(CellFilter(side).size()),
-                                                   p.wrapMode, &spare);
-        const PF_Err err = take ? BlurCells(f, side, take) : PF_Err_NONE;
-        DeleteDisplaceVariants(&spare);
-        if (take) return err;
+                                                   p.wrapMode, &f->spare);
+        if (take) return BlurCells(f, side, take);
     }
-    if (!p.hasMap) {
+    if (!p.hasMap && !f->packedStages[0]) {
         if (const PF_Err err = MakeMapTarget(f)) return err;
     }
-    if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
-        return OutOfMemory("the map softness", f->mapPart, f->out_data);
-    }
-    ReadMapSource(f, f->mapPart);
-    DisplaceVariants spare{};
-    uint32_t blur[2];
-    BlurPrograms(*f->programs, p.wrapMode, &spare, blur);
-    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &f->uniforms);
-    Draw(&f->blur, blur[0], f->uniforms);
-    f->uniforms["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
-    Draw(&f->map, blur[1], f->uniforms);
-    DeleteDisplaceVariants(&spare);
-    KeepTarget(f->kept, &f->blur);
+    const PF_Err err = f->packedStages[0] ? BlurPackedFrame(f) : BlurPixels(f, &f->spare);
     p.hasMap = true;
-    return PF_Err_NONE;
+    return err;
 }
 
 // The softness kernel on the frame's grid, one weight per texel from offset `*origin`, and the
@@ -545,10 +692,9 @@ void SetCellFilter(uint32_t program, int side, UniformMap* uniforms) {
     (*uniforms)["cellTaps[0]"] = VEC(taps[0]);
 }
 
-void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
-                   int cells) {
-    // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
-    constexpr int kMaxPairs = 102;
+namespace {
+
+PairedKernel PairKernel(double radius, int cells) {
     const double r = radius > 0.1 ? std::min(radius, 100.0) : 0.1;  // and no NaN
     int origin = 0;
     double total = 0.0;
@@ -561,33 +707,38 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
     size_t first = 0, end = texels.size();
     while (texels[first] == 0.0) ++first;
     while (texels[end - 1] == 0.0) --end;
-    // Pairs of texels, each read by one filtered fetch placed by their weights to 1/512 of a
-    // texel, which any texel position of a texture up to 16384 wide holds exactly (a GPU places
-    // it to 1/256); the texel weights that placing gives, for the texels read one by one where
-    // the edge mode repeats the frame.
-    float pairs[2 * kMaxPairs] = {}, weights[4 * ((2 * kMaxPairs + 3) / 4)] = {};
-    int n = 0;
+    PairedKernel kernel;
+    int& n = kernel.count;
     for (size_t k = first; k < end && n < kMaxPairs; k += 2, ++n) {
         const double a = texels[k], b = k + 1 < end ? texels[k + 1] : 0.0;
         const double part = a + b > 0.0 ? std::floor(b / (a + b) * 512.0 + 0.5) / 512.0 : 0.0;
         const double weight = (a + b) / total;
-        pairs[2 * n] = float(double(int64_t(k - first)) + part);
-        pairs[2 * n + 1] = float(weight);
-        weights[k - first] = float(weight * (1.0 - part));
-        weights[k - first + 1] = float(weight * part);
+        kernel.pairs[2 * n] = float(double(int64_t(k - first)) + part);
+        kernel.pairs[2 * n + 1] = float(weight);
+        kernel.weights[k - first] = float(weight * (1.0 - part));
+        kernel.weights[k - first + 1] = float(weight * part);
     }
-    const int start = int(first) + origin, groups = (2 * n + 3) / 4;
-    for (int i = 0; i < n; ++i) pairs[2 * i] += float(start);
+    kernel.start = int(first) + origin;
+    for (int i = 0; i < n; ++i) kernel.pairs[2 * i] += float(kernel.start);
+    return kernel;
+}
+
+}  // namespace
+
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
+                   int cells) {
+    const PairedKernel k = PairKernel(radius, cells);
+    const int groups = (2 * k.count + 3) / 4;
     for (const uint32_t program : programs) {
         if (program == 0) continue;
         glUseProgram(program);
-        glUniform2fv(glGetUniformLocation(program, "kernel"), n, pairs);
-        glUniform4fv(glGetUniformLocation(program, "texelWeights"), groups, weights);
+        glUniform2fv(glGetUniformLocation(program, "kernel"), k.count, k.pairs);
+        glUniform4fv(glGetUniformLocation(program, "texelWeights"), groups, k.weights);
     }
-    (*uniforms)["kernel[0]"] = VEC2({pairs[0], pairs[1]});
-    (*uniforms)["kernelPairs"] = IVEC(n);
-    (*uniforms)["texelWeights[0]"] = VEC4({weights[0], weights[1], weights[2], weights[3]});
-    (*uniforms)["kernelStart"] = IVEC(start);
+    (*uniforms)["kernel[0]"] = VEC2({k.pairs[0], k.pairs[1]});
+    (*uniforms)["kernelPairs"] = IVEC(k.count);
+    (*uniforms)["texelWeights[0]"] = VEC4({k.weights[0], k.weights[1], k.weights[2], k.weights[3]});
+    (*uniforms)["kernelStart"] = IVEC(k.start);
     (*uniforms)["kernelGroups"] = IVEC(groups);
 }
 
@@ -696,6 +847,8 @@ void SetSupersamplingBudgetForTesting(uint64_t bytes) {
     g_supersampling_budget = bytes ? bytes : kSupersamplingBudget;
 }
 
+void SetPackedSoftnessForTesting(bool on) { g_packed_softness = on; }
+
 PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
                     PF_OutData* out_data) {
     BeginKeptFrame(kept);
@@ -711,6 +864,7 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     f.inputPart = OnFrame(*p, *p->inputWorld);
     f.mapPart = MapReach(*p, EvaluatedRegion(*p, f.window));
     f.mapValue = MapValue(*p);
+    if (!BlursPacked(&f)) std::fill(f.packedStages, f.packedStages + 4, 0u);
     if (const PF_Err err = BeyondLimits(f)) return err;
     // An output beside the frame has nothing of it to show; the host's fill stays.
     if (f.window.empty()) {

@@ -11,6 +11,10 @@
 // that small frames tile.
 void SetSupersamplingBudgetForTesting(uint64_t bytes);
 
+// Test seam: whether a softness on the frame's grid over a map of one value a pixel blurs four
+// pixels a texel (the module's way) or a pixel a texel, as a map of colours does.
+void SetPackedSoftnessForTesting(bool on);
+
 // The softness kernel of `radius` pixels (above 0.1, at most 100) for the blur `programs`, on the
 // frame's grid or on `cells` of that many pixels a side (SoftnessCells): taps at most a texel
 // apart, each split by linear filtering between the two texels around it, as one weight per texel,

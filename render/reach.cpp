@@ -222,9 +222,9 @@ namespace {
 
 int g_softness_cells_for_testing = 0;
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
 }  // namespace
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 int SoftnessCells(const myParams& p) {
     if (!(p.blurRadius > 0.1)) return 1;

@@ -16,6 +16,8 @@ struct Region {
 };
 
 Region Grow(const Region& r, int64_t by);
+// a / b rounded down, for b > 0.
+int64_t FloorDiv(int64_t a, int64_t b);
 Region Intersect(const Region& a, const Region& b);
 Region Union(const Region& a, const Region& b);
 

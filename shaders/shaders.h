@@ -12,5 +12,6 @@ extern const char* const displace;    // the displacement itself
 extern const char* const blurW;       // horizontal map blur
 extern const char* const blurH;       // vertical map blur
 extern const char* const blurCells;   // the map's cells, for a blur on a coarser grid
+extern const char* const blurPacked;  // the map blur four pixels a texel
 extern const char* const bicubic;     // upsampling before supersampled displacement
 extern const char* const oversample;  // reduction of the supersampled result

@@ -536,9 +536,12 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
     struct Row {
         const char* what;
         std::function<void(DisplaceSettings&)> set;
+        int mapFetch = 0;  // how the map is read
     };
     const Row rows[] = {
         {"defaults, luminance", [](DisplaceSettings& s) { s.srcL = 8; }},
+        {"map layer read itself", [](DisplaceSettings& s) { s.srcL = 8; }, 1},
+        {"map four pixels a texel", [](DisplaceSettings& s) { s.rot = 10.0f; }, 3},
         {"no displacement",
          [](DisplaceSettings& s) { s.srcL = 8, s.translateX = s.translateY = 0; }},
         {"red", [](DisplaceSettings& s) { s.srcL = 1; }},
@@ -600,6 +603,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
             s.offsetF = 0.05f, s.resV = {float(w), float(h)};
             row.set(s);
             UniformMap uniforms = DisplaceUniforms(s, inTex, mapTex);
+            uniforms["mapFetchL"] = IVEC(row.mapFetch);
             vexo_model::AddWholeGridUniforms(&uniforms, float(w), float(h));
             GLuint variant = 0;
             EXPECT_EQ(CaptureStdout([&] {

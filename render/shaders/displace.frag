@@ -14,12 +14,13 @@ uniform sampler2DRect displaceTex;
 uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
 uniform vec2 gridSize;
 uniform ivec2 inOrigin;   // the frame pixel of the input texture's first texel
-uniform ivec2 mapOrigin;  // the frame pixel of the map texture's first texel
+uniform ivec2 mapOrigin;  // the frame pixel of the map texture's first texel (3: packed column)
 #ifdef VEXO_MAP_FETCH
 const int mapFetchL = VEXO_MAP_FETCH;
 #else
 // 1: the map is the map layer itself, read by texel in the host's order; 2: the softened map on
-// cells of mapCells pixels a side
+// cells of mapCells pixels a side; 3: the softened map of one value a pixel, four pixels of a row
+// a texel
 uniform int mapFetchL;
 #endif
 uniform float mapCells;
@@ -318,6 +319,12 @@ vec4 mapTexel(ivec2 cell) {
     return m;
 }
 
+// The softened map, four pixels of a row a texel, at a frame pixel: its value in red.
+vec4 packedAt(ivec2 pixel) {
+    ivec2 c = clamp(ivec2(pixel.x >> 2, pixel.y) - mapOrigin, ivec2(0), textureSize(displaceTex) - 1);
+    return vec4(texelFetch(displaceTex, c)[pixel.x & 3]);
+}
+
 // The softened map on its cells at x (frame pixels), as a cubic B-spline of the cells around it
 // (read as four filtered fetches, each placed to 1/512 of a cell): smooth where a linear read
 // would ripple at the cells' spacing. A supersampled read between a frame's edge pixel and the
@@ -354,6 +361,7 @@ vec4 mapAt(ivec2 cell, vec2 x) {
     }
     if (mapFetchL == 1) return mapTexel(cell);
     if (mapFetchL == 2) return cellsAt(x);
+    if (mapFetchL == 3) return packedAt(cell);
     if (bicubicIn == 1) return linearAt(displaceTex, mapOrigin, x - 0.5);
     return texelAt(displaceTex, mapOrigin, cell);
 }
