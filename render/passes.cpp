@@ -67,10 +67,10 @@ struct Frame {
     int32_t mapValue = 0;  // the channel the softened map holds alone (MapValue), or 0
     PX_FBO upload, map, mapUpload, blur, cells, output, superResult;
     // The softness four pixels a texel: its stages' programs where it blurs so (BlursPacked),
-    // its targets (the source, blurred across, then down), and where the map layer it reads
-    // itself lies, if it does.
+    // its targets (the source, then blurred down; blurred across), and where the map layer it
+    // reads itself lies, if it does.
     uint32_t packedStages[4] = {};
-    PX_FBO packed[3];
+    PX_FBO packed[2];
     Region packedLayer;
     DisplaceVariants spare{};  // programs made for this frame alone
     bool rendered = false;
@@ -78,7 +78,7 @@ struct Frame {
     ~Frame() {
         DeleteDisplaceVariants(&spare);
         for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &cells, &output, &superResult,
-                          &packed[0], &packed[1], &packed[2]}) {
+                          &packed[0], &packed[1]}) {
             KeepTarget(rendered ? kept : nullptr, t);
         }
         if (rendered) {
@@ -369,9 +369,11 @@ PF_Err PlaceMap(Frame* f) {
     }
     const Region at = OnFrame(p, *p.mapWorld);
     const bool direct = ReadsMapLayerDirect(p, at);
+    // The packed softness on the frame's grid reads the layer itself, as this pass would place it.
+    const bool packed = f->packedStages[0] && SoftnessCells(p) <= 1 && NearFrame(at);
     // Read texel by texel, bytes convert to the values a float upload holds, without the
     // driver's conversion of every texel on the way up.
-    const int32_t format = direct && p.bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
+    const int32_t format = (direct || packed) && p.bitDepth == 8 ? GL_RGBA8 : GL_RGBA32F;
     if (!MakeTarget(f, &f->mapUpload, p.mapWorld->width, p.mapWorld->height, p.wrapMode,
                     Fill::kUpload, format)) {
         return OutOfMemory("the map layer", p.mapWorld->width, p.mapWorld->height, f->out_data);
@@ -384,8 +386,7 @@ PF_Err PlaceMap(Frame* f) {
         f->uniforms["mapOrigin"] = IVEC2({int32_t(at.left), int32_t(at.top)});
         return PF_Err_NONE;
     }
-    // The packed softness reads the layer itself, as this pass would place it.
-    if (f->packedStages[0] && SoftnessCells(p) <= 1 && NearFrame(at)) {
+    if (packed) {
         f->packedLayer = at;
         return PF_Err_NONE;
     }
@@ -429,10 +430,12 @@ void ReadMapSource(Frame* f, const Region& grid) {
 
 // The map softness over a map of one value a pixel, four pixels of a row a texel
 // (blurPacked.frag), on the frame's grid or on cells of `side` pixels: `out` of that grid blurred
-// from the source the uniforms name (ReadMapSource, as the caller amends it) into the last packed
-// target, which holds `*down`: packed columns (of four) and rows. Across, each packed texel's
-// pixels take the packed texels from `first` to `last` beyond it; down, the rows the kernel
-// reaches from the first row of `out` to its last.
+// from the source the uniforms name (ReadMapSource, as the caller amends it) into the first packed
+// target, whose first texels then hold `*down`: packed columns (of four) and rows. Across, each
+// packed texel's pixels take the packed texels from `first` to `last` beyond it; down, the rows
+// the kernel reaches from the first row of `out` to its last. Down draws over the packed source,
+// which across has read and which holds more than `*down`, where a target of its own would be
+// more memory for the frame, and fresh memory for its first.
 PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     const uint32_t(&stages)[4] = f->packedStages;
     const myParams& p = *f->p;
@@ -443,8 +446,8 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     *down = Region{left, out.top, right, out.bottom};
     const Region across{left, out.top + k.start, right, out.bottom + k.start + taps - 1};
     const Region source{left + first, across.top, right + last, across.bottom};
-    const Region* parts[3] = {&source, &across, down};
-    for (int i = 0; i < 3; ++i) {
+    const Region* parts[2] = {&source, &across};
+    for (int i = 0; i < 2; ++i) {
         if (!MakeTarget(f, &f->packed[i], *parts[i], GL_CLAMP_TO_EDGE, Fill::kDrawn)) {
             return OutOfMemory("the map softness", *parts[i], f->out_data);
         }
@@ -470,11 +473,10 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     u["acrossCount"] = IVEC(count);
     u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
     Draw(&f->packed[1], stages[1], u);
-    KeepTarget(f->kept, &f->packed[0]);
     SetBlurKernel({stages[2]}, p.blurRadius, &u, side);
     u["rowShift"] = VEC(float(-k.start));
     u["videoTexture"] = TEXRECT(f->packed[1].renderBuffer.id);
-    Draw(&f->packed[2], stages[2], u);
+    DrawPart(&f->packed[0], stages[2], u, Region{0, 0, down->width(), down->height()});
     KeepTarget(f->kept, &f->packed[1]);
     return PF_Err_NONE;
 }
@@ -484,9 +486,9 @@ void Unpack(Frame* f, const Region& down, const Region& out, PX_FBO* into) {
     UniformMap& u = f->uniforms;
     u["gridOrigin"] = IVEC2(Corner(out));
     u["packedLeft"] = IVEC(int32_t(down.left));
-    u["videoTexture"] = TEXRECT(f->packed[2].renderBuffer.id);
+    u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
     Draw(into, f->packedStages[3], u);
-    KeepTarget(f->kept, &f->packed[2]);
+    KeepTarget(f->kept, &f->packed[0]);
 }
 
 PF_Err BlurCells(Frame* f, int side, uint32_t take) {
@@ -547,7 +549,7 @@ PF_Err BlurPackedFrame(Frame* f) {
     KeepTarget(f->kept, &f->mapUpload);
     if (p.aaFactor <= 1.0f) {
         // A direct frame reads only its own pixels of the map, each a channel of a packed texel.
-        u["displaceTex"] = TEXRECT(f->packed[2].renderBuffer.id);
+        u["displaceTex"] = TEXRECT(f->packed[0].renderBuffer.id);
         u["mapOrigin"] = IVEC2(Corner(down));
         u["mapFetchL"] = IVEC(3);
         return PF_Err_NONE;
