@@ -682,6 +682,7 @@ TEST_F(RenderTest, ARegionIsTheCropOfTheWholeFrame) {
         {"2x", {{kParamAntiAliasing, kAntiAliasing2x}}},
         {"4x", {{kParamAntiAliasing, kAntiAliasing4x}}},
         {"softness", {{kParamMapSoftness, 6}}},
+        {"softened, 2x", {{kParamMapSoftness, 5}, {kParamAntiAliasing, kAntiAliasing2x}}},
         {"repeat, softened", {{kParamEdgeBehavior, kEdgeRepeat}, {kParamMapSoftness, 4}}},
         // Blurred on cells of 2 and of 4 pixels, reaching past every edge.
         {"widely softened", {{kParamMapSoftness, 12}}},
