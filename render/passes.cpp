@@ -308,9 +308,6 @@ int32_t MapValue(const myParams& p) {
 
 int32_t MapFormat(const Frame& f) { return f.mapValue ? GL_R32F : GL_RGBA32F; }
 
-// Where the displacement reads only texel centres of a map layer that lies on the frame's grid
-// (a direct frame without softness), it reads the layer itself, in the host's order, and
-// premultiplies each texel as the map pass would: no map target is made.
 // Room for radius 100: taps from -100 to 100 cover 203 texels, 102 pairs.
 constexpr int kMaxPairs = 102;
 
@@ -331,6 +328,9 @@ bool NearFrame(const Region& at) {
     return at.left > -reach && at.left < reach && at.top > -reach && at.top < reach;
 }
 
+// Where the displacement reads only texel centres of a map layer that lies on the frame's grid
+// (a direct frame without softness), it reads the layer itself, in the host's order, and
+// premultiplies each texel as the map pass would: no map target is made.
 bool ReadsMapLayerDirect(const myParams& p, const Region& at) {
     return !(p.blurRadius > 0.1) && p.aaFactor <= 1.0f && NearFrame(at);
 }
@@ -407,6 +407,9 @@ PF_Err PlaceMap(Frame* f) {
 }
 
 PairedKernel PairKernel(double radius, int cells);
+// SetBlurKernel for a kernel already paired.
+void SendBlurKernel(std::initializer_list<uint32_t> programs, const PairedKernel& k,
+                    UniformMap* uniforms);
 std::vector<double> CellFilter(int side);
 
 // The map softness on cells of `side` pixels: each cell taken from the pixels around it as the
@@ -473,7 +476,7 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     u["acrossCount"] = IVEC(count);
     u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
     Draw(&f->packed[1], stages[1], u);
-    SetBlurKernel({stages[2]}, p.blurRadius, &u, side);
+    SendBlurKernel({stages[2]}, k, &u);
     u["rowShift"] = VEC(float(-k.start));
     u["videoTexture"] = TEXRECT(f->packed[1].renderBuffer.id);
     DrawPart(&f->packed[0], stages[2], u, Region{0, 0, down->width(), down->height()});
@@ -565,6 +568,9 @@ PF_Err BlurPackedFrame(Frame* f) {
 // the frame go in `spare`.
 PF_Err BlurPixels(Frame* f, DisplaceVariants* spare) {
     myParams& p = *f->p;
+    if (!p.hasMap) {
+        if (const PF_Err err = MakeMapTarget(f)) return err;
+    }
     if (!MakeTarget(f, &f->blur, f->mapPart, p.wrapMode, Fill::kDrawn, MapFormat(*f))) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
@@ -589,9 +595,6 @@ PF_Err BlurMap(Frame* f) {
         const uint32_t take = SoftnessCellsProgram(*f->programs, side, int(CellFilter(side).size()),
                                                    p.wrapMode, &f->spare);
         if (take) return BlurCells(f, side, take);
-    }
-    if (!p.hasMap && !f->packedStages[0]) {
-        if (const PF_Err err = MakeMapTarget(f)) return err;
     }
     const PF_Err err = f->packedStages[0] ? BlurPackedFrame(f) : BlurPixels(f, &f->spare);
     p.hasMap = true;
@@ -725,11 +728,8 @@ PairedKernel PairKernel(double radius, int cells) {
     return kernel;
 }
 
-}  // namespace
-
-void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
-                   int cells) {
-    const PairedKernel k = PairKernel(radius, cells);
+void SendBlurKernel(std::initializer_list<uint32_t> programs, const PairedKernel& k,
+                    UniformMap* uniforms) {
     const int groups = (2 * k.count + 3) / 4;
     for (const uint32_t program : programs) {
         if (program == 0) continue;
@@ -742,6 +742,13 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
     (*uniforms)["texelWeights[0]"] = VEC4({k.weights[0], k.weights[1], k.weights[2], k.weights[3]});
     (*uniforms)["kernelStart"] = IVEC(k.start);
     (*uniforms)["kernelGroups"] = IVEC(groups);
+}
+
+}  // namespace
+
+void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, UniformMap* uniforms,
+                   int cells) {
+    SendBlurKernel(programs, PairKernel(radius, cells), uniforms);
 }
 
 namespace {
