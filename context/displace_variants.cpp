@@ -12,13 +12,13 @@
 namespace {
 
 // Key layout, low bit first: 1 (in use), map source, hue or saturation channel, easing (3 bits),
-// gamma one, rotation zero, scale one, chromatic aberration, map view, input upsampled in place,
-// edge mode (2 bits), how the map is read (2 bits).
+// gamma one, rotation zero, scale one, chromatic aberration, map view, cells a pixel's side holds
+// (2 bits: 1, 2 or 4), edge mode (2 bits), how the map is read (2 bits).
 constexpr uint32_t kInUse = 1u << 0;
 constexpr int kAuxShift = 1, kHsvShift = 2, kEasingShift = 3;
 constexpr uint32_t kGammaOne = 1u << 6, kRotZero = 1u << 7, kScaleOne = 1u << 8;
-constexpr int kCAShift = 9, kDstShift = 10, kBicubicShift = 11, kWrapShift = 12,
-              kMapFetchShift = 14;
+constexpr int kCAShift = 9, kDstShift = 10, kPerPixelShift = 11, kWrapShift = 13,
+              kMapFetchShift = 15;
 
 // An absent uniform reads as GL's default, 0, as the general program would see it.
 int32_t IntOf(const UniformMap& u, const char* name) {
@@ -53,7 +53,8 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     if (FloatOf(u, "scaleX") == 1.0f && FloatOf(u, "scaleY") == 1.0f) key |= kScaleOne;
     key |= uint32_t(IntOf(u, "usingCA") == 1) << kCAShift;
     key |= uint32_t(IntOf(u, "dstL") == 1) << kDstShift;
-    key |= uint32_t(IntOf(u, "bicubicIn") == 1) << kBicubicShift;
+    const int32_t per_pixel = IntOf(u, "perPixel");
+    key |= uint32_t(per_pixel >= 4 ? 2 : per_pixel >= 2 ? 1 : 0) << kPerPixelShift;
     key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
     key |= uint32_t(std::clamp(IntOf(u, "mapFetchL"), 0, 3)) << kMapFetchShift;
     return key;
@@ -88,7 +89,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
     if (key & kScaleOne) define("VEXO_SCALE_ONE", 1);
     define("VEXO_CA", (key >> kCAShift) & 1u);
     define("VEXO_DST", (key >> kDstShift) & 1u ? 1u : 2u);
-    define("VEXO_BICUBIC", (key >> kBicubicShift) & 1u);
+    define("VEXO_PER_PIXEL", 1u << ((key >> kPerPixelShift) & 3u));
     define("VEXO_WRAP", (key >> kWrapShift) & 3u);
     define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 3u);
     return WithDefines(text, source);

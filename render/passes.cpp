@@ -19,10 +19,10 @@
 
 namespace {
 
-// GPU memory the samples of one supersampled tile may take. Larger frames take more tiles,
-// never more memory.
-constexpr uint64_t kSupersamplingBudget = uint64_t(32) << 20;
-uint64_t g_supersampling_budget = kSupersamplingBudget;
+// The samples one supersampled draw may take: a larger frame takes more draws, each as short as
+// a 1080p frame's quarter at 2x, which no GPU's watchdog ends.
+constexpr uint64_t kSamplesPerDraw = uint64_t(1) << 21;
+uint64_t g_samples_per_draw = kSamplesPerDraw;
 bool g_packed_softness = true;
 
 struct Limits {
@@ -48,9 +48,6 @@ bool Fits(int64_t w, int64_t h, const Limits& limits) {
     return w > 0 && h > 0 && w <= Largest(limits) && h <= Largest(limits);
 }
 
-// A float target's bytes.
-uint64_t Bytes(const Region& r) { return uint64_t(r.width()) * uint64_t(r.height()) * 16; }
-
 // A frame's targets, and where on the frame each holds its part. At the frame's end they are
 // kept for the thread's next frame (within the budget), or deleted with everything kept when the
 // frame failed.
@@ -65,7 +62,7 @@ struct Frame {
     Region inputPart;      // the frame pixels the input buffer holds
     Region mapPart;        // the frame pixels the map target holds
     int32_t mapValue = 0;  // the channel the softened map holds alone (MapValue), or 0
-    PX_FBO upload, map, mapUpload, blur, cells, output, superResult;
+    PX_FBO upload, map, mapUpload, blur, cells, output;
     // The softness four pixels a texel: its stages' programs where it blurs so (BlursPacked),
     // its targets (the source, then blurred down; blurred across), and where the map layer it
     // reads itself lies, if it does.
@@ -77,8 +74,8 @@ struct Frame {
 
     ~Frame() {
         DeleteDisplaceVariants(&spare);
-        for (PX_FBO* t : {&upload, &map, &mapUpload, &blur, &cells, &output, &superResult,
-                          &packed[0], &packed[1]}) {
+        for (PX_FBO* t :
+             {&upload, &map, &mapUpload, &blur, &cells, &output, &packed[0], &packed[1]}) {
             KeepTarget(rendered ? kept : nullptr, t);
         }
         if (rendered) {
@@ -753,8 +750,9 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
 
 namespace {
 
-// The displacement's settings and where it draws: the cells of `grid` in `cells`.
-void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
+// The displacement's settings and where it draws: the frame pixels of `target`, on a grid of
+// `grid` cells (the frame's pixels, or its supersampled cells).
+void SetDisplacement(Frame* f, Vec2f grid, const Region& target) {
     SendDisplaceUniforms(f->uniforms, f->p);
     // How the map is read, where the passes before did not say: the general program reads every
     // setting, whether the frame has a map or not.
@@ -764,7 +762,7 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
     u.emplace("mapOrigin", IVEC2({0, 0}));
     u.emplace("mapCells", VEC(1.0f));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
-    u["gridOrigin"] = IVEC2(Corner(cells));
+    u["gridOrigin"] = IVEC2(Corner(target));
     u["gridSize"] = VEC2(grid);
     u["pixelStretch"] = VEC(float(f->p->pixelAspect - 1.0));
     u["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
@@ -772,15 +770,15 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& cells) {
 
 void DisplaceDirect(Frame* f) {
     f->uniforms["inTex"] = TEXRECT(f->upload.renderBuffer.id);
-    f->uniforms["bicubicIn"] = IVEC(0);
+    f->uniforms["perPixel"] = IVEC(1);
     SetDisplacement(f, f->p->frameSize, f->window);
     Draw(&f->output, DisplaceProgram(*f->programs, f->uniforms), f->uniforms);
 }
 
-// A supersampled window is drawn a tile at a time: the tile's samples, then their reduction
-// into its part of the output. The displacement upsamples the input at the cells it reads (the
-// values an upsampled target would hold, read as a filtered fetch reads them), so no tile needs
-// more of it than the input itself, and the samples are all a tile takes.
+// A supersampled window is drawn a tile at a time. Each pixel takes the mean of its samples
+// itself, and the displacement upsamples the input at the cells it reads (the values an
+// upsampled target would hold, read as a filtered fetch reads them): no target beyond the
+// output's holds samples or upsampled input.
 struct Tiling {
     int64_t width = 0, height = 0;
 };
@@ -789,14 +787,13 @@ Region Tile(const Frame& f, const Tiling& t, int64_t x, int64_t y) {
     return Intersect(Region{x, y, x + t.width, y + t.height}, f.window);
 }
 
-// The largest tiles whose samples fit the budget and the context, halving the longer side.
+// The largest tiles within the samples a draw may take, halving the longer side.
 Tiling PlanTiles(const Frame& f) {
     Tiling t{f.window.width(), f.window.height()};
     for (;;) {
         const Region samples = SampleRegion(*f.p, Tile(f, t, f.window.left, f.window.top));
-        const bool fits = Fits(samples.width(), samples.height(), f.limits) &&
-                          Bytes(samples) <= g_supersampling_budget;
-        if (fits || (t.width == 1 && t.height == 1)) return t;
+        const uint64_t count = uint64_t(samples.width()) * uint64_t(samples.height());
+        if (count <= g_samples_per_draw || (t.width == 1 && t.height == 1)) return t;
         if (t.width >= t.height) {
             t.width = (t.width + 1) / 2;
         } else {
@@ -805,41 +802,22 @@ Tiling PlanTiles(const Frame& f) {
     }
 }
 
-// One tile: its samples displaced, and reduced into its part of the output.
-void SupersampleTile(Frame* f, const Region& tile) {
-    myParams& p = *f->p;
-    const Region samples = SampleRegion(p, tile);
+// Each pixel the mean of its samples, displaced, drawn a tile at a time.
+void DisplaceSupersampled(Frame* f) {
     UniformMap& u = f->uniforms;
     u["inTex"] = TEXRECT(f->upload.renderBuffer.id);
-    u["bicubicIn"] = IVEC(1);
-    SetDisplacement(f, p.superSize, samples);
-    DrawPart(&f->superResult, DisplaceProgram(*f->programs, u), u,
-             Region{0, 0, samples.width(), samples.height()});
-    u["inTex"] = TEX2D(f->superResult.renderBuffer.id);
-    u["octave"] = VEC(p.aaFactor);
-    u["gridOrigin"] = IVEC2(Corner(f->window));
-    u["sampleOrigin"] = IVEC2(Corner(samples));
-    DrawPart(&f->output, f->programs->oversampleProgram, u,
-             Region{tile.left - f->window.left, tile.top - f->window.top,
-                    tile.right - f->window.left, tile.bottom - f->window.top});
-}
-
-PF_Err DisplaceSupersampled(Frame* f) {
+    u["perPixel"] = IVEC(int32_t(f->p->aaFactor));
+    SetDisplacement(f, f->p->superSize, f->window);
+    const GLuint program = DisplaceProgram(*f->programs, u);
     const Tiling tiling = PlanTiles(*f);
-    // Every tile's samples fit the first's target, which tiles at the window's edges use part of.
-    const Region first = SampleRegion(*f->p, Tile(*f, tiling, f->window.left, f->window.top));
-    if (!MakeTarget(f, &f->superResult, first, GL_CLAMP_TO_EDGE, Fill::kDrawn, GL_RGBA32F,
-                    GL_TEXTURE_2D)) {
-        return OutOfMemory(f->p->aaFactor >= 4.0f ? "the frame at 4x anti-aliasing"
-                                                  : "the frame at 2x anti-aliasing",
-                           first, f->out_data);
-    }
     for (int64_t y = f->window.top; y < f->window.bottom; y += tiling.height) {
         for (int64_t x = f->window.left; x < f->window.right; x += tiling.width) {
-            SupersampleTile(f, Tile(*f, tiling, x, y));
+            const Region tile = Tile(*f, tiling, x, y);
+            DrawPart(&f->output, program, u,
+                     Region{tile.left - f->window.left, tile.top - f->window.top,
+                            tile.right - f->window.left, tile.bottom - f->window.top});
         }
     }
-    return PF_Err_NONE;
 }
 
 // The output target into the host's buffer: only its overlap with the frame exists to be read,
@@ -852,8 +830,8 @@ void ReadBack(Frame* f) {
 
 }  // namespace
 
-void SetSupersamplingBudgetForTesting(uint64_t bytes) {
-    g_supersampling_budget = bytes ? bytes : kSupersamplingBudget;
+void SetSamplesPerDrawForTesting(uint64_t samples) {
+    g_samples_per_draw = samples ? samples : kSamplesPerDraw;
 }
 
 void SetPackedSoftnessForTesting(bool on) { g_packed_softness = on; }
@@ -896,8 +874,8 @@ PF_Err RenderPasses(myParams* p, const GLPrograms& programs, KeptTargets* kept,
     // Any value but 2x and 4x (the separator too) renders direct.
     if (p->aaFactor <= 1.0f) {
         DisplaceDirect(&f);
-    } else if ((err = DisplaceSupersampled(&f))) {
-        return err;
+    } else {
+        DisplaceSupersampled(&f);
     }
     ReadBack(&f);
     // GL reports running out of memory through its error flag, wherever in the frame it

@@ -7,9 +7,9 @@
 #include "gl/kept_targets.h"
 #include "render/render_settings.h"
 
-// Test seam: the bytes a supersampled tile may take (0 restores the module's own budget), so
-// that small frames tile.
-void SetSupersamplingBudgetForTesting(uint64_t bytes);
+// Test seam: the samples a supersampled draw may take (0 restores the module's own bound), so
+// that small frames draw in tiles.
+void SetSamplesPerDrawForTesting(uint64_t samples);
 
 // Test seam: whether a softness on the frame's grid over a map of one value a pixel blurs four
 // pixels a texel (the module's way) or a pixel a texel, as a map of colours does.

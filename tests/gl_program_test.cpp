@@ -329,7 +329,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"mapFetchL", GL_INT},
           {"mapCells", GL_FLOAT},
           {"mapOrigin", GL_INT_VEC2},
-          {"bicubicIn", GL_INT},
+          {"perPixel", GL_INT},
           {"wrapL", GL_INT}},
          "FragColor",
          placed},

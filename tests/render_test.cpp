@@ -725,9 +725,9 @@ TEST_F(RenderTest, ARegionIsTheCropOfTheWholeFrame) {
             for (const auto& [index, value] : c.controls) Set(index, value);
             const World whole = Render(input, &map);
             // Supersampled in tiles of a few pixels, bit for bit.
-            SetSupersamplingBudgetForTesting(4096);
+            SetSamplesPerDrawForTesting(256);
             EXPECT_EQ(MaxDifference(Render(input, &map), whole), 0.0f) << "in tiles";
-            SetSupersamplingBudgetForTesting(0);
+            SetSamplesPerDrawForTesting(0);
             for (const PF_LRect& r : regions) {
                 SCOPED_TRACE(std::to_string(r.left) + "," + std::to_string(r.top) + "," +
                              std::to_string(r.right) + "," + std::to_string(r.bottom));
@@ -771,7 +771,7 @@ TEST_F(RenderTest, ALookChangingEveryFrameLinksBoundedProgramsHoweverManyTiles) 
         Set(kParamDisplacementEasing, kEasingInOut);
         Set(kParamEdgeBehavior, kEdgeEdgeRepeat);
         Render(input);  // the thread's six programs and its first look
-        SetSupersamplingBudgetForTesting(4096);
+        SetSamplesPerDrawForTesting(256);
         const uint64_t start = ProgramBuildsOnThisThread();
         for (int frame = 0; frame < 12; ++frame) {
             Set(kParamDisplacementEasing, easings[frame % 4]);
@@ -779,7 +779,7 @@ TEST_F(RenderTest, ALookChangingEveryFrameLinksBoundedProgramsHoweverManyTiles) 
             Render(input);
         }
         builds = ProgramBuildsOnThisThread() - start;
-        SetSupersamplingBudgetForTesting(0);
+        SetSamplesPerDrawForTesting(0);
     }).join();
     EXPECT_LE(builds, uint64_t(kMaxDisplaceVariants) + 1);
 }
@@ -1004,7 +1004,7 @@ TEST_F(RenderFailureTest, OnlyAReachBeyondTheContextsLimitFailsTheFrame) {
         EXPECT_LE(checkouts[2].second.right - checkouts[2].second.left, 16 + 2 * 8);
     }
 
-    // Supersampling takes tiles: a frame whose supersampled width is beyond the limit renders.
+    // No target holds a frame's samples: one whose supersampled width is beyond the limit renders.
     const World wide_input = Picture(limit / 4 + 1, 2, 8);
     Set(kParamAntiAliasing, kAntiAliasing4x);
     World out;

@@ -11,7 +11,7 @@ uniform sampler2DRect displaceTex;
 // a texel: a texture holds a part of the frame from the frame pixel its origin names on, at texel
 // positions, and taking the whole origin away from such a position is exact. So every part and
 // every tile of a frame computes each pixel alike.
-uniform ivec2 gridOrigin;  // the grid cell of the target's first pixel
+uniform ivec2 gridOrigin;  // the frame pixel of the target's first pixel
 uniform vec2 gridSize;
 uniform ivec2 inOrigin;   // the frame pixel of the input texture's first texel
 uniform ivec2 mapOrigin;  // the frame pixel of the map texture's first texel (3: packed column)
@@ -24,10 +24,12 @@ const int mapFetchL = VEXO_MAP_FETCH;
 uniform int mapFetchL;
 #endif
 uniform float mapCells;
-#ifdef VEXO_BICUBIC
-const int bicubicIn = VEXO_BICUBIC;
+// The cells a pixel's side holds: 1 for a direct frame; 2 or 4 supersampled, where each pixel is
+// the mean of its cells and the input is upsampled at the cells read.
+#ifdef VEXO_PER_PIXEL
+const int perPixel = VEXO_PER_PIXEL;
 #else
-uniform int bicubicIn;  // 1: the input is upsampled here, at the cells read, not ahead
+uniform int perPixel;
 #endif
 #ifdef VEXO_WRAP
 const int wrapL = VEXO_WRAP;
@@ -298,7 +300,7 @@ vec4 upsampledAt(vec2 s) {
 
 // The move `d` (frame pixels) from cell `cell`'s centre, read from the input.
 vec4 sampleInput(vec2 cell, vec2 d) {
-    if (bicubicIn == 1) return upsampledAt(cell + d * (gridSize.x / resV.x));
+    if (perPixel > 1) return upsampledAt(cell + d * (gridSize.x / resV.x));
     return linearAt(inTex, inOrigin, cell + d);
 }
 
@@ -332,8 +334,8 @@ vec4 packedAt(ivec2 pixel) {
 // own value under Edge Repeat, and none of the one beyond where there is none.
 vec4 cellsAt(vec2 x) {
     float share = 1.0;
-    if (bicubicIn == 1 && wrapL == 3) x = clamp(x, vec2(0.5), resV - 0.5);
-    if (bicubicIn == 1 && wrapL == 0) {
+    if (perPixel > 1 && wrapL == 3) x = clamp(x, vec2(0.5), resV - 0.5);
+    if (perPixel > 1 && wrapL == 0) {
         vec2 s = x - 0.5;
         vec2 i = floor(s);
         vec2 f = s - i;
@@ -357,12 +359,12 @@ vec4 cellsAt(vec2 x) {
 // the map (which stays at the frame's size) between pixels, or the input upsampled at the cell.
 vec4 mapAt(ivec2 cell, vec2 x) {
     if (usingAuxTex == 0) {
-        return bicubicIn == 1 ? upsampledAt(vec2(cell)) : texelAt(inTex, inOrigin, cell);
+        return perPixel > 1 ? upsampledAt(vec2(cell)) : texelAt(inTex, inOrigin, cell);
     }
     if (mapFetchL == 1) return mapTexel(cell);
     if (mapFetchL == 2) return cellsAt(x);
     if (mapFetchL == 3) return packedAt(cell);
-    if (bicubicIn == 1) return linearAt(displaceTex, mapOrigin, x - 0.5);
+    if (perPixel > 1) return linearAt(displaceTex, mapOrigin, x - 0.5);
     return texelAt(displaceTex, mapOrigin, cell);
 }
 
@@ -371,8 +373,8 @@ vec4 displaced(vec2 cell, vec2 x, float g) {
                                           scaleFactor(g, scaleX), scaleFactor(g, scaleY)));
 }
 
-void main() {
-    ivec2 at = gridOrigin + ivec2(gl_FragCoord.xy);
+// One cell of the grid: its displaced read, in the host's order.
+vec4 sampleAt(ivec2 at) {
     vec2 cell = vec2(at);
     // The cell's centre in frame pixels: exact, the cells per pixel being 1, 2 or 4.
     vec2 x = (cell + 0.5) / (gridSize / resV);
@@ -394,18 +396,52 @@ void main() {
     // Keeps the scale factor finite for a map value of 0.
     if (grey == 0.0) grey = 0.00001;
 
+    vec4 c;
     if (usingCA == 1) {
         float greyR = grey * redMult;
         float greyB = grey * blueMult;
         grey = grey * greenMult;
-        FragColor = displaced(cell, x, grey);
-        FragColor.r = displaced(cell, x, greyR).r;
-        FragColor.b = displaced(cell, x, greyB).b;
+        c = displaced(cell, x, grey);
+        c.r = displaced(cell, x, greyR).r;
+        c.b = displaced(cell, x, greyB).b;
     } else {
-        FragColor = displaced(cell, x, grey);
+        c = displaced(cell, x, grey);
     }
 
-    if (dstL == 1) FragColor = vec4(grey, grey, grey, 1.0);
+    if (dstL == 1) c = vec4(grey, grey, grey, 1.0);
 
-    FragColor = finiteOrZero(vec4(FragColor.a, FragColor.r, FragColor.g, FragColor.b));
+    return finiteOrZero(vec4(c.a, c.r, c.g, c.b));
+}
+
+// A supersampled pixel's cells, summed a row at a time. A program made for one frame's settings
+// writes them out: on llvmpipe a loop over them took twice the time.
+#define CELL(i, j) sampleAt(first + ivec2(i, j))
+#define ROW2(j) (CELL(0, j) + CELL(1, j))
+#define ROW4(j) (((CELL(0, j) + CELL(1, j)) + CELL(2, j)) + CELL(3, j))
+
+void main() {
+    ivec2 pixel = gridOrigin + ivec2(gl_FragCoord.xy);
+    ivec2 first = pixel * perPixel;
+#if !defined(VEXO_PER_PIXEL)
+    vec4 sum;
+    if (perPixel <= 1) {
+        sum = sampleAt(pixel);
+    } else {
+        sum = vec4(0.0);
+        for (int j = 0; j < perPixel; ++j) {
+            vec4 row = vec4(0.0);
+            for (int i = 0; i < perPixel; ++i) row += CELL(i, j);
+            sum += row;
+        }
+        sum /= float(perPixel * perPixel);
+    }
+#elif VEXO_PER_PIXEL == 1
+    vec4 sum = sampleAt(pixel);
+#elif VEXO_PER_PIXEL == 2
+    vec4 sum = (ROW2(0) + ROW2(1)) * 0.25;
+#else
+    vec4 sum = (((ROW4(0) + ROW4(1)) + ROW4(2)) + ROW4(3)) * 0.0625;
+#endif
+    // Sums of huge finite samples can overflow: the host's float buffer still gets no infinity.
+    FragColor = finiteOrZero(sum);
 }
