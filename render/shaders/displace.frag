@@ -422,26 +422,24 @@ vec4 sampleAt(ivec2 at) {
 void main() {
     ivec2 pixel = gridOrigin + ivec2(gl_FragCoord.xy);
     ivec2 first = pixel * perPixel;
+    // Sums of huge finite samples can overflow: the host's float buffer still gets no infinity.
 #if !defined(VEXO_PER_PIXEL)
-    vec4 sum;
     if (perPixel <= 1) {
-        sum = sampleAt(pixel);
+        FragColor = sampleAt(pixel);
     } else {
-        sum = vec4(0.0);
+        vec4 sum = vec4(0.0);
         for (int j = 0; j < perPixel; ++j) {
             vec4 row = vec4(0.0);
             for (int i = 0; i < perPixel; ++i) row += CELL(i, j);
             sum += row;
         }
-        sum /= float(perPixel * perPixel);
+        FragColor = finiteOrZero(sum / float(perPixel * perPixel));
     }
 #elif VEXO_PER_PIXEL == 1
-    vec4 sum = sampleAt(pixel);
+    FragColor = sampleAt(pixel);
 #elif VEXO_PER_PIXEL == 2
-    vec4 sum = (ROW2(0) + ROW2(1)) * 0.25;
+    FragColor = finiteOrZero((ROW2(0) + ROW2(1)) * 0.25);
 #else
-    vec4 sum = (((ROW4(0) + ROW4(1)) + ROW4(2)) + ROW4(3)) * 0.0625;
+    FragColor = finiteOrZero((((ROW4(0) + ROW4(1)) + ROW4(2)) + ROW4(3)) * 0.0625);
 #endif
-    // Sums of huge finite samples can overflow: the host's float buffer still gets no infinity.
-    FragColor = finiteOrZero(sum);
 }
