@@ -124,7 +124,10 @@ uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uin
         // A free slot first, else the one used longest ago.
         if (v->keys[slot] != 0 && (v->keys[i] == 0 || v->lastUse[i] < v->lastUse[slot])) slot = i;
     }
-    if (v->keys[slot] != 0 && now - v->lastBuild < kFramesPerReplacedVariant) return general;
+    const bool supersampled = ((key >> kPerPixelShift) & 3u) != 0;
+    if (v->keys[slot] != 0 && !supersampled && now - v->lastBuild < kFramesPerReplacedVariant) {
+        return general;
+    }
     DeleteProgram(&v->programs[slot]);
     v->keys[slot] = key;
     v->lastUse[slot] = now;

@@ -14,7 +14,11 @@ constexpr int kMaxDisplaceVariants = 8;
 // general program draws it meanwhile. More looks than slots, drawn in turn, would otherwise
 // miss and build on every frame. At 1080p on llvmpipe a build and its first draw cost about
 // 100 ms and a variant saves about 45 ms a frame: one that serves a few frames and is replaced
-// costs more than it saves.
+// costs more than it saves. A supersampled look is always drawn by its own variant: the general
+// program loops over a pixel's samples where the variant writes them out, the two compile to
+// arithmetic that rounds apart here and there, and a region drawn by one must hold the bytes of
+// the whole frame drawn by the other. That loop also takes twice the variant's time on
+// llvmpipe, more than a build.
 constexpr uint32_t kFramesPerReplacedVariant = 16;
 
 // Plain data, zero-filled with the record that holds it; a key of 0 marks a free slot.
@@ -63,7 +67,8 @@ void BeginVariantFrame(DisplaceVariants* variants);
 // The program that draws `uniforms` as `general` does: the variant for their settings, linked in
 // the current context on first use, or `general` itself when the variant does not build (that
 // key is then not tried again), when every slot is taken and the last build is less than
-// kFramesPerReplacedVariant frames old, or when `general` is 0. `text` is the fragment text to
+// kFramesPerReplacedVariant frames old (for a direct look), or when `general` is 0. `text` is the
+// fragment text to
 // specialise.
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general, const char* text);

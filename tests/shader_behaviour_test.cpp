@@ -633,8 +633,8 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsDrawTheGeneralProgramsBytes) {
             const std::vector<float> specialised = draw(variant);
             ASSERT_EQ(general.size(), specialised.size());
             // At 4x the variant writes out the sixteen cells that the general program loops
-            // over, and the compiler may fuse a multiply and an add in one and not the other: a
-            // float may round apart by a few units in its last place.
+            // over, and the two may round apart by a few units in a float's last place: a
+            // supersampled look is therefore always drawn by its variant.
             const float tolerance = depth == 32 && row.perPixel == 4 ? 1e-6f : 0.0f;
             size_t differing = 0, first = 0;
             for (size_t k = 0; k < general.size(); ++k) {
