@@ -68,8 +68,7 @@ void BeginVariantFrame(DisplaceVariants* variants);
 // the current context on first use, or `general` itself when the variant does not build (that
 // key is then not tried again), when every slot is taken and the last build is less than
 // kFramesPerReplacedVariant frames old (for a direct look), or when `general` is 0. `text` is the
-// fragment text to
-// specialise.
+// fragment text to specialise.
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general, const char* text);
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,

@@ -238,9 +238,9 @@ void cellPair(float i, float n, float f, out vec2 cells, out vec2 shares) {
 // four texels; the two cells lie at most half a texel apart, so together they take five texels
 // from `first` on. Read as three filtered pairs, each at its place (in texels from `first`, to
 // 1/512) with its weight; `split` gives the five texels' own weights that the pairs make.
-void upsampledTaps(vec2 cells, vec2 shares, float perPixel, out float first, out vec3 places,
+void upsampledTaps(vec2 cells, vec2 shares, float cellsPerPixel, out float first, out vec3 places,
                    out vec3 weights, out float split[5]) {
-    vec2 t = (cells + 0.5) / perPixel - 0.5;
+    vec2 t = (cells + 0.5) / cellsPerPixel - 0.5;
     float base = floor(t.x);
     vec4 w0 = cubic(t.x - base) * shares.x;
     vec4 w1 = cubic(t.y - floor(t.y)) * shares.y;
@@ -264,15 +264,15 @@ vec4 upsampledAt(vec2 s) {
     s = placed(s, gridSize);
     vec2 i = floor(s);
     vec2 f = s - i;
-    float perPixel = gridSize.x / resV.x;
+    float cellsPerPixel = gridSize.x / resV.x;
     vec2 cx, sx, cy, sy;
     cellPair(i.x, gridSize.x, f.x, cx, sx);
     cellPair(i.y, gridSize.y, f.y, cy, sy);
     float firstX, firstY;
     vec3 px, wx, py, wy;
     float tx[5], ty[5];
-    upsampledTaps(cx, sx, perPixel, firstX, px, wx, tx);
-    upsampledTaps(cy, sy, perPixel, firstY, py, wy, ty);
+    upsampledTaps(cx, sx, cellsPerPixel, firstX, px, wx, tx);
+    upsampledTaps(cy, sy, cellsPerPixel, firstY, py, wy, ty);
     vec4 sum = vec4(0.0);
     if (!edgeByTexel()) {
         vec2 at = vec2(firstX, firstY) - vec2(inOrigin) + 0.5;
