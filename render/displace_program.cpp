@@ -14,6 +14,12 @@ DisplaceVariants* VariantsBeside(const GLPrograms& programs) {
     return &record->displaceVariants;
 }
 
+// Where the blur's helper programs are kept: beside the thread's variants, else in `spare`.
+DisplaceVariants* HelperKeeper(const GLPrograms& programs, DisplaceVariants* spare) {
+    DisplaceVariants* variants = VariantsBeside(programs);
+    return variants ? variants : spare;
+}
+
 }  // namespace
 
 void BeginDisplaceFrame(const GLPrograms& programs) { BeginVariantFrame(VariantsBeside(programs)); }
@@ -29,9 +35,8 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
     out[0] = programs.blurWProgram;
     out[1] = programs.blurHProgram;
     if (wrap != GL_REPEAT && wrap != GL_MIRRORED_REPEAT) return;
-    DisplaceVariants* variants = VariantsBeside(programs);
     uint32_t by_texel[2] = {};
-    BlurByTexelPrograms(variants ? variants : spare, by_texel);
+    BlurByTexelPrograms(HelperKeeper(programs, spare), by_texel);
     if (by_texel[0] && by_texel[1]) {
         out[0] = by_texel[0];
         out[1] = by_texel[1];
@@ -39,13 +44,11 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
 }
 
 bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]) {
-    DisplaceVariants* variants = VariantsBeside(programs);
-    return PackedBlurPrograms(variants ? variants : spare, out);
+    return PackedBlurPrograms(HelperKeeper(programs, spare), out);
 }
 
 uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,
                               DisplaceVariants* spare) {
-    DisplaceVariants* variants = VariantsBeside(programs);
-    return SoftnessCellsProgram(variants ? variants : spare, side, taps,
+    return SoftnessCellsProgram(HelperKeeper(programs, spare), side, taps,
                                 wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT);
 }

@@ -750,9 +750,9 @@ void SetBlurKernel(std::initializer_list<uint32_t> programs, double radius, Unif
 
 namespace {
 
-// The displacement's settings and where it draws: the frame pixels of `target`, on a grid of
-// `grid` cells (the frame's pixels, or its supersampled cells).
-void SetDisplacement(Frame* f, Vec2f grid, const Region& target) {
+// The displacement's settings and where it draws: the output window's pixels, each of
+// `per_pixel` x `per_pixel` cells of the (supersampled) frame's grid.
+void SetDisplacement(Frame* f, int32_t per_pixel) {
     SendDisplaceUniforms(f->uniforms, f->p);
     // How the map is read, where the passes before did not say: the general program reads every
     // setting, whether the frame has a map or not.
@@ -762,16 +762,16 @@ void SetDisplacement(Frame* f, Vec2f grid, const Region& target) {
     u.emplace("mapOrigin", IVEC2({0, 0}));
     u.emplace("mapCells", VEC(1.0f));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
-    u["gridOrigin"] = IVEC2(Corner(target));
-    u["gridSize"] = VEC2(grid);
+    u["inTex"] = TEXRECT(f->upload.renderBuffer.id);
+    u["perPixel"] = IVEC(per_pixel);
+    u["gridOrigin"] = IVEC2(Corner(f->window));
+    u["gridSize"] = VEC2(per_pixel > 1 ? f->p->superSize : f->p->frameSize);
     u["pixelStretch"] = VEC(float(f->p->pixelAspect - 1.0));
     u["wrapL"] = IVEC(EdgeIndexMode(f->p->wrapMode));
 }
 
 void DisplaceDirect(Frame* f) {
-    f->uniforms["inTex"] = TEXRECT(f->upload.renderBuffer.id);
-    f->uniforms["perPixel"] = IVEC(1);
-    SetDisplacement(f, f->p->frameSize, f->window);
+    SetDisplacement(f, 1);
     Draw(&f->output, DisplaceProgram(*f->programs, f->uniforms), f->uniforms);
 }
 
@@ -805,9 +805,7 @@ Tiling PlanTiles(const Frame& f) {
 // Each pixel the mean of its samples, displaced, drawn a tile at a time.
 void DisplaceSupersampled(Frame* f) {
     UniformMap& u = f->uniforms;
-    u["inTex"] = TEXRECT(f->upload.renderBuffer.id);
-    u["perPixel"] = IVEC(int32_t(f->p->aaFactor));
-    SetDisplacement(f, f->p->superSize, f->window);
+    SetDisplacement(f, int32_t(f->p->aaFactor));
     const GLuint program = DisplaceProgram(*f->programs, u);
     const Tiling tiling = PlanTiles(*f);
     for (int64_t y = f->window.top; y < f->window.bottom; y += tiling.height) {
