@@ -50,6 +50,9 @@ int CheckForLeaksNow() {
 }
 
 std::size_t ResidentBytes() {
+#if !defined(VEXO_SANITIZER_HEAP)
+    malloc_trim(0);
+#endif
     std::FILE* statm = std::fopen("/proc/self/statm", "r");
     if (!statm) return 0;
     unsigned long size = 0, resident = 0;

@@ -12,7 +12,9 @@ std::size_t HeapInUse();
 // returns 1 when it found and reported leaks, else 0; -1 in builds without the check.
 int CheckForLeaksNow();
 
-// Resident set size in bytes, or 0 where /proc cannot be read.
+// Resident set size in bytes, or 0 where /proc cannot be read. Pages the allocator holds free
+// are handed back first: threads' arenas fragment with scheduling, and their free pages are not
+// the process's memory.
 std::size_t ResidentBytes();
 // False under the sanitizers, whose quarantine of freed memory and shadow memory grow the
 // resident set by design.
