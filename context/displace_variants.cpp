@@ -110,29 +110,45 @@ void BeginVariantFrame(DisplaceVariants* v) {
     if (v) ++v->clock;
 }
 
+namespace {
+
+// Where `key` goes among `n` slots: its own slot (its use noted, `*found` set), else the slot to
+// build it in (a free one first, else the one used longest ago), or -1 when `throttled`, every
+// slot is taken and the last build is less than kFramesPerReplacedVariant frames old.
+int SlotFor(uint32_t key, uint32_t* keys, uint32_t* last_use, int n, uint32_t now,
+            uint32_t last_build, bool throttled, bool* found) {
+    int slot = 0;
+    for (int i = 0; i < n; ++i) {
+        if (keys[i] == key) {
+            last_use[i] = now;
+            *found = true;
+            return i;
+        }
+        if (keys[slot] != 0 && (keys[i] == 0 || last_use[i] < last_use[slot])) slot = i;
+    }
+    *found = false;
+    if (keys[slot] != 0 && throttled && now - last_build < kFramesPerReplacedVariant) return -1;
+    keys[slot] = key;
+    last_use[slot] = now;
+    return slot;
+}
+
+}  // namespace
+
 uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uint32_t general,
                             const char* text) {
     if (!v || !general) return general;
     const uint32_t key = DisplaceVariantKey(uniforms);
-    const uint32_t now = v->clock;
-    int slot = 0;
-    for (int i = 0; i < kMaxDisplaceVariants; ++i) {
-        if (v->keys[i] == key) {
-            v->lastUse[i] = now;
-            return v->programs[i] ? v->programs[i] : general;
-        }
-        // A free slot first, else the one used longest ago.
-        if (v->keys[slot] != 0 && (v->keys[i] == 0 || v->lastUse[i] < v->lastUse[slot])) slot = i;
-    }
     const bool supersampled = ((key >> kPerPixelShift) & 3u) != 0;
-    if (v->keys[slot] != 0 && !supersampled && now - v->lastBuild < kFramesPerReplacedVariant) {
-        return general;
+    bool found = false;
+    const int slot = SlotFor(key, v->keys, v->lastUse, kMaxDisplaceVariants, v->clock, v->lastBuild,
+                             !supersampled, &found);
+    if (slot < 0) return general;
+    if (!found) {
+        DeleteProgram(&v->programs[slot]);
+        v->lastBuild = v->clock;
+        v->programs[slot] = BuildFragment(DisplaceVariantSource(key, text));
     }
-    DeleteProgram(&v->programs[slot]);
-    v->keys[slot] = key;
-    v->lastUse[slot] = now;
-    v->lastBuild = now;
-    v->programs[slot] = BuildFragment(DisplaceVariantSource(key, text));
     return v->programs[slot] ? v->programs[slot] : general;
 }
 
@@ -176,6 +192,31 @@ bool PackedBlurPrograms(DisplaceVariants* v, uint32_t programs[4]) {
     return built;
 }
 
+void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, uint32_t programs[2]) {
+    programs[0] = programs[1] = 0;
+    if (across < 1 || across > 0xffff || pairs < 1 || pairs > 0xffff) return;
+    bool found = false;
+    const int slot =
+        SlotFor(uint32_t(across) | uint32_t(pairs) << 16, v->kernelKeys, v->kernelLastUse,
+                kMaxPackedKernels, v->clock, v->kernelLastBuild, true, &found);
+    if (slot < 0) return;
+    uint32_t(&kept)[2] = v->kernelPrograms[slot];
+    if (!found) {
+        for (uint32_t& program : kept) DeleteProgram(&program);
+        v->kernelLastBuild = v->clock;
+        const std::string stage[2] = {
+            "#define VEXO_PACKED_STAGE 1\n#define ACROSS_COUNT " + std::to_string(across) + "\n",
+            "#define VEXO_PACKED_STAGE 2\n#define KERNEL_PAIRS " + std::to_string(pairs) + "\n"};
+        for (int i = 0; i < 2; ++i) kept[i] = BuildFragment(WithDefines(blurPacked, stage[i]));
+        // Both or neither, so that one frame's stages never mix.
+        if (!kept[0] || !kept[1]) {
+            for (uint32_t& program : kept) DeleteProgram(&program);
+        }
+    }
+    programs[0] = kept[0];
+    programs[1] = kept[1];
+}
+
 int CountDisplaceVariants(const DisplaceVariants& v) {
     int n = 0;
     for (uint32_t key : v.keys) n += key != 0;
@@ -194,4 +235,10 @@ void DeleteDisplaceVariants(DisplaceVariants* v) {
     for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
     for (uint32_t& program : v->blurCells) DeleteProgram(&program);
     for (uint32_t& program : v->blurPacked) DeleteProgram(&program);
+    for (int i = 0; i < kMaxPackedKernels; ++i) {
+        for (uint32_t& program : v->kernelPrograms[i]) DeleteProgram(&program);
+        v->kernelKeys[i] = 0;
+        v->kernelLastUse[i] = 0;
+    }
+    v->kernelLastBuild = 0;
 }

@@ -20,6 +20,8 @@ constexpr int kMaxDisplaceVariants = 8;
 // the whole frame drawn by the other. That loop also takes twice the variant's time on
 // llvmpipe, more than a build.
 constexpr uint32_t kFramesPerReplacedVariant = 16;
+// Kernel lengths the softness keeps programs for, replaced as the variants are.
+constexpr int kMaxPackedKernels = 4;
 
 // Plain data, zero-filled with the record that holds it; a key of 0 marks a free slot.
 struct DisplaceVariants {
@@ -39,12 +41,18 @@ struct DisplaceVariants {
     // The four stages of the softness blurred four pixels a texel (pack, across, down, unpack):
     // 0 until first used.
     uint32_t blurPacked[4];
+    // The across and down stages with their kernel's lengths defined (PackedKernelPrograms),
+    // keyed like the variants: 0 where they did not build.
+    uint32_t kernelKeys[kMaxPackedKernels];
+    uint32_t kernelPrograms[kMaxPackedKernels][2];
+    uint32_t kernelLastUse[kMaxPackedKernels];
+    uint32_t kernelLastBuild;
 };
 
 // The blur programs a record keeps beside its variants, at most.
 constexpr int kMaxBlurPrograms =
     int(sizeof(DisplaceVariants::blurByTexel) + sizeof(DisplaceVariants::blurCells) +
-        sizeof(DisplaceVariants::blurPacked)) /
+        sizeof(DisplaceVariants::blurPacked) + sizeof(DisplaceVariants::kernelPrograms)) /
     int(sizeof(uint32_t));
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
@@ -86,6 +94,14 @@ uint32_t SoftnessCellsProgram(DisplaceVariants* variants, int side, int taps, bo
 // The stages of the softness blurred four pixels a texel, linked in the current context on first
 // use and kept with the variants. Whether all four built.
 bool PackedBlurPrograms(DisplaceVariants* variants, uint32_t programs[4]);
+
+// The across and down stages of the softness blurred four pixels a texel for a kernel that spans
+// `across` packed texels and reads `pairs` pairs of rows, linked in the current context on first
+// use: loops of a length known when compiled cost llvmpipe a sixth of the stages' time, whatever
+// their iterations. 0 in `programs` where they did not build, and while every slot is taken and
+// the last build is less than kFramesPerReplacedVariant frames old (a dragged slider would build
+// on every frame): the general stages then draw, to the same bytes.
+void PackedKernelPrograms(DisplaceVariants* variants, int across, int pairs, uint32_t programs[2]);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

@@ -367,6 +367,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (uint32_t program : kept.blurByTexel) alive -= program != 0;
         for (uint32_t program : kept.blurCells) alive -= program != 0;
         for (uint32_t program : kept.blurPacked) alive -= program != 0;
+        for (const auto& pair : kept.kernelPrograms) {
+            for (uint32_t program : pair) alive -= program != 0;
+        }
         if (KeptBytes(local_render_data->keptTargets) > kKeptTargetBudget)
             Fault("kept targets beyond the budget");
         if (baseline_objects < 0) baseline_objects = alive;

@@ -2,6 +2,8 @@
 
 #include <GL/glew.h>
 
+#include <algorithm>
+
 #include "context/displace_variants.h"
 
 namespace {
@@ -45,6 +47,12 @@ void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* sp
 
 bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]) {
     return PackedBlurPrograms(HelperKeeper(programs, spare), out);
+}
+
+void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs,
+                          const uint32_t general[2], DisplaceVariants* spare, uint32_t out[2]) {
+    PackedKernelPrograms(HelperKeeper(programs, spare), across, pairs, out);
+    if (!out[0]) std::copy(general, general + 2, out);
 }
 
 uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, int32_t wrap,

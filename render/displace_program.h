@@ -28,3 +28,7 @@ uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, in
 // The stages of the softness blurred four pixels a texel: the calling thread's own when
 // `programs` are its record's, else made in `spare` (which the caller deletes). Whether all built.
 bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]);
+// Their across and down stages for a kernel's lengths, kept as the stages are (PackedKernelPrograms
+// in context/displace_variants.h): `out` holds `general`'s where they are not to be had.
+void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs,
+                          const uint32_t general[2], DisplaceVariants* spare, uint32_t out[2]);

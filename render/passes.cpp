@@ -457,6 +457,8 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     Draw(&f->packed[0], stages[0], u);
     // Output channel c of a packed texel takes texel offset t at column 4 (j + q) + i.
     const int count = int(last - first + 1);
+    uint32_t blur[2];
+    PackedKernelPrograms(*f->programs, count, k.count, &stages[1], &f->spare, blur);
     std::vector<float> matrices(size_t(16 * count), 0.0f);
     for (int c = 0; c < 4; ++c) {
         for (int64_t t = 0; t < taps; ++t) {
@@ -464,19 +466,19 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
             matrices[size_t(16 * q + 4 * (column - 4 * FloorDiv(column, 4)) + c)] += k.weights[t];
         }
     }
-    glUseProgram(stages[1]);
-    glUniformMatrix4fv(glGetUniformLocation(stages[1], "acrossTaps"), count, GL_FALSE,
+    glUseProgram(blur[0]);
+    glUniformMatrix4fv(glGetUniformLocation(blur[0], "acrossTaps"), count, GL_FALSE,
                        matrices.data());
     Matrix44f head;
     std::copy(matrices.begin(), matrices.begin() + 16, head.m);
     u["acrossTaps[0]"] = MAT44(head);
     u["acrossCount"] = IVEC(count);
     u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
-    Draw(&f->packed[1], stages[1], u);
-    SendBlurKernel({stages[2]}, k, &u);
+    Draw(&f->packed[1], blur[0], u);
+    SendBlurKernel({blur[1]}, k, &u);
     u["rowShift"] = VEC(float(-k.start));
     u["videoTexture"] = TEXRECT(f->packed[1].renderBuffer.id);
-    DrawPart(&f->packed[0], stages[2], u, Region{0, 0, down->width(), down->height()});
+    DrawPart(&f->packed[0], blur[1], u, Region{0, 0, down->width(), down->height()});
     KeepTarget(f->kept, &f->packed[1]);
     return PF_Err_NONE;
 }

@@ -785,6 +785,39 @@ TEST_F(RenderTest, ALookChangingEveryFrameLinksBoundedProgramsHoweverManyTiles) 
     EXPECT_EQ(builds, 12u);
 }
 
+// A softness dragged through more kernel lengths than a thread keeps programs for: every frame
+// holds the bytes of its softness drawn by another thread, whose kept programs are the others
+// (a program made for one length rounds as the general one, or a region and the whole frame
+// differ), and the thread builds now and then, not on every frame.
+TEST_F(RenderTest, ASoftnessDraggedThroughManyRadiiDrawsAsAnotherThreadWithBoundedBuilds) {
+    const World input = Noise(64, 36, 8, 5), map = Noise(64, 36, 8, 9);
+    Set(kParamChannel, kChannelBlue);
+    Set(kParamTranslateX, 10);
+    const double radii[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const int kRadii = 8, kFrames = 24;
+    std::vector<World> expected(kRadii);
+    std::thread([&] {
+        for (int i = kRadii - 1; i >= 0; --i) {
+            Set(kParamMapSoftness, radii[i]);
+            expected[size_t(i)] = Render(input, &map);
+        }
+    }).join();
+    uint64_t builds = 0;
+    std::thread([&] {
+        Set(kParamMapSoftness, radii[0]);
+        Render(input, &map);
+        const uint64_t start = ProgramBuildsOnThisThread();
+        for (int frame = 0; frame < kFrames; ++frame) {
+            Set(kParamMapSoftness, radii[frame % kRadii]);
+            EXPECT_EQ(MaxDifference(Render(input, &map), expected[size_t(frame % kRadii)]), 0.0f)
+                << "softness " << radii[frame % kRadii];
+        }
+        builds = ProgramBuildsOnThisThread() - start;
+    }).join();
+    // Two programs a length; plain least-recently-used would build on 21 of the frames.
+    EXPECT_LE(builds, uint64_t(2 * (kMaxPackedKernels + kFrames / kFramesPerReplacedVariant)));
+}
+
 TEST_F(RenderTest, FloatOutputIsNeverNaNOrInfinite) {
     const World input = Picture(24, 12, 32);
     struct Case {

@@ -9,6 +9,7 @@
 //   2 blurs down: pairs of rows, each read by one filtered fetch at its place (to 1/512 of a
 //     texel), as the unpacked blur reads them;
 //   3 unpacks into the map target.
+// Across and down may have their kernel's lengths defined (ACROSS_COUNT, KERNEL_PAIRS).
 out vec4 FragColour;
 uniform sampler2DRect videoTexture;
 
@@ -16,11 +17,11 @@ uniform sampler2DRect videoTexture;
 uniform vec2 resV;         // the frame's size
 uniform ivec2 packOrigin;  // the first texel's packed column and frame row
 uniform ivec2 srcOrigin;   // the frame pixel of the source's first texel
-uniform int wrapL;  // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels; -1 none,
-                    // for a source that holds what lies beyond the frame
-uniform int channelL;      // what the grey is taken from: a channel, or (8) the colours' mean
-uniform int layerL;        // 1: the source is the map layer, in the host's order: premultiplied
-                           // as the map pass would place it, and 0 beyond it
+uniform int wrapL;     // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels; -1 none,
+                       // for a source that holds what lies beyond the frame
+uniform int channelL;  // what the grey is taken from: a channel, or (8) the colours' mean
+uniform int layerL;    // 1: the source is the map layer, in the host's order: premultiplied
+                       // as the map pass would place it, and 0 beyond it
 
 float greySource(vec4 c) {
     if (channelL == 2) return c.g;
@@ -45,9 +46,11 @@ float tap(int x, ivec2 y, ivec2 last) {
     ivec2 ex = edgePixel(x, resV.x);
     if (ex.y == 0 || y.y == 0) return 0.0;
     ivec2 at = ivec2(ex.x, y.x) - srcOrigin;
-    if (layerL == 0) return greySource(texelFetch(videoTexture, clamp(at, ivec2(0), last)));
+    // One fetch either way: llvmpipe runs both sides of a branch.
+    vec4 c = texelFetch(videoTexture, clamp(at, ivec2(0), last));
+    if (layerL == 0) return greySource(c);
     if (any(lessThan(at, ivec2(0))) || any(greaterThan(at, last))) return 0.0;
-    vec4 c = texelFetch(videoTexture, at).gbar;
+    c = c.gbar;
     c.rgb *= c.a;
     return greySource(c);
 }
@@ -57,13 +60,17 @@ void main() {
     int x = 4 * (packOrigin.x + p.x);
     ivec2 y = edgePixel(packOrigin.y + p.y, resV.y);
     ivec2 last = textureSize(videoTexture) - 1;
-    FragColour = vec4(tap(x, y, last), tap(x + 1, y, last), tap(x + 2, y, last),
-                      tap(x + 3, y, last));
+    FragColour =
+        vec4(tap(x, y, last), tap(x + 1, y, last), tap(x + 2, y, last), tap(x + 3, y, last));
 }
 
 #elif VEXO_PACKED_STAGE == 1
 uniform mat4 acrossTaps[53];  // per packed texel from the first, channel in to channel out
+#ifdef ACROSS_COUNT
+const int acrossCount = ACROSS_COUNT;
+#else
 uniform int acrossCount;
+#endif
 
 void main() {
     ivec2 p = ivec2(gl_FragCoord.xy);
@@ -76,8 +83,12 @@ void main() {
 
 #elif VEXO_PACKED_STAGE == 2
 uniform vec2 kernel[102];  // each pair's place (rows from the pixel) and weight
+#ifdef KERNEL_PAIRS
+const int kernelPairs = KERNEL_PAIRS;
+#else
 uniform int kernelPairs;
-uniform float rowShift;    // the source row of the target's first row
+#endif
+uniform float rowShift;  // the source row of the target's first row
 
 void main() {
     vec2 local = vec2(gl_FragCoord.x, floor(gl_FragCoord.y) + 0.5 + rowShift);
