@@ -192,20 +192,42 @@ bool PackedBlurPrograms(DisplaceVariants* v, uint32_t programs[4]) {
     return built;
 }
 
-void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, uint32_t programs[2]) {
+namespace {
+
+// The packed blur's sums across for one kernel, written out (blurPacked.frag, ACROSS_SUM): the
+// texels, then each tap's weight times the four pixels it takes.
+std::string AcrossSum(int across, int pairs, int shift) {
+    const auto pixel = [](int k) { return "t" + std::to_string(k / 4) + "." + "xyzw"[k % 4]; };
+    std::string sum = "#define ACROSS_SUM";
+    for (int q = 0; q < across; ++q) {
+        sum += " vec4 t" + std::to_string(q) + " = TEXEL(" + std::to_string(q) + ");";
+    }
+    for (int t = 0; t < 2 * pairs; ++t) {
+        const int k = shift + t;
+        sum += std::string(" TAP(texelWeights[") + std::to_string(t / 4) + "]." + "xyzw"[t % 4];
+        for (int c = 0; c < 4; ++c) sum += ", " + pixel(k + c);
+        sum += ")";
+    }
+    return sum + "\n";
+}
+
+}  // namespace
+
+void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, int shift,
+                          uint32_t programs[2]) {
     programs[0] = programs[1] = 0;
-    if (across < 1 || across > 0xffff || pairs < 1 || pairs > 0xffff) return;
+    if (across < 1 || across > 0xff || pairs < 1 || pairs > 0xff || shift < 0 || shift > 3) return;
     bool found = false;
-    const int slot =
-        SlotFor(uint32_t(across) | uint32_t(pairs) << 16, v->kernelKeys, v->kernelLastUse,
-                kMaxPackedKernels, v->clock, v->kernelLastBuild, true, &found);
+    const uint32_t key = uint32_t(across) | uint32_t(pairs) << 8 | uint32_t(shift) << 16;
+    const int slot = SlotFor(key, v->kernelKeys, v->kernelLastUse, kMaxPackedKernels, v->clock,
+                             v->kernelLastBuild, true, &found);
     if (slot < 0) return;
     uint32_t(&kept)[2] = v->kernelPrograms[slot];
     if (!found) {
         for (uint32_t& program : kept) DeleteProgram(&program);
         v->kernelLastBuild = v->clock;
         const std::string stage[2] = {
-            "#define VEXO_PACKED_STAGE 1\n#define ACROSS_COUNT " + std::to_string(across) + "\n",
+            "#define VEXO_PACKED_STAGE 1\n" + AcrossSum(across, pairs, shift),
             "#define VEXO_PACKED_STAGE 2\n#define KERNEL_PAIRS " + std::to_string(pairs) + "\n"};
         for (int i = 0; i < 2; ++i) kept[i] = BuildFragment(WithDefines(blurPacked, stage[i]));
         // Both or neither, so that one frame's stages never mix.

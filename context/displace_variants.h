@@ -95,13 +95,14 @@ uint32_t SoftnessCellsProgram(DisplaceVariants* variants, int side, int taps, bo
 // use and kept with the variants. Whether all four built.
 bool PackedBlurPrograms(DisplaceVariants* variants, uint32_t programs[4]);
 
-// The across and down stages of the softness blurred four pixels a texel for a kernel that spans
-// `across` packed texels and reads `pairs` pairs of rows, linked in the current context on first
-// use: loops of a length known when compiled cost llvmpipe a sixth of the stages' time, whatever
-// their iterations. 0 in `programs` where they did not build, and while every slot is taken and
-// the last build is less than kFramesPerReplacedVariant frames old (a dragged slider would build
-// on every frame): the general stages then draw, to the same bytes.
-void PackedKernelPrograms(DisplaceVariants* variants, int across, int pairs, uint32_t programs[2]);
+// The across and down stages of the softness blurred four pixels a texel for a kernel of `pairs`
+// pairs of taps that spans `across` packed texels from `shift` pixels into the first, linked in
+// the current context on first use: with its lengths known when compiled, llvmpipe unrolls the
+// loops and reads each texel's pixels as registers. 0 in `programs` where they did not build, and
+// while every slot is taken and the last build is less than kFramesPerReplacedVariant frames old
+// (a dragged slider would build on every frame): the general stages then draw, to the same bytes.
+void PackedKernelPrograms(DisplaceVariants* variants, int across, int pairs, int shift,
+                          uint32_t programs[2]);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

@@ -49,9 +49,9 @@ bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uin
     return PackedBlurPrograms(HelperKeeper(programs, spare), out);
 }
 
-void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs,
+void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs, int shift,
                           const uint32_t general[2], DisplaceVariants* spare, uint32_t out[2]) {
-    PackedKernelPrograms(HelperKeeper(programs, spare), across, pairs, out);
+    PackedKernelPrograms(HelperKeeper(programs, spare), across, pairs, shift, out);
     if (!out[0]) std::copy(general, general + 2, out);
 }
 

@@ -30,5 +30,5 @@ uint32_t SoftnessCellsProgram(const GLPrograms& programs, int side, int taps, in
 bool PackedBlurPrograms(const GLPrograms& programs, DisplaceVariants* spare, uint32_t out[4]);
 // Their across and down stages for a kernel's lengths, kept as the stages are (PackedKernelPrograms
 // in context/displace_variants.h): `out` holds `general`'s where they are not to be had.
-void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs,
+void PackedKernelPrograms(const GLPrograms& programs, int across, int pairs, int shift,
                           const uint32_t general[2], DisplaceVariants* spare, uint32_t out[2]);

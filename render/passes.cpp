@@ -455,27 +455,16 @@ PF_Err BlurPacked(Frame* f, int side, const Region& out, Region* down) {
     UniformMap& u = f->uniforms;
     u["packOrigin"] = IVEC2(Corner(source));
     Draw(&f->packed[0], stages[0], u);
-    // Output channel c of a packed texel takes texel offset t at column 4 (j + q) + i.
-    const int count = int(last - first + 1);
+    // Output channel c of a packed texel takes tap t at channel c + shift + t of the texels from
+    // its own on, counted four a texel.
+    const int count = int(last - first + 1), shift = int(k.start - 4 * first);
     uint32_t blur[2];
-    PackedKernelPrograms(*f->programs, count, k.count, &stages[1], &f->spare, blur);
-    std::vector<float> matrices(size_t(16 * count), 0.0f);
-    for (int c = 0; c < 4; ++c) {
-        for (int64_t t = 0; t < taps; ++t) {
-            const int64_t column = c + k.start + t, q = FloorDiv(column, 4) - first;
-            matrices[size_t(16 * q + 4 * (column - 4 * FloorDiv(column, 4)) + c)] += k.weights[t];
-        }
-    }
-    glUseProgram(blur[0]);
-    glUniformMatrix4fv(glGetUniformLocation(blur[0], "acrossTaps"), count, GL_FALSE,
-                       matrices.data());
-    Matrix44f head;
-    std::copy(matrices.begin(), matrices.begin() + 16, head.m);
-    u["acrossTaps[0]"] = MAT44(head);
+    PackedKernelPrograms(*f->programs, count, k.count, shift, &stages[1], &f->spare, blur);
+    SendBlurKernel({blur[0], blur[1]}, k, &u);
     u["acrossCount"] = IVEC(count);
+    u["acrossShift"] = IVEC(shift);
     u["videoTexture"] = TEXRECT(f->packed[0].renderBuffer.id);
     Draw(&f->packed[1], blur[0], u);
-    SendBlurKernel({blur[1]}, k, &u);
     u["rowShift"] = VEC(float(-k.start));
     u["videoTexture"] = TEXRECT(f->packed[1].renderBuffer.id);
     DrawPart(&f->packed[0], blur[1], u, Region{0, 0, down->width(), down->height()});

@@ -5,7 +5,7 @@
 // stages, one program each (VEXO_PACKED_STAGE):
 //   0 packs the map's source, the edge mode's pixels beyond the frame included (or the cells,
 //     which hold them already), so that the blurs read no edge;
-//   1 blurs across: texel by texel, a matrix of the texels' weights per packed texel;
+//   1 blurs across: texel by texel, each of a texel's pixels the sum of its taps;
 //   2 blurs down: pairs of rows, each read by one filtered fetch at its place (to 1/512 of a
 //     texel), as the unpacked blur reads them;
 //   3 unpacks into the map target.
@@ -65,21 +65,41 @@ void main() {
 }
 
 #elif VEXO_PACKED_STAGE == 1
-uniform mat4 acrossTaps[53];  // per packed texel from the first, channel in to channel out
-#ifdef ACROSS_COUNT
-const int acrossCount = ACROSS_COUNT;
-#else
-uniform int acrossCount;
-#endif
-
+// Output channel c of a packed texel takes tap t at pixel c + acrossShift + t of the texels from
+// its own on, the taps in order. A program made for one kernel defines ACROSS_SUM, those sums
+// written out: on llvmpipe a loop over a texel's pixels costs twice the stage.
+uniform vec4 texelWeights[51];  // the taps' weights, four a vec4
+#define TEXEL(q) texelFetch(videoTexture, ivec2(p.x + q, p.y))
+#define TAP(w, a, b, c, d) sum += w * vec4(a, b, c, d);
+#ifdef ACROSS_SUM
 void main() {
     ivec2 p = ivec2(gl_FragCoord.xy);
     vec4 sum = vec4(0.0);
-    for (int i = 0; i < acrossCount; ++i) {
-        sum += acrossTaps[i] * texelFetch(videoTexture, ivec2(p.x + i, p.y));
+    ACROSS_SUM
+    FragColour = sum;
+}
+#else
+uniform int acrossCount;
+uniform int acrossShift;
+uniform int kernelPairs;
+
+float weightAt(int t) { return t >= 0 && t < 2 * kernelPairs ? texelWeights[t >> 2][t & 3] : 0.0; }
+
+// Each pixel in turn, into the channels whose taps reach it: in each channel the same products
+// in the same order as the written-out sums, and beside them only products with a weight of 0.
+void main() {
+    ivec2 p = ivec2(gl_FragCoord.xy);
+    vec4 sum = vec4(0.0);
+    for (int q = 0; q < acrossCount; ++q) {
+        vec4 texel = TEXEL(q);
+        for (int i = 0; i < 4; ++i) {
+            int t = 4 * q + i - acrossShift;
+            sum += vec4(weightAt(t), weightAt(t - 1), weightAt(t - 2), weightAt(t - 3)) * texel[i];
+        }
     }
     FragColour = sum;
 }
+#endif
 
 #elif VEXO_PACKED_STAGE == 2
 uniform vec2 kernel[102];  // each pair's place (rows from the pixel) and weight
