@@ -247,20 +247,13 @@ int CountDisplaceVariants(const DisplaceVariants& v) {
 
 void DeleteDisplaceVariants(DisplaceVariants* v) {
     if (!v) return;
-    for (int i = 0; i < kMaxDisplaceVariants; ++i) {
-        DeleteProgram(&v->programs[i]);
-        v->keys[i] = 0;
-        v->lastUse[i] = 0;
-    }
-    v->clock = 0;
-    v->lastBuild = 0;
+    for (uint32_t& program : v->programs) DeleteProgram(&program);
     for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
     for (uint32_t& program : v->blurCells) DeleteProgram(&program);
     for (uint32_t& program : v->blurPacked) DeleteProgram(&program);
-    for (int i = 0; i < kMaxPackedKernels; ++i) {
-        for (uint32_t& program : v->kernelPrograms[i]) DeleteProgram(&program);
-        v->kernelKeys[i] = 0;
-        v->kernelLastUse[i] = 0;
+    for (auto& pair : v->kernelPrograms) {
+        for (uint32_t& program : pair) DeleteProgram(&program);
     }
-    v->kernelLastBuild = 0;
+    // Every key, use and clock back to a fresh record's.
+    *v = DisplaceVariants{};
 }

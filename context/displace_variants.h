@@ -41,8 +41,8 @@ struct DisplaceVariants {
     // The four stages of the softness blurred four pixels a texel (pack, across, down, unpack):
     // 0 until first used.
     uint32_t blurPacked[4];
-    // The across and down stages with their kernel's lengths defined (PackedKernelPrograms),
-    // keyed like the variants: 0 where they did not build.
+    // The across and down stages made for one kernel each (PackedKernelPrograms), keyed like
+    // the variants: 0 where they did not build.
     uint32_t kernelKeys[kMaxPackedKernels];
     uint32_t kernelPrograms[kMaxPackedKernels][2];
     uint32_t kernelLastUse[kMaxPackedKernels];
