@@ -89,6 +89,8 @@ const std::vector<Config>& Configs() {
         // The controls' defaults copy the input, so "zero" measures the copy; this is the
         // smallest move through a map.
         {"translate1", true, {{kParamTranslateX, 1}}},
+        // Hue wraps, so its softness blurs the colours, a pixel a texel.
+        {"softness10hue", true, with({{kParamMapSoftness, 10}, {kParamChannel, kChannelHue}})},
     };
     return configs;
 }

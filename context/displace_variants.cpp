@@ -3,6 +3,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -213,12 +214,14 @@ std::string AcrossSum(int across, int pairs, int shift) {
 
 }  // namespace
 
-void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, int shift,
-                          uint32_t programs[2]) {
+namespace {
+
+// The pair of programs kept for `key` in the kernels' slots, built from the texts `make` gives
+// on a miss: both or neither, so that one frame's stages never mix.
+template <typename MakeTexts>
+void KernelPrograms(DisplaceVariants* v, uint32_t key, MakeTexts make, uint32_t programs[2]) {
     programs[0] = programs[1] = 0;
-    if (across < 1 || across > 0xff || pairs < 1 || pairs > 0xff || shift < 0 || shift > 3) return;
     bool found = false;
-    const uint32_t key = uint32_t(across) | uint32_t(pairs) << 8 | uint32_t(shift) << 16;
     const int slot = SlotFor(key, v->kernelKeys, v->kernelLastUse, kMaxPackedKernels, v->clock,
                              v->kernelLastBuild, true, &found);
     if (slot < 0) return;
@@ -226,17 +229,52 @@ void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, int shift,
     if (!found) {
         for (uint32_t& program : kept) DeleteProgram(&program);
         v->kernelLastBuild = v->clock;
-        const std::string stage[2] = {
-            "#define VEXO_PACKED_STAGE 1\n" + AcrossSum(across, pairs, shift),
-            "#define VEXO_PACKED_STAGE 2\n#define KERNEL_PAIRS " + std::to_string(pairs) + "\n"};
-        for (int i = 0; i < 2; ++i) kept[i] = BuildFragment(WithDefines(blurPacked, stage[i]));
-        // Both or neither, so that one frame's stages never mix.
+        const std::array<std::string, 2> texts = make();
+        for (int i = 0; i < 2; ++i) kept[i] = BuildFragment(texts[i]);
         if (!kept[0] || !kept[1]) {
             for (uint32_t& program : kept) DeleteProgram(&program);
         }
     }
     programs[0] = kept[0];
     programs[1] = kept[1];
+}
+
+// Marks the keys of the blur a pixel a texel apart from the packed stages' (whose lengths stay
+// below it).
+constexpr uint32_t kPixelKernel = 1u << 24;
+
+}  // namespace
+
+void PackedKernelPrograms(DisplaceVariants* v, int across, int pairs, int shift,
+                          uint32_t programs[2]) {
+    programs[0] = programs[1] = 0;
+    if (across < 1 || across > 0xff || pairs < 1 || pairs > 0xff || shift < 0 || shift > 3) return;
+    const uint32_t key = uint32_t(across) | uint32_t(pairs) << 8 | uint32_t(shift) << 16;
+    KernelPrograms(
+        v, key,
+        [&] {
+            return std::array<std::string, 2>{
+                WithDefines(blurPacked,
+                            "#define VEXO_PACKED_STAGE 1\n" + AcrossSum(across, pairs, shift)),
+                WithDefines(blurPacked, "#define VEXO_PACKED_STAGE 2\n#define KERNEL_PAIRS " +
+                                            std::to_string(pairs) + "\n")};
+        },
+        programs);
+}
+
+void PixelKernelPrograms(DisplaceVariants* v, int pairs, bool by_texel, uint32_t programs[2]) {
+    programs[0] = programs[1] = 0;
+    if (pairs < 1 || pairs > 0xff) return;
+    const uint32_t key = kPixelKernel | uint32_t(pairs) | uint32_t(by_texel) << 8;
+    KernelPrograms(
+        v, key,
+        [&] {
+            std::string defines = "#define KERNEL_PAIRS " + std::to_string(pairs) + "\n";
+            if (by_texel) defines += "#define VEXO_BY_TEXEL 1\n";
+            return std::array<std::string, 2>{WithDefines(blurW, defines),
+                                              WithDefines(blurH, defines)};
+        },
+        programs);
 }
 
 int CountDisplaceVariants(const DisplaceVariants& v) {

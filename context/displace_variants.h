@@ -20,7 +20,8 @@ constexpr int kMaxDisplaceVariants = 8;
 // the whole frame drawn by the other. That loop also takes twice the variant's time on
 // llvmpipe, more than a build.
 constexpr uint32_t kFramesPerReplacedVariant = 16;
-// Kernel lengths the softness keeps programs for, replaced as the variants are.
+// Kernel lengths the softness keeps programs for (packed or a pixel a texel), replaced as the
+// variants are.
 constexpr int kMaxPackedKernels = 4;
 
 // Plain data, zero-filled with the record that holds it; a key of 0 marks a free slot.
@@ -41,8 +42,8 @@ struct DisplaceVariants {
     // The four stages of the softness blurred four pixels a texel (pack, across, down, unpack):
     // 0 until first used.
     uint32_t blurPacked[4];
-    // The across and down stages made for one kernel each (PackedKernelPrograms), keyed like
-    // the variants: 0 where they did not build.
+    // The blur's two stages made for one kernel each (PackedKernelPrograms,
+    // PixelKernelPrograms), keyed like the variants: 0 where they did not build.
     uint32_t kernelKeys[kMaxPackedKernels];
     uint32_t kernelPrograms[kMaxPackedKernels][2];
     uint32_t kernelLastUse[kMaxPackedKernels];
@@ -104,6 +105,14 @@ bool PackedBlurPrograms(DisplaceVariants* variants, uint32_t programs[4]);
 // general stages then draw, to the same bytes.
 void PackedKernelPrograms(DisplaceVariants* variants, int across, int pairs, int shift,
                           uint32_t programs[2]);
+
+// The horizontal and vertical blur a pixel a texel (reading texel by texel across the frame's edge
+// when `by_texel`) for a kernel of `pairs` pairs of taps, the pairs counted when compiled, which
+// llvmpipe draws in about 80 % of the general programs' time; kept and throttled as
+// PackedKernelPrograms' stages, in the same slots, and 0 in `programs` where they are not to be
+// had: the general programs then draw, to the same bytes.
+void PixelKernelPrograms(DisplaceVariants* variants, int pairs, bool by_texel,
+                         uint32_t programs[2]);
 
 // Slots holding a key, built or not.
 int CountDisplaceVariants(const DisplaceVariants& variants);

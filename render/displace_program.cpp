@@ -32,13 +32,17 @@ uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms)
     return DisplaceProgramFor(variants, uniforms, programs.displaceProgram);
 }
 
-void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* spare,
+void BlurPrograms(const GLPrograms& programs, int32_t wrap, int pairs, DisplaceVariants* spare,
                   uint32_t out[2]) {
+    DisplaceVariants* keeper = HelperKeeper(programs, spare);
+    const bool repeats = wrap == GL_REPEAT || wrap == GL_MIRRORED_REPEAT;
+    PixelKernelPrograms(keeper, pairs, repeats, out);
+    if (out[0]) return;
     out[0] = programs.blurWProgram;
     out[1] = programs.blurHProgram;
-    if (wrap != GL_REPEAT && wrap != GL_MIRRORED_REPEAT) return;
+    if (!repeats) return;
     uint32_t by_texel[2] = {};
-    BlurByTexelPrograms(HelperKeeper(programs, spare), by_texel);
+    BlurByTexelPrograms(keeper, by_texel);
     if (by_texel[0] && by_texel[1]) {
         out[0] = by_texel[0];
         out[1] = by_texel[1];

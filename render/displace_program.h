@@ -12,11 +12,13 @@ void BeginDisplaceFrame(const GLPrograms& programs);
 // that thread's record's own, else (and whenever the variant cannot be had) the general program.
 uint32_t DisplaceProgram(const GLPrograms& programs, const UniformMap& uniforms);
 
-// The blur programs (horizontal, vertical) for `wrap`: under Repeat and Mirror Repeat the ones
-// that read texels one by one where a kernel crosses the frame's edge, the calling thread's own
-// when `programs` are its record's, else made in `spare` (which the caller deletes); the set's
-// own for every other edge mode, and wherever those do not build.
-void BlurPrograms(const GLPrograms& programs, int32_t wrap, DisplaceVariants* spare,
+// The blur programs (horizontal, vertical) for `wrap` and a kernel of `pairs` pairs: made for
+// the kernel's length (PixelKernelPrograms in context/displace_variants.h) where they are to be
+// had, the calling thread's own when `programs` are its record's, else made in `spare` (which the
+// caller deletes); else, under Repeat and Mirror Repeat, the ones that read texels one by one
+// where a kernel crosses the frame's edge, and the set's own for every other edge mode and
+// wherever those do not build.
+void BlurPrograms(const GLPrograms& programs, int32_t wrap, int pairs, DisplaceVariants* spare,
                   uint32_t out[2]);
 
 // The program that takes the map's cells of `side` pixels with a filter of `taps` pixels, for the

@@ -509,8 +509,10 @@ PF_Err BlurCells(Frame* f, int side, uint32_t take) {
         if (const PF_Err err = BlurPacked(f, side, cells, &down)) return err;
         Unpack(f, down, cells, &f->cells);
     } else {
-        const uint32_t blur[2] = {f->programs->blurWProgram, f->programs->blurHProgram};
-        SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &u, side);
+        const PairedKernel k = PairKernel(p.blurRadius, side);
+        uint32_t blur[2];
+        BlurPrograms(*f->programs, GL_CLAMP_TO_EDGE, k.count, &f->spare, blur);
+        SendBlurKernel({blur[0], blur[1]}, k, &u);
         Draw(&f->blur, blur[0], u);
         u["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
         Draw(&f->cells, blur[1], u);
@@ -563,9 +565,10 @@ PF_Err BlurPixels(Frame* f, DisplaceVariants* spare) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
     ReadMapSource(f, f->mapPart);
+    const PairedKernel k = PairKernel(p.blurRadius, 1);
     uint32_t blur[2];
-    BlurPrograms(*f->programs, p.wrapMode, spare, blur);
-    SetBlurKernel({blur[0], blur[1]}, p.blurRadius, &f->uniforms);
+    BlurPrograms(*f->programs, p.wrapMode, k.count, spare, blur);
+    SendBlurKernel({blur[0], blur[1]}, k, &f->uniforms);
     Draw(&f->blur, blur[0], f->uniforms);
     f->uniforms["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
     Draw(&f->map, blur[1], f->uniforms);
