@@ -14,12 +14,12 @@ namespace {
 
 // Key layout, low bit first: 1 (in use), map source, hue or saturation channel, easing (3 bits),
 // gamma one, rotation zero, scale one, chromatic aberration, map view, cells a pixel's side holds
-// (2 bits: 1, 2 or 4), edge mode (2 bits), how the map is read (2 bits).
+// (2 bits: 1, 2 or 4), edge mode (2 bits), how the map is read (2 bits), input held as bytes.
 constexpr uint32_t kInUse = 1u << 0;
 constexpr int kAuxShift = 1, kHsvShift = 2, kEasingShift = 3;
 constexpr uint32_t kGammaOne = 1u << 6, kRotZero = 1u << 7, kScaleOne = 1u << 8;
 constexpr int kCAShift = 9, kDstShift = 10, kPerPixelShift = 11, kWrapShift = 13,
-              kMapFetchShift = 15;
+              kMapFetchShift = 15, kInBytesShift = 17;
 
 // An absent uniform reads as GL's default, 0, as the general program would see it.
 int32_t IntOf(const UniformMap& u, const char* name) {
@@ -58,6 +58,7 @@ uint32_t DisplaceVariantKey(const UniformMap& u) {
     key |= uint32_t(per_pixel >= 4 ? 2 : per_pixel >= 2 ? 1 : 0) << kPerPixelShift;
     key |= uint32_t(std::clamp(IntOf(u, "wrapL"), 0, 3)) << kWrapShift;
     key |= uint32_t(std::clamp(IntOf(u, "mapFetchL"), 0, 3)) << kMapFetchShift;
+    key |= uint32_t(IntOf(u, "inBytes") == 1) << kInBytesShift;
     return key;
 }
 
@@ -93,6 +94,7 @@ std::string DisplaceVariantSource(uint32_t key, const char* text) {
     define("VEXO_PER_PIXEL", 1u << ((key >> kPerPixelShift) & 3u));
     define("VEXO_WRAP", (key >> kWrapShift) & 3u);
     define("VEXO_MAP_FETCH", (key >> kMapFetchShift) & 3u);
+    define("VEXO_IN_BYTES", (key >> kInBytesShift) & 1u);
     return WithDefines(text, source);
 }
 

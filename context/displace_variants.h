@@ -8,8 +8,9 @@
 
 #include "gl/binding.h"
 
-// Enough for a session that moves between a handful of looks; the least recently used goes.
-constexpr int kMaxDisplaceVariants = 8;
+// Enough for a session that moves between a handful of looks, at either depth (a supersampled
+// look reads an 8-bit input as bytes, by a program of its own); the least recently used goes.
+constexpr int kMaxDisplaceVariants = 12;
 // With every slot taken, a new look replaces one at most once in this many frames and the
 // general program draws it meanwhile. More looks than slots, drawn in turn, would otherwise
 // miss and build on every frame. At 1080p on llvmpipe a build and its first draw cost about
@@ -58,12 +59,12 @@ constexpr int kMaxBlurPrograms =
 
 // What the uniforms the general program would get hold constant for a whole frame: map source,
 // whether the channel is hue or saturation, easing, gamma of 1, no rotation, scale of 100 %,
-// chromatic aberration and view, and how the map is read (its own target, the map layer itself,
-// cells, or four pixels a texel), each reduced to the cases the shader tells apart. Never 0. The
-// first frame of each new key pays the driver's code generation for the new program, on llvmpipe
-// several steady frames' time: which channel, and the inversion, which cost a program no measurable
-// time as uniforms, stay out of it. No rotation stays in: a rotation of 0 as a uniform costs an
-// unrotated 1080p frame about 5 ms on llvmpipe.
+// chromatic aberration and view, how the map is read (its own target, the map layer itself,
+// cells, or four pixels a texel) and whether the input is held as bytes, each reduced to the cases
+// the shader tells apart. Never 0. The first frame of each new key pays the driver's code
+// generation for the new program, on llvmpipe several steady frames' time: which channel, and the
+// inversion, which cost a program no measurable time as uniforms, stay out of it. No rotation stays
+// in: a rotation of 0 as a uniform costs an unrotated 1080p frame about 5 ms on llvmpipe.
 uint32_t DisplaceVariantKey(const UniformMap& uniforms);
 
 // `text` (a displacement fragment text with its version line first) with the key's settings

@@ -268,11 +268,20 @@ PF_LayerDef WorldPart(const myParams& p, const PF_LayerDef& world, const Region&
     return view;
 }
 
+// A supersampled 8-bit frame keeps its input as the host's bytes, which the displacement reads
+// texel by texel (inBytes): llvmpipe converts each texel read to the float an upload would hold
+// in less time than it filters floats, and filters bytes in fixed point. So only where nothing
+// else reads the input: without a map layer, a softness blurs the input itself.
+bool InputAsBytes(const myParams& p) {
+    return p.bitDepth == 8 && p.aaFactor > 1.0f && (p.hasMap || !(p.blurRadius > 0.1));
+}
+
 // The upload is the input: its samplers read the host's channels in the passes' order, the
 // values a pass that only reordered them would have drawn.
 PF_Err UploadInput(Frame* f) {
     myParams& p = *f->p;
-    if (!MakeTarget(f, &f->upload, f->inputPart, p.wrapMode, Fill::kUpload)) {
+    if (!MakeTarget(f, &f->upload, f->inputPart, p.wrapMode, Fill::kUpload,
+                    InputAsBytes(p) ? GL_RGBA8 : GL_RGBA32F)) {
         return OutOfMemory("the input", f->inputPart, f->out_data);
     }
     UploadToTexture(f->upload.renderBuffer.id, p.inputWorld, p.bitDepth, kSampled);
@@ -757,6 +766,7 @@ void SetDisplacement(Frame* f, int32_t per_pixel) {
     u.emplace("mapCells", VEC(1.0f));
     if (f->mapValue) u["srcL"] = IVEC(kChannelRed);
     u["inTex"] = TEXRECT(f->upload.renderBuffer.id);
+    u["inBytes"] = IVEC(f->upload.renderBuffer.internalFormat == GL_RGBA8);
     u["perPixel"] = IVEC(per_pixel);
     u["gridOrigin"] = IVEC2(Corner(f->window));
     u["gridSize"] = VEC2(per_pixel > 1 ? f->p->superSize : f->p->frameSize);

@@ -325,6 +325,7 @@ TEST_F(ProgramTest, TheSixProgramsLinkWithTheirInterfaces) {
           {"dstL", GL_INT},
           {"gridOrigin", GL_INT_VEC2},
           {"gridSize", GL_FLOAT_VEC2},
+          {"inBytes", GL_INT},
           {"inOrigin", GL_INT_VEC2},
           {"mapFetchL", GL_INT},
           {"mapCells", GL_FLOAT},

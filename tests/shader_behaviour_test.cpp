@@ -689,9 +689,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     }
     EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
     // The latest look is kept, not linked again.
-    DisplaceSettings latest;  // k = kMaxDisplaceVariants + 3
-    latest.easingL = 4, latest.usingCA = 1;
-    EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram),
+    EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(previous, 0, 0), programs_.displaceProgram),
               made.back());
 
     const char* broken = "#version 330 core\nout vec4 FragColor;\nvoid main() { nonsense; }\n";
@@ -699,7 +697,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     other.srcL = 6;
     const UniformMap uniforms = DisplaceUniforms(other, 0, 0);
     for (uint32_t f = 1; f < kFramesPerReplacedVariant; ++f)
-        FrameProgram(&variants, DisplaceUniforms(latest, 0, 0), programs_.displaceProgram);
+        FrameProgram(&variants, DisplaceUniforms(previous, 0, 0), programs_.displaceProgram);
     GLuint program = 0;
     const std::string log = CaptureStdout(
         [&] { program = FrameProgram(&variants, uniforms, programs_.displaceProgram, broken); });

@@ -36,6 +36,14 @@ const int wrapL = VEXO_WRAP;
 #else
 uniform int wrapL;  // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge pixels
 #endif
+#ifdef VEXO_IN_BYTES
+const int inBytes = VEXO_IN_BYTES;
+#else
+// 1 where the input texture holds bytes (supersampled 8-bit frames): read texel by texel, each
+// converted to the float an upload would hold, where a filtered fetch would blend bytes in fixed
+// point.
+uniform int inBytes;
+#endif
 #ifdef VEXO_AUX
 const int usingAuxTex = VEXO_AUX;
 #else
@@ -259,7 +267,8 @@ void upsampledTaps(vec2 cells, vec2 shares, float cellsPerPixel, out float first
 
 // The upsampled input as a linear read of the upsampled frame would see it, at s (supersampled
 // cells, less half a cell), without the upsampled frame: the two cells either side along each
-// axis, each the B-spline of the input at its centre, blended by their distances.
+// axis, each the B-spline of the input at its centre, blended by their distances. The pairs'
+// texels are read one by one under Repeat and Mirror Repeat and from an input of bytes.
 vec4 upsampledAt(vec2 s) {
     s = placed(s, gridSize);
     vec2 i = floor(s);
@@ -274,7 +283,7 @@ vec4 upsampledAt(vec2 s) {
     upsampledTaps(cx, sx, cellsPerPixel, firstX, px, wx, tx);
     upsampledTaps(cy, sy, cellsPerPixel, firstY, py, wy, ty);
     vec4 sum = vec4(0.0);
-    if (!edgeByTexel()) {
+    if (!edgeByTexel() && inBytes == 0) {
         vec2 at = vec2(firstX, firstY) - vec2(inOrigin) + 0.5;
         for (int j = 0; j < 3; ++j) {
             vec4 row = wx.x * texture(inTex, at + vec2(px.x, py[j])) +

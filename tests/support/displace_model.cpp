@@ -14,6 +14,7 @@ void AddWholeGridUniforms(UniformMap* u, float w, float h) {
     u->emplace("pixelStretch", VEC(0.0f));  // square pixels
     u->emplace("wrapL", IVEC(0));
     u->emplace("perPixel", IVEC(1));
+    u->emplace("inBytes", IVEC(0));
     u->emplace("mapFetchL", IVEC(0));
     u->emplace("mapCells", VEC(1.0f));
     u->emplace("channelL", IVEC(0));
