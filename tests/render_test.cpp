@@ -549,20 +549,20 @@ TEST_F(RenderTest, EachControlReachesItsUniformAndThePicture) {
 TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
     // Detail a few pixels across, which the upsampling's B-spline visibly softens.
     const A_long w = 36, h = 24;
-    const World input = Fill(w, h, 32, [](A_long x, A_long y, float* p) {
+    const auto picture = [](A_long x, A_long y, float* p) {
         p[0] = 0.6f + 0.3f * std::sin(0.7f * float(x + y));
         p[1] = 0.5f + 0.4f * std::sin(1.1f * float(x));
         p[2] = 0.5f + 0.4f * std::cos(0.9f * float(y));
         p[3] = float(x) / float(w);
-    });
+    };
     // A map that varies between its texels, read filtered between texel centres by one channel
     // and by the colours' mean.
-    const World map = Fill(w, h, 32, [](A_long x, A_long y, float* p) {
+    const auto colours = [](A_long x, A_long y, float* p) {
         p[0] = 1.0f;
         p[1] = 0.9f - 0.02f * float(x);
         p[2] = 0.5f + 0.4f * std::sin(0.5f * float(y));
         p[3] = 1.0f;
-    });
+    };
     Set(kParamTranslateX, 7.5);
     Set(kParamTranslateY, 5);
     Set(kParamRotate, 10);
@@ -573,41 +573,49 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
     s.translateY = 0.05f;
     s.rot = 10;
     s.resV = {float(w), float(h)};
-    // The reads cross the frame's edges, where each edge mode repeats the upsampled cells.
-    for (const vexo_model::EdgeWrap& e : vexo_model::kEdgeWraps) {
-        Set(kParamEdgeBehavior, e.edge);
-        const vexo_model::Image in = AsTexture(input, e.wrap);
-        const vexo_model::Image m = AsTexture(map, e.wrap);
-        for (int n : {2, 4}) {
-            Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
-            const int sw = n * w, sh = n * h;
-            vexo_model::Image up(sw, sh, e.wrap), displaced(sw, sh, e.wrap);
-            for (int y = 0; y < sh; ++y) {
-                for (int x = 0; x < sw; ++x) {
-                    const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
-                    const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
-                    std::copy(b.c, b.c + 4, up.at(x, y));
-                }
-            }
-            for (int channel : {kChannelGreen, kChannelLuminance}) {
-                SCOPED_TRACE(testing::Message()
-                             << n << "x, edge behaviour " << e.edge << ", channel " << channel);
-                Set(kParamChannel, channel);
-                s.srcL = channel;
+    // At 8 bits the input stays the host's bytes, read texel by texel; the output rounds to a
+    // step.
+    for (int depth : {8, 32}) {
+        const World input = Fill(w, h, depth, picture), map = Fill(w, h, depth, colours);
+        const float tolerance = depth == 8 ? 1.0f / 255 : kPictureTolerance;
+        // The reads cross the frame's edges, where each edge mode repeats the upsampled cells.
+        for (const vexo_model::EdgeWrap& e : vexo_model::kEdgeWraps) {
+            Set(kParamEdgeBehavior, e.edge);
+            const vexo_model::Image in = AsTexture(input, e.wrap);
+            const vexo_model::Image m = AsTexture(map, e.wrap);
+            for (int n : {2, 4}) {
+                Set(kParamAntiAliasing, n == 2 ? kAntiAliasing2x : kAntiAliasing4x);
+                const int sw = n * w, sh = n * h;
+                vexo_model::Image up(sw, sh, e.wrap), displaced(sw, sh, e.wrap);
                 for (int y = 0; y < sh; ++y) {
                     for (int x = 0; x < sw; ++x) {
                         const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
-                        const vexo_model::RGBA d =
-                            vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
-                        std::copy(d.c, d.c + 4, displaced.at(x, y));
+                        const vexo_model::RGBA b = vexo_model::BSpline(in, u, v);
+                        std::copy(b.c, b.c + 4, up.at(x, y));
                     }
                 }
-                const World out = Render(input, &map);
-                EXPECT_LT(WorstDifference(out,
-                                          [&](A_long x, A_long y) {
-                                              return vexo_model::Oversampled(displaced, n, x, y);
-                                          }),
-                          kPictureTolerance);
+                for (int channel : {kChannelGreen, kChannelLuminance}) {
+                    SCOPED_TRACE(testing::Message()
+                                 << depth << " bits, " << n << "x, edge behaviour " << e.edge
+                                 << ", channel " << channel);
+                    Set(kParamChannel, channel);
+                    s.srcL = channel;
+                    for (int y = 0; y < sh; ++y) {
+                        for (int x = 0; x < sw; ++x) {
+                            const double u = (x + 0.5) / sw, v = (y + 0.5) / sh;
+                            const vexo_model::RGBA d =
+                                vexo_model::Displace(s, up, m.sample(u, v).c, u, v);
+                            std::copy(d.c, d.c + 4, displaced.at(x, y));
+                        }
+                    }
+                    const World out = Render(input, &map);
+                    EXPECT_LT(WorstDifference(out,
+                                              [&](A_long x, A_long y) {
+                                                  return vexo_model::Oversampled(displaced, n, x,
+                                                                                 y);
+                                              }),
+                              tolerance);
+                }
             }
         }
     }
