@@ -8,8 +8,8 @@
 
 #include "gl/binding.h"
 
-// Enough for a session that moves between a handful of looks, at either depth (a supersampled
-// look reads an 8-bit input as bytes, by a program of its own); the least recently used goes.
+// Enough for a session that moves between a handful of looks, at either depth (a 2x look reads
+// an 8-bit input as bytes, by a program of its own); the least recently used goes.
 constexpr int kMaxDisplaceVariants = 12;
 // With every slot taken, a new look replaces one at most once in this many frames and the
 // general program draws it meanwhile. More looks than slots, drawn in turn, would otherwise

@@ -573,8 +573,8 @@ TEST_F(RenderTest, SupersamplingDisplacesTheUpsampledInputAndReducesIt) {
     s.translateY = 0.05f;
     s.rot = 10;
     s.resV = {float(w), float(h)};
-    // At 8 bits the input stays the host's bytes, read texel by texel; the output rounds to a
-    // step.
+    // At 8 bits and 2x the input stays the host's bytes, read texel by texel; the output rounds
+    // to a step.
     for (int depth : {8, 32}) {
         const World input = Fill(w, h, depth, picture), map = Fill(w, h, depth, colours);
         const float tolerance = depth == 8 ? 1.0f / 255 : kPictureTolerance;
