@@ -495,6 +495,16 @@ void Unpack(Frame* f, const Region& down, const Region& out, PX_FBO* into) {
     KeepTarget(f->kept, &f->packed[0]);
 }
 
+// The blur a pixel a texel of the softness on a grid of `cells` pixels, for the edge mode `wrap`:
+// programs made for its kernel's number of pairs where they are to be had, else the general ones,
+// with that kernel sent to them, so that the two never disagree.
+void PixelBlurPrograms(Frame* f, int32_t wrap, int cells, DisplaceVariants* spare,
+                       uint32_t blur[2]) {
+    const PairedKernel k = PairKernel(f->p->blurRadius, cells);
+    BlurPrograms(*f->programs, wrap, k.count, spare, blur);
+    SendBlurKernel({blur[0], blur[1]}, k, &f->uniforms);
+}
+
 PF_Err BlurCells(Frame* f, int side, uint32_t take) {
     myParams& p = *f->p;
     const Region cells = SoftnessCellRegion(p, EvaluatedRegion(p, f->window));
@@ -522,10 +532,8 @@ PF_Err BlurCells(Frame* f, int side, uint32_t take) {
         if (const PF_Err err = BlurPacked(f, side, cells, &down)) return err;
         Unpack(f, down, cells, &f->cells);
     } else {
-        const PairedKernel k = PairKernel(p.blurRadius, side);
         uint32_t blur[2];
-        BlurPrograms(*f->programs, GL_CLAMP_TO_EDGE, k.count, &f->spare, blur);
-        SendBlurKernel({blur[0], blur[1]}, k, &u);
+        PixelBlurPrograms(f, GL_CLAMP_TO_EDGE, side, &f->spare, blur);
         Draw(&f->blur, blur[0], u);
         u["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
         Draw(&f->cells, blur[1], u);
@@ -578,10 +586,8 @@ PF_Err BlurPixels(Frame* f, DisplaceVariants* spare) {
         return OutOfMemory("the map softness", f->mapPart, f->out_data);
     }
     ReadMapSource(f, f->mapPart);
-    const PairedKernel k = PairKernel(p.blurRadius, 1);
     uint32_t blur[2];
-    BlurPrograms(*f->programs, p.wrapMode, k.count, spare, blur);
-    SendBlurKernel({blur[0], blur[1]}, k, &f->uniforms);
+    PixelBlurPrograms(f, p.wrapMode, 1, spare, blur);
     Draw(&f->blur, blur[0], f->uniforms);
     f->uniforms["videoTexture"] = TEXRECT(f->blur.renderBuffer.id);
     Draw(&f->map, blur[1], f->uniforms);

@@ -39,9 +39,9 @@ uniform int wrapL;  // the edge mode: 0 transparent, 1 repeat, 2 mirror, 3 edge 
 #ifdef VEXO_IN_BYTES
 const int inBytes = VEXO_IN_BYTES;
 #else
-// 1 where the input texture holds bytes (supersampled 8-bit frames): read texel by texel, each
-// converted to the float an upload would hold, where a filtered fetch would blend bytes in fixed
-// point.
+// 1 where the input texture holds bytes (2x 8-bit frames: InputAsBytes): read texel by texel,
+// each converted to the float an upload would hold, where a filtered fetch would blend bytes in
+// fixed point.
 uniform int inBytes;
 #endif
 #ifdef VEXO_AUX
