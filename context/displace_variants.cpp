@@ -136,6 +136,15 @@ int SlotFor(uint32_t key, uint32_t* keys, uint32_t* last_use, int n, uint32_t no
     return slot;
 }
 
+// What draws a direct look that waits for a slot (see kFramesPerReplacedVariant).
+uint32_t GeneralDirect(DisplaceVariants* v, uint32_t general, const char* text) {
+    if (!v->generalDirectTried) {
+        v->generalDirectTried = true;
+        v->generalDirect = BuildFragment(WithDefines(text, "#define VEXO_PER_PIXEL 1\n"));
+    }
+    return v->generalDirect ? v->generalDirect : general;
+}
+
 }  // namespace
 
 uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uint32_t general,
@@ -146,7 +155,7 @@ uint32_t DisplaceProgramFor(DisplaceVariants* v, const UniformMap& uniforms, uin
     bool found = false;
     const int slot = SlotFor(key, v->keys, v->lastUse, kMaxDisplaceVariants, v->clock, v->lastBuild,
                              !supersampled, &found);
-    if (slot < 0) return general;
+    if (slot < 0) return GeneralDirect(v, general, text);
     if (!found) {
         DeleteProgram(&v->programs[slot]);
         v->lastBuild = v->clock;
@@ -288,6 +297,7 @@ int CountDisplaceVariants(const DisplaceVariants& v) {
 void DeleteDisplaceVariants(DisplaceVariants* v) {
     if (!v) return;
     for (uint32_t& program : v->programs) DeleteProgram(&program);
+    DeleteProgram(&v->generalDirect);
     for (uint32_t& program : v->blurByTexel) DeleteProgram(&program);
     for (uint32_t& program : v->blurCells) DeleteProgram(&program);
     for (uint32_t& program : v->blurPacked) DeleteProgram(&program);

@@ -11,15 +11,17 @@
 // Enough for a session that moves between a handful of looks, at either depth (a 2x look reads
 // an 8-bit input as bytes, by a program of its own); the least recently used goes.
 constexpr int kMaxDisplaceVariants = 12;
-// With every slot taken, a new look replaces one at most once in this many frames and the
-// general program draws it meanwhile. More looks than slots, drawn in turn, would otherwise
-// miss and build on every frame. At 1080p on llvmpipe a build and its first draw cost about
-// 100 ms and a variant saves about 45 ms a frame: one that serves a few frames and is replaced
-// costs more than it saves. A supersampled look is always drawn by its own variant: the general
-// program loops over a pixel's samples where the variant writes them out, the two compile to
-// arithmetic that rounds apart here and there, and a region drawn by one must hold the bytes of
-// the whole frame drawn by the other. That loop also takes twice the variant's time on
-// llvmpipe, more than a build.
+// With every slot taken, a new look replaces one at most once in this many frames. More looks
+// than slots, drawn in turn, would otherwise miss and build on every frame. On a GPU a link costs
+// tens to hundreds of milliseconds and the general program's branches, the same for every pixel
+// of a draw, should cost little: a variant that serves a few frames and is replaced costs more
+// than it saves. A direct look that waits is drawn by the general program with a pixel's one
+// sample compiled in, built once: on llvmpipe the general program's loop over a pixel's samples
+// runs their supersampled reads on every pixel, about 950 ms a 1080p direct frame against 137
+// without it (a variant's build and first draw: 70 to 130 ms). A supersampled look is always
+// drawn by its own variant: the general program loops over a pixel's samples where the variant
+// writes them out, the two compile to arithmetic that rounds apart here and there, and a region
+// drawn by one must hold the bytes of the whole frame drawn by the other.
 constexpr uint32_t kFramesPerReplacedVariant = 16;
 // Kernel lengths the softness keeps programs for (packed or a pixel a texel), replaced as the
 // variants are.
@@ -31,6 +33,10 @@ struct DisplaceVariants {
     // 0 where the variant did not build: the general program draws for that key.
     uint32_t programs[kMaxDisplaceVariants];
     uint32_t lastUse[kMaxDisplaceVariants];
+    // The general program with a pixel's one sample compiled in, for the direct looks that wait
+    // for a slot; 0 until first needed, and for good where it did not build.
+    uint32_t generalDirect;
+    bool generalDirectTried;
     uint32_t clock;      // one tick a frame, however many tiles and keys it draws
     uint32_t lastBuild;  // the tick of the latest build
     // The horizontal and vertical blur programs that read texels one by one where a kernel
@@ -51,9 +57,11 @@ struct DisplaceVariants {
     uint32_t kernelLastBuild;
 };
 
-// The blur programs a record keeps beside its variants, at most.
-constexpr int kMaxBlurPrograms =
-    int(sizeof(DisplaceVariants::blurByTexel) + sizeof(DisplaceVariants::blurCells) +
+// The programs a record keeps beside its general ones, at most: the variants, the direct
+// fallback and the blur's.
+constexpr int kMaxKeptPrograms =
+    int(sizeof(DisplaceVariants::programs) + sizeof(DisplaceVariants::generalDirect) +
+        sizeof(DisplaceVariants::blurByTexel) + sizeof(DisplaceVariants::blurCells) +
         sizeof(DisplaceVariants::blurPacked) + sizeof(DisplaceVariants::kernelPrograms)) /
     int(sizeof(uint32_t));
 
@@ -76,9 +84,10 @@ void BeginVariantFrame(DisplaceVariants* variants);
 
 // The program that draws `uniforms` as `general` does: the variant for their settings, linked in
 // the current context on first use, or `general` itself when the variant does not build (that
-// key is then not tried again), when every slot is taken and the last build is less than
-// kFramesPerReplacedVariant frames old (for a direct look), or when `general` is 0. `text` is the
-// fragment text to specialise.
+// key is then not tried again) or when `general` is 0. A direct look that finds every slot taken
+// and the last build less than kFramesPerReplacedVariant frames old is drawn by the record's
+// direct fallback (`general` where that did not build). `text` is the fragment text to
+// specialise.
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,
                             uint32_t general, const char* text);
 uint32_t DisplaceProgramFor(DisplaceVariants* variants, const UniformMap& uniforms,

@@ -667,14 +667,21 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     DisplaceVariants variants{};
     std::vector<GLuint> made;
     DisplaceSettings previous;
+    GLuint waiting = 0;
     for (int k = 0; k < kMaxDisplaceVariants + 4; ++k) {
         DisplaceSettings s;
         s.easingL = 1 + k % 4, s.gammaF = (k / 4) % 2 ? 0.5f : 1.0f, s.usingCA = k / 8;
         if (k >= kMaxDisplaceVariants) {
-            // Every slot taken: the new look waits its turn, drawn by the general program, while
-            // the last one goes on being drawn.
-            EXPECT_EQ(FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram),
-                      programs_.displaceProgram);
+            // Every slot taken: the new look waits its turn, drawn by the one direct fallback,
+            // while the last one goes on being drawn.
+            const GLuint drawn =
+                FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram);
+            EXPECT_NE(drawn, programs_.displaceProgram);
+            EXPECT_EQ(std::count(made.begin(), made.end(), drawn), 0);
+            if (k > kMaxDisplaceVariants) {
+                EXPECT_EQ(drawn, waiting);
+            }
+            waiting = drawn;
             for (uint32_t f = 2; f < kFramesPerReplacedVariant; ++f) {
                 ASSERT_EQ(FrameProgram(&variants, DisplaceUniforms(previous, 0, 0),
                                        programs_.displaceProgram),
@@ -684,7 +691,7 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
         made.push_back(
             FrameProgram(&variants, DisplaceUniforms(s, 0, 0), programs_.displaceProgram));
         ASSERT_NE(made.back(), programs_.displaceProgram);
-        EXPECT_LE(vexo_test::CountLiveGLObjects().programs, before + kMaxDisplaceVariants);
+        EXPECT_LE(vexo_test::CountLiveGLObjects().programs, before + kMaxDisplaceVariants + 1);
         previous = s;
     }
     EXPECT_EQ(CountDisplaceVariants(variants), kMaxDisplaceVariants);
@@ -714,9 +721,9 @@ TEST_F(ShaderBehaviourTest, DisplaceVariantsStayBoundedAndOneThatFailsFallsBackT
     EXPECT_EQ(vexo_test::CountLiveGLObjects().programs, before);
 }
 
-// Nine instances of the effect with different looks, rendered in turn on one thread: once the
-// slots are full, the thread builds a program only now and then, and every frame draws what the
-// general program draws.
+// More instances of the effect with different looks than slots, rendered in turn on one thread:
+// once the slots are full, the thread builds a program only now and then, and every frame draws
+// what the general program draws.
 TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSame) {
     const int w = 12, h = 7;
     Image in(w, h, GL_CLAMP_TO_BORDER), map(w, h, GL_CLAMP_TO_BORDER);
@@ -728,11 +735,12 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
             for (int c = 0; c < 4; ++c) in.at(x, y)[c] = input[c], map.at(x, y)[c] = m[c];
         }
     const GLuint inTex = Texture(in), mapTex = Texture(map);
-    const int looks = kMaxDisplaceVariants + 1, rounds = 4;
+    const int looks = kMaxDisplaceVariants + 3, rounds = 4;
     std::vector<UniformMap> uniforms;
+    // Every look a key of its own, or the slots would hold them all.
     for (int k = 0; k < looks; ++k) {
         DisplaceSettings s;
-        s.easingL = 1 + k % 4, s.gammaF = k / 4 == 1 ? 0.7f : 1.0f, s.usingCA = k / 4 == 2;
+        s.easingL = 1 + k % 4, s.gammaF = (k / 4) % 2 ? 0.7f : 1.0f, s.usingCA = k / 8;
         s.translateX = 0.2f, s.translateY = -0.1f, s.resV = {float(w), float(h)};
         uniforms.push_back(DisplaceUniforms(s, inTex, mapTex));
     }
@@ -753,7 +761,8 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
             << "frame " << frame << ", look " << k;
         if (frame == looks - 1) after_first_round = ProgramBuildsOnThisThread();
     }
-    EXPECT_EQ(after_first_round - start, uint64_t(kMaxDisplaceVariants));
+    // A variant for each slot, and the fallback that draws the look left waiting.
+    EXPECT_EQ(after_first_round - start, uint64_t(kMaxDisplaceVariants + 1));
     // Plain least-recently-used would build on every one of these frames.
     const uint64_t later_frames = uint64_t(looks * (rounds - 1));
     EXPECT_LE(ProgramBuildsOnThisThread() - after_first_round, later_frames / 4);

@@ -240,7 +240,7 @@ TEST_F(SoakTest, TenThousandFramesOnFourThreadsLeaveNothingBehind) {
         EXPECT_EQ(r.failed, 0) << "thread " << t << ": " << r.first_fault;
         EXPECT_EQ(r.mismatched, 0) << "thread " << t << ": " << r.first_fault;
         EXPECT_GE(r.warm.programs, 6 + 1) << "thread " << t;
-        EXPECT_LE(r.warm.programs, 6 + kMaxDisplaceVariants + kMaxBlurPrograms) << "thread " << t;
+        EXPECT_LE(r.warm.programs, 6 + kMaxKeptPrograms) << "thread " << t;
         EXPECT_EQ(r.end.total() - r.end_kept, r.warm.total() - r.warm_kept)
             << "thread " << t << " after warm-up: " << vexo_test::Describe(r.warm)
             << "; at the end: " << vexo_test::Describe(r.end);
