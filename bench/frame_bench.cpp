@@ -7,6 +7,8 @@
 //   looks/frame/WxH/Dbit        a session changing its look every few frames: each look's first
 //                               frame beside a steady frame of it (ms)
 //   looks/breakdown/WxH/Dbit    the same, every frame's program builds and draws timed (ms)
+//   looks/inturn/WxH/Dbit       more looks than a thread keeps programs for, drawn in turn: the
+//                               mean frame once each has been drawn (ms)
 //
 // Mesa keeps the code it generates for a program on disk, and finds it again for the same
 // program in any later session: MESA_SHADER_CACHE_DISABLE=true makes every look of the looks
@@ -441,6 +443,59 @@ void BM_LookChanges(benchmark::State& state, Case c, bool armed) {
     if (armed) state.SetLabel("glFinish-bounded wall time");
 }
 
+// More looks than a thread keeps programs for, drawn in turn, as a host drawing many differently
+// set instances on one thread: each look a program of its own (easing, rotation, scale). The mean
+// frame once every look has been drawn once.
+constexpr int kLooksInTurn = 15, kRoundsInTurn = 3;
+
+bool RenderInTurn(const Case& c, double* later_ms, std::string* error) {
+    auto instance = MakeInstance(*c.config, error);
+    if (!instance) return false;
+    const Frames& frames = FramesFor(c.width, c.height, c.depth);
+    World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
+    const double easings[] = {kEasingNone, kEasingIn, kEasingOut, kEasingInOut};
+    double ms = 0;
+    for (int frame = 0; frame < kLooksInTurn * kRoundsInTurn; ++frame) {
+        const int k = frame % kLooksInTurn;
+        const Edit look[] = {{kParamDisplacementEasing, easings[k % 4]},
+                             {kParamRotate, (k / 4) % 2 ? 15.0 : 0.0},
+                             {kParamScaleX, k / 8 ? 120.0 : 100.0}};
+        for (const Edit& e : look) {
+            if (vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
+                *error = "setting a control of look " + std::to_string(k) + " failed";
+                return false;
+            }
+        }
+        const auto start = std::chrono::steady_clock::now();
+        if (!RenderOne(instance.get(), frames, true, c.depth, &output, error)) return false;
+        if (frame >= kLooksInTurn) {
+            ms +=
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+        }
+    }
+    *later_ms = ms / (kLooksInTurn * (kRoundsInTurn - 1));
+    const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
+    if (!problems.empty()) *error = problems.front();
+    return problems.empty();
+}
+
+void BM_LooksInTurn(benchmark::State& state, Case c) {
+    double sum = 0;
+    for (auto _ : state) {
+        double ms = 0;
+        std::string error;
+        bool ok = false;
+        std::thread([&] { ok = RenderInTurn(c, &ms, &error); }).join();
+        if (!ok) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+        sum += ms;
+    }
+    state.counters["later_frame_ms"] = benchmark::Counter(sum, benchmark::Counter::kAvgIterations);
+}
+
 // What any GPU path must at least pay: each layer's bytes copied once up and the output's once
 // down, between buffers that stay allocated.
 void BM_Memcpy(benchmark::State& state, Case c, bool with_map) {
@@ -510,6 +565,11 @@ void RegisterLooks(A_long width, A_long height) {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }
+    static const Config in_turn{"inturn", true, {{kParamTranslateX, 10}, {kParamTranslateY, -5}}};
+    benchmark::RegisterBenchmark(("looks/inturn/" + SizeName(width, height, 8)).c_str(),
+                                 BM_LooksInTurn, Case{&in_turn, width, height, 8})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 
 void Register() {
