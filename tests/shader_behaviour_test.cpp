@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -737,13 +738,16 @@ TEST_F(ShaderBehaviourTest, MoreLooksThanSlotsInTurnBuildNowAndThenAndDrawTheSam
     const GLuint inTex = Texture(in), mapTex = Texture(map);
     const int looks = kMaxDisplaceVariants + 3, rounds = 4;
     std::vector<UniformMap> uniforms;
-    // Every look a key of its own, or the slots would hold them all.
+    std::set<uint32_t> keys;
     for (int k = 0; k < looks; ++k) {
         DisplaceSettings s;
         s.easingL = 1 + k % 4, s.gammaF = (k / 4) % 2 ? 0.7f : 1.0f, s.usingCA = k / 8;
         s.translateX = 0.2f, s.translateY = -0.1f, s.resV = {float(w), float(h)};
         uniforms.push_back(DisplaceUniforms(s, inTex, mapTex));
+        keys.insert(DisplaceVariantKey(uniforms.back()));
     }
+    // Looks that share a key would fit the slots, and nothing here would wait.
+    ASSERT_EQ(keys.size(), uniforms.size());
     std::vector<Image> expected;
     for (const UniformMap& u : uniforms)
         expected.push_back(Draw(programs_.displaceProgram, u, w, h));
