@@ -154,20 +154,38 @@ const Frames& FramesFor(A_long width, A_long height, int depth) {
     return cache.emplace(key, std::move(frames)).first->second;
 }
 
+// Each edit set as a user sets a control; false at the first the host refuses.
+bool SetEdits(vexo_host::Instance* instance, const std::vector<Edit>& edits, std::string* error) {
+    for (const Edit& e : edits) {
+        if (const PF_Err err = vexo_host::UserSetValue(instance, e.index, e.value)) {
+            *error = "setting parameter " + std::to_string(e.index) + " failed with host error " +
+                     std::to_string(err);
+            return false;
+        }
+    }
+    return true;
+}
+
 std::unique_ptr<vexo_host::Instance> MakeInstance(const Config& config, std::string* error) {
     auto instance = std::make_unique<vexo_host::Instance>(&g_session.effect);
     if (const PF_Err err = vexo_host::SetupInstance(instance.get())) {
         *error = "parameter setup failed with host error " + std::to_string(err);
         return nullptr;
     }
-    for (const Edit& e : config.edits) {
-        if (const PF_Err err = vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
-            *error = "setting parameter " + std::to_string(e.index) + " failed with host error " +
-                     std::to_string(err);
-            return nullptr;
-        }
-    }
+    if (!SetEdits(instance.get(), config.edits, error)) return nullptr;
     return instance;
+}
+
+// The problems the host found with the instance's calls, the first in `error`; whether none.
+bool NoProblems(const vexo_host::Instance& instance, std::string* error) {
+    const std::vector<std::string> problems = vexo_host::InstanceProblems(instance);
+    if (!problems.empty()) *error = problems.front();
+    return problems.empty();
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 bool RenderOne(vexo_host::Instance* instance, const Frames& frames, bool with_map, int depth,
@@ -221,9 +239,7 @@ std::unique_ptr<vexo_host::Instance> Prepare(benchmark::State& state, const Case
             vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
         const auto start = std::chrono::steady_clock::now();
         ok = RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error, c.region);
-        state.counters["first_frame_ms"] =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
+        state.counters["first_frame_ms"] = MsSince(start);
     }
     if (ok) return instance;
     state.SkipWithError(error.c_str());
@@ -282,9 +298,7 @@ void BM_Breakdown(benchmark::State& state, Case c) {
         vexo_bench::BeginFrame(g_options.timing);
         const auto start = std::chrono::steady_clock::now();
         const bool ok = RenderOne(instance.get(), frames, c.config->map, c.depth, &output, &error);
-        frame_ms +=
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count();
+        frame_ms += MsSince(start);
         const vexo_bench::FrameTimes times = vexo_bench::EndFrame();
         // A frame copied without GL times no stage; one that drew must reach its readback.
         double drawn = 0;
@@ -364,11 +378,9 @@ bool RenderLooks(const Case& c, bool armed, std::vector<LookTimes>* times, std::
     const Frames& frames = FramesFor(c.width, c.height, c.depth);
     World output = vexo_host::MakeWorld(frames.input.def.width, frames.input.def.height, c.depth);
     for (const Look& look : Looks()) {
-        for (const Edit& e : look.edits) {
-            if (vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
-                *error = std::string("setting a control of look ") + look.name + " failed";
-                return false;
-            }
+        if (!SetEdits(instance.get(), look.edits, error)) {
+            *error = std::string("look ") + look.name + ": " + *error;
+            return false;
         }
         std::vector<double> ms, draw_ms;
         LookTimes t;
@@ -376,9 +388,7 @@ bool RenderLooks(const Case& c, bool armed, std::vector<LookTimes>* times, std::
             if (armed) vexo_bench::BeginFrame(vexo_bench::Timing::kWall);
             const auto start = std::chrono::steady_clock::now();
             const bool ok = RenderOne(instance.get(), frames, true, c.depth, &output, error);
-            ms.push_back(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count());
+            ms.push_back(MsSince(start));
             const vexo_bench::FrameTimes stages =
                 armed ? vexo_bench::EndFrame() : vexo_bench::FrameTimes{};
             if (!ok) return false;
@@ -395,9 +405,7 @@ bool RenderLooks(const Case& c, bool armed, std::vector<LookTimes>* times, std::
         t.steady_draw_ms = median_past_first(draw_ms);
         times->push_back(t);
     }
-    const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
-    if (!problems.empty()) *error = problems.front();
-    return problems.empty();
+    return NoProblems(*instance, error);
 }
 
 void BM_LookChanges(benchmark::State& state, Case c, bool armed) {
@@ -457,27 +465,19 @@ bool RenderInTurn(const Case& c, double* later_ms, std::string* error) {
     double ms = 0;
     for (int frame = 0; frame < kLooksInTurn * kRoundsInTurn; ++frame) {
         const int k = frame % kLooksInTurn;
-        const Edit look[] = {{kParamDisplacementEasing, easings[k % 4]},
-                             {kParamRotate, (k / 4) % 2 ? 15.0 : 0.0},
-                             {kParamScaleX, k / 8 ? 120.0 : 100.0}};
-        for (const Edit& e : look) {
-            if (vexo_host::UserSetValue(instance.get(), e.index, e.value)) {
-                *error = "setting a control of look " + std::to_string(k) + " failed";
-                return false;
-            }
+        const std::vector<Edit> look = {{kParamDisplacementEasing, easings[k % 4]},
+                                        {kParamRotate, (k / 4) % 2 ? 15.0 : 0.0},
+                                        {kParamScaleX, k / 8 ? 120.0 : 100.0}};
+        if (!SetEdits(instance.get(), look, error)) {
+            *error = "look " + std::to_string(k) + ": " + *error;
+            return false;
         }
         const auto start = std::chrono::steady_clock::now();
         if (!RenderOne(instance.get(), frames, true, c.depth, &output, error)) return false;
-        if (frame >= kLooksInTurn) {
-            ms +=
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-        }
+        if (frame >= kLooksInTurn) ms += MsSince(start);
     }
     *later_ms = ms / (kLooksInTurn * (kRoundsInTurn - 1));
-    const std::vector<std::string> problems = vexo_host::InstanceProblems(*instance);
-    if (!problems.empty()) *error = problems.front();
-    return problems.empty();
+    return NoProblems(*instance, error);
 }
 
 void BM_LooksInTurn(benchmark::State& state, Case c) {
